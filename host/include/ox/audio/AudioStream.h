@@ -1,0 +1,56 @@
+#pragma once
+
+#include <ox/audio/IDecoder.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace ox::audio {
+
+/// The decoded audio of one sample file, shared by every player of it.
+///
+/// Decoding is progressive: the constructor decodes a first block; later blocks
+/// are decoded once, on demand, when a player first reaches them, and are kept
+/// for every other player. Players of one stream may render on different
+/// threads at once. Sources of 16 bits or fewer are held at 2 bytes per sample.
+/// A stream built over an empty decoder is empty: 0 frames, 0 bytes, silence.
+class AudioStream {
+public:
+    /// `preloadFrames`: frames to decode at once; 0 means one default block.
+    AudioStream(const std::shared_ptr<IDecoder>& decoder, long long preloadFrames);
+    ~AudioStream();
+    AudioStream(const AudioStream&) = delete;
+    AudioStream& operator=(const AudioStream&) = delete;
+
+    /// Plays once from now on, ignoring the file's loop region.
+    void disableLoop() const;
+    /// Whether players loop (the file has a loop region and it was not disabled).
+    bool looping() const;
+    /// Bytes of decoded audio held now.
+    unsigned long long byteCount() const;
+    const std::shared_ptr<IDecoder>& decoder() const;
+
+    bool empty() const;
+    int channels() const;
+    int sampleRate() const;
+    int64_t frameCount() const;
+    float gain() const;
+    /// Loop region in frames (meaningful when looping()).
+    int64_t loopStart() const;
+    int64_t loopEnd() const;
+
+    /// Copies frames [first, first + count) as interleaved float with the gain
+    /// applied, decoding what is missing; returns the frames copied (short at the end).
+    int64_t readFrames(int64_t first, float* out, int64_t count) const;
+    /// Makes sure every frame before `end` is decoded; returns the frames available.
+    int64_t ensureDecoded(int64_t end) const;
+    /// Frames decoded so far.
+    int64_t decodedFrames() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace ox::audio

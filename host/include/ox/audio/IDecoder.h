@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+namespace ox::audio {
+
+/// A decoder of one encoded audio file. Frames are interleaved.
+class IDecoder {
+public:
+    struct Loop {
+        int64_t start = 0; ///< first frame of the loop
+        int64_t end = 0;   ///< one past the last frame of the loop
+    };
+
+    virtual ~IDecoder();
+
+    virtual int channels() const = 0;
+    virtual int sampleRate() const = 0;
+    virtual int64_t frameCount() const = 0;
+    /// The linear gain the decoder was made with.
+    virtual float gain() const = 0;
+    /// Bits per sample of the source when it is integer PCM (8, 16, 24, 32), 0 otherwise.
+    virtual int bitsPerSample() const = 0;
+    /// The loop region from the file's metadata; false when it has none.
+    virtual bool loop(Loop& loop) const = 0;
+
+    /// Reads up to `frames` frames as float with the gain applied; returns the number read.
+    virtual int64_t readFrames(float* out, int64_t frames) = 0;
+    /// Reads up to `frames` frames as 16-bit integers without the gain (for
+    /// sources of 16 bits or fewer, held compactly); returns the number read.
+    virtual int64_t readFrames16(int16_t* out, int64_t frames) = 0;
+    /// Moves the read position to `frame`.
+    virtual bool seekFrame(int64_t frame) = 0;
+};
+
+} // namespace ox::audio

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <ox/stream/IStream.h>
+
+#include <memory>
+#include <string>
+
+namespace ox::stream {
+
+/// A read-only file stream. The file is memory-mapped, so views never copy it
+/// and reads from several threads need no lock.
+class FileStream final : public IStream {
+public:
+    /// Opens `path` for reading. Modes "r" and "rb" are accepted (they read the
+    /// same bytes on this platform); any other mode, a missing file or a
+    /// directory gives an empty pointer. The stream's name is `path`.
+    static std::shared_ptr<FileStream> open(const std::string& path, const std::string& mode);
+
+    ~FileStream() override;
+
+    int64_t size() const override;
+    int64_t readAt(int64_t offset, void* buffer, int64_t count) const override;
+    /// Tells the kernel that reads from now on are random (sample entries), not sequential.
+    void finishLoading() override;
+
+    /// The mapped bytes (nullptr for an empty file).
+    const char* data() const { return m_data; }
+
+private:
+    FileStream(const char* data, int64_t size);
+
+    const char* m_data = nullptr;
+    int64_t m_size = 0;
+};
+
+} // namespace ox::stream

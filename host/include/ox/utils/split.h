@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ox::utils {
+
+/// The pieces of `text` between occurrences of `separator`, empty pieces
+/// included: "a  b" split at ' ' gives {"a", "", "b"}; "" gives {""}.
+std::vector<std::string> split(const std::string& text, char separator);
+
+} // namespace ox::utils

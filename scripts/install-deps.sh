@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs. A no-op when all are present.
+# Usage: install-deps.sh [build|fuzz]   (fuzz adds clang and its runtime)
+set -euo pipefail
+
+packages=(
+    cmake make g++ pkg-config
+    libgtest-dev libgmock-dev libbenchmark-dev
+    librapidxml-dev qtbase5-dev libsndfile1-dev
+    libcli11-dev libfmt-dev nlohmann-json3-dev libsmf-dev
+)
+if [[ "${1:-build}" == "fuzz" ]]; then
+    packages+=(clang libclang-rt-14-dev llvm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing packages: ${missing[*]}" >&2
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,157 @@
+#include "support/TestSupport.h"
+
+#include <ox/stream/MemoryStream.h>
+
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace oxtest {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    m_path = fs::temp_directory_path() /
+             ("oxsf-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+              std::to_string(random()));
+    fs::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+std::string TempDir::file(const std::string& relative) const { return (m_path / relative).string(); }
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    fs::path p(path);
+    if (p.has_parent_path())
+        fs::create_directories(p.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<float> toneSamples(const Tone& tone) {
+    std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
+    for (int64_t f = 0; f < tone.frames; ++f)
+        for (int c = 0; c < tone.channels; ++c)
+            samples[static_cast<size_t>(f * tone.channels + c)] = static_cast<float>(
+                tone.amplitude *
+                std::sin(2.0 * M_PI * tone.frequency * (c + 1) * double(f) / tone.sampleRate));
+    return samples;
+}
+
+namespace {
+
+int sndfileFormat(AudioFormat format) {
+    switch (format) {
+    case AudioFormat::Wav16: return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    case AudioFormat::Wav24: return SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    case AudioFormat::WavFloat: return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    case AudioFormat::Flac16: return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    case AudioFormat::Flac24: return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    case AudioFormat::OggVorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    }
+    return 0;
+}
+
+bool isWav(AudioFormat format) {
+    return format == AudioFormat::Wav16 || format == AudioFormat::Wav24 ||
+           format == AudioFormat::WavFloat;
+}
+
+} // namespace
+
+bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
+    SF_INFO info{};
+    info.samplerate = tone.sampleRate;
+    info.channels = tone.channels;
+    info.format = sndfileFormat(format);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const bool looped = tone.loopStart >= 0 && tone.loopEnd > tone.loopStart;
+    if (looped && isWav(format)) {
+        SF_INSTRUMENT instrument{};
+        instrument.gain = 1;
+        instrument.basenote = 60;
+        instrument.velocity_hi = 127;
+        instrument.key_hi = 127;
+        instrument.loop_count = 1;
+        instrument.loops[0].mode = SF_LOOP_FORWARD;
+        instrument.loops[0].start = static_cast<unsigned>(tone.loopStart);
+        instrument.loops[0].end = static_cast<unsigned>(tone.loopEnd);
+        instrument.loops[0].count = 0;
+        sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof(instrument));
+    } else if (looped) {
+        // FLAC and Ogg carry the loop as comments, as sample libraries commonly do.
+        static thread_local std::string comment;
+        comment = "LOOPSTART=" + std::to_string(tone.loopStart) +
+                  ";LOOPLENGTH=" + std::to_string(tone.loopEnd - tone.loopStart);
+        sf_set_string(file, SF_STR_COMMENT, comment.c_str());
+    }
+    if (format == AudioFormat::OggVorbis) {
+        double quality = 0.9;
+        sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof(quality));
+    }
+    const std::vector<float> samples = toneSamples(tone);
+    const sf_count_t written = sf_writef_float(file, samples.data(), tone.frames);
+    sf_close(file);
+    return written == tone.frames;
+}
+
+std::string encodeTone(AudioFormat format, const Tone& tone) {
+    TempDir dir;
+    const std::string path = dir.file("tone.bin");
+    if (!writeTone(path, format, tone))
+        throw std::runtime_error("cannot encode tone");
+    return readFile(path);
+}
+
+MemoryBank::MemoryBank(std::string xml, bool hasXml) : m_xml(std::move(xml)), m_hasXml(hasXml) {}
+
+void MemoryBank::addSample(const std::string& name, std::string bytes) {
+    m_samples.emplace_back(name, std::move(bytes));
+}
+
+std::shared_ptr<ox::stream::IStream> MemoryBank::sampleXML() const {
+    if (!m_hasXml)
+        return {};
+    return std::make_shared<ox::stream::MemoryStream>(
+        std::vector<char>(m_xml.begin(), m_xml.end()), "memory/Samples.xml");
+}
+
+std::shared_ptr<ox::stream::IStream> MemoryBank::sample(const std::string& name) const {
+    for (const auto& [sampleName, bytes] : m_samples)
+        if (sampleName == name)
+            return std::make_shared<ox::stream::MemoryStream>(
+                std::vector<char>(bytes.begin(), bytes.end()), "memory/Samples/" + name);
+    return {};
+}
+
+std::shared_ptr<ox::audio::AudioStream> MemoryBank::audioStream(const std::string& name) const {
+    auto stream = sample(name);
+    if (!stream)
+        return {};
+    return std::make_shared<ox::audio::AudioStream>(makeDecoder(stream), 0);
+}
+
+} // namespace oxtest

@@ -1,0 +1,76 @@
+#pragma once
+
+// Helpers shared by the test binaries: temporary folders, files, synthesized
+// audio written through libsndfile, and a bank that reads its description
+// from memory.
+
+#include <soundfont/SoundFont.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace oxtest {
+
+/// A fresh folder under the system's temporary directory, removed on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    /// path() / relative, as a string.
+    std::string file(const std::string& relative) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+/// Writes `bytes` to `path`, creating parent folders.
+void writeFile(const std::string& path, const std::string& bytes);
+std::string readFile(const std::string& path);
+
+enum class AudioFormat { Wav16, Wav24, WavFloat, Flac16, Flac24, OggVorbis };
+
+struct Tone {
+    int channels = 1;
+    int sampleRate = 44100;
+    int64_t frames = 441;
+    double frequency = 441.0; ///< channel c plays frequency * (c + 1)
+    double amplitude = 0.5;
+    int64_t loopStart = -1; ///< with loopEnd: a loop region (WAV "smpl" or LOOPSTART/LOOPLENGTH tags)
+    int64_t loopEnd = -1;
+};
+
+/// The interleaved samples of `tone` as written (before quantisation).
+std::vector<float> toneSamples(const Tone& tone);
+/// Writes `tone` to `path` in `format` through libsndfile; returns false on failure.
+bool writeTone(const std::string& path, AudioFormat format, const Tone& tone);
+/// The encoded bytes of `tone` in `format` (written to a temporary file and read back).
+std::string encodeTone(AudioFormat format, const Tone& tone);
+
+/// A bank whose description is the given text and whose samples are the given
+/// named byte strings, all served from memory.
+class MemoryBank : public ox::soundfont::SoundFont {
+public:
+    explicit MemoryBank(std::string xml = {}, bool hasXml = true);
+
+    void addSample(const std::string& name, std::string bytes);
+    void setXml(std::string xml) { m_xml = std::move(xml); m_hasXml = true; }
+
+    std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override;
+    std::shared_ptr<ox::stream::IStream> sampleXML() const override;
+    std::shared_ptr<ox::stream::IStream> sample(const std::string& name) const override;
+
+    using SoundFont::makeDecoder;
+
+private:
+    std::string m_xml;
+    bool m_hasXml;
+    std::vector<std::pair<std::string, std::string>> m_samples;
+};
+
+} // namespace oxtest
