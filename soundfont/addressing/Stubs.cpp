@@ -1,7 +1,6 @@
 // Temporary placeholder so the skeleton links; replaced by the real addressing code.
 #include <soundfont/NoteOption.h>
 #include <soundfont/SampleCoordinate.h>
-#include <soundfont/SoundBankParser.h>
 #include <soundfont/Soundworld.h>
 namespace ox::soundfont {
 Soundworld::Type Soundworld::typeFromString(const std::string&) { return Unknown; }
@@ -28,10 +27,4 @@ bool SampleCoordinate::operator<(const SampleCoordinate&) const { return false; 
 const SampleCoordinate::FunctionFactory& SampleCoordinate::getAmplitude(unsigned int c) { return _SCDefinitions[c].amplitude; }
 const SampleCoordinate::FunctionFactory& SampleCoordinate::getPitch(unsigned int c) { return _SCDefinitions[c].pitch; }
 unsigned int SampleCoordinate::initSCDefinitions() { return 5; }
-struct SoundBankParser::Impl {};
-SoundBankParser::SoundBankParser() : d(new Impl) {}
-SoundBankParser::~SoundBankParser() = default;
-void SoundBankParser::parse(const SoundFont&) {}
-SampleTree* SoundBankParser::takeSampleTree() { return nullptr; }
-const SampleTreeBuilder* SoundBankParser::builder(const std::string&) const { return nullptr; }
 } // namespace ox::soundfont
