@@ -17,8 +17,12 @@ template <class Ch> class xml_document;
 
 namespace ox::soundfont {
 
+// Members are destroyed in reverse order: the tree first, then the parsed
+// document, the text it points into, and the rest.
 struct SoundFont::Impl {
-    explicit Impl(SoundFont* owner) : owner(owner) {}
+    // Out of line: the parsed document's type is complete only where it is read.
+    explicit Impl(SoundFont* owner);
+    ~Impl();
 
     std::string id;
     std::string description;
