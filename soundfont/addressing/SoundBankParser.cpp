@@ -1,0 +1,194 @@
+#include <soundfont/NoteOption.h>
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundBankParser.h>
+#include <soundfont/SoundFont.h>
+#include <soundfont/Soundworld.h>
+
+#include "catalogue/SoundFontImpl.h"
+
+#include <rapidxml/rapidxml.hpp>
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ox::soundfont {
+
+namespace {
+
+using Converter = std::function<int(const std::string&)>;
+using LayerConverter = int (*)(const std::string&);
+using LayerConverters = std::array<LayerConverter, 3>;
+
+// Process-wide: the builders serve every tree of their kind and must outlive
+// them all (trees keep plain pointers to them).
+struct Registry {
+    std::map<std::string, std::unique_ptr<SampleTreeBuilder>> builders;
+    std::map<std::string, Converter> attributeConverters;
+};
+
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The dynamics scale, "NONE" = 0 to "FFFFFFF" = 16, matched regardless of
+// case; anything else is "NONE".
+int dynamicFromString(const std::string& text) {
+    static constexpr std::array<std::string_view, 17> scale{
+        "NONE", "PPPPPPP", "PPPPPP", "PPPPP", "PPPP", "PPP",   "PP",     "P",      "MP",
+        "MF",   "F",       "FF",     "FFF",   "FFFF", "FFFFF", "FFFFFF", "FFFFFFF"};
+    for (std::size_t i = 0; i < scale.size(); ++i) {
+        if (sameIgnoringAsciiCase(text, scale[i])) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+// Fills the registry on the first construction of a parser; a once-guard so
+// that two threads constructing the first parsers together cannot race.
+void fillRegistry() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Registry& r = registry();
+        r.attributeConverters["dynamic"] = dynamicFromString;
+        r.attributeConverters["option"] = NoteOption::stringToInt;
+        r.builders["pitched"] = std::make_unique<PitchedSampleTreeBuilder>();
+        r.builders["unpitched"] = std::make_unique<UnpitchedSampleTreeBuilder>();
+    });
+}
+
+const std::set<std::string>& unpitchedTypes() {
+    static const std::set<std::string> types{
+        "unpitched",  "idiophone",  "agogo",         "bellTree",    "bongo",      "cabasa",
+        "castanets",  "claves",     "cowbell",       "guiro",       "piatti",     "handClap",
+        "jingleBell", "maraca",     "reverseCymbal", "shaker",      "tinkelBell", "triangle",
+        "vibraslap",  "whistle",    "woodblock",     "cymbal",      "china",      "crash",
+        "hiHat",      "ride",       "splash",        "membraphone", "conga",      "cuica",
+        "grancassa",  "melodicTom", "surdo",         "synthDrum",   "taikoDrum",  "tambourine",
+        "timbale",    "drum",       "kickDrum",      "snare",       "tom"};
+    return types;
+}
+
+// Layer-name converters by depth: attack, technique, variation.
+const LayerConverters& layerConverters(const std::string& kind) {
+    static const LayerConverters pitched{
+        [](const std::string& s) -> int { return PitchedSoundworld::attackFromString(s); },
+        [](const std::string& s) -> int { return PitchedSoundworld::techniqueFromString(s); },
+        [](const std::string& s) -> int { return PitchedSoundworld::variationFromString(s); }};
+    static const LayerConverters unpitched{
+        [](const std::string& s) -> int { return UnpitchedSoundworld::attackFromString(s); },
+        [](const std::string& s) -> int { return UnpitchedSoundworld::techniqueFromString(s); },
+        [](const std::string& s) -> int { return UnpitchedSoundworld::variationFromString(s); }};
+    return kind == "unpitched" ? unpitched : pitched;
+}
+
+std::string kindOf(const SoundFont& bank) {
+    return unpitchedTypes().count(bank.type()) > 0 ? "unpitched" : "pitched";
+}
+
+void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
+    const Registry& r = registry();
+    const Converter& option = r.attributeConverters.at("option");
+    const Converter& dynamic = r.attributeConverters.at("dynamic");
+    for (const Sample& s : samples) {
+        auto record = std::make_unique<SampleTreeNodeSample>();
+        // The description counts strings from 1; 0 and -1 both mean none.
+        (*record)[0] = s.string == -1 ? -1 : s.string - 1;
+        (*record)[1] = s.midi;
+        (*record)[3] = option(s.option);
+        (*record)[2] = dynamic(s.dynamic);
+        for (const Wav& w : s.wavs) {
+            record->files[w.pickup] = w.file;
+            record->setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);
+            record->setCorrection(ox::audio::SoundCorrection::Repitch, w.repitch * 0.01f);
+        }
+        node->addSample(record.release());
+    }
+    node->sortSamples();
+}
+
+// Walks the layers below `layer` down the tree; a layer whose name finds no
+// node is skipped with its samples and sub-layers. Layers below the variation
+// level mean nothing and are ignored.
+void walkLayers(const Layer& layer, SampleTreeNode* node, const std::string& kind,
+                std::size_t depth) {
+    const LayerConverters& converters = layerConverters(kind);
+    if (depth >= converters.size()) {
+        return;
+    }
+    for (const Layer& c : layer.layers) {
+        const std::vector<int> path{converters[depth](c.className)};
+        SampleTreeNode* child = node->findNode(path);
+        if (child == nullptr) {
+            continue;
+        }
+        walkLayers(c, child, kind, depth + 1);
+        fileSamples(c.samples, child);
+    }
+}
+
+} // namespace
+
+struct SoundBankParser::Impl {
+    std::unique_ptr<SampleTree> tree;
+};
+
+SoundBankParser::SoundBankParser() : d(new Impl) {
+    fillRegistry();
+}
+
+SoundBankParser::~SoundBankParser() = default;
+
+void SoundBankParser::parse(const SoundFont& bank) {
+    const std::string kind = kindOf(bank);
+    SampleTreeBuilder* builder = registry().builders.at(kind).get();
+    d->tree.reset((*builder)());
+    d->tree->setBuilder(builder);
+    walkLayers(bank.layer(), d->tree->root(), kind, 0);
+    if (const SampleTree::PostParse postParse = d->tree->postParse()) {
+        postParse(d->tree.get(), bank);
+    }
+}
+
+SampleTree* SoundBankParser::takeSampleTree() {
+    return d->tree.release();
+}
+
+const SampleTreeBuilder* SoundBankParser::builder(const std::string& kind) const {
+    const auto& builders = registry().builders;
+    const auto found = builders.find(kind);
+    return found != builders.end() ? found->second.get() : nullptr;
+}
+
+SampleTree& SoundFont::sampleTree() const {
+    if (!d->tree) {
+        SoundBankParser parser;
+        parser.parse(*this);
+        d->tree.reset(parser.takeSampleTree());
+    }
+    return *d->tree;
+}
+
+} // namespace ox::soundfont
