@@ -1,0 +1,117 @@
+// Opening and finding banks through the manager.
+#include "support/TestSupport.h"
+
+#include <soundfont/SoundFontManager.h>
+
+#include <QString>
+#include <QtGlobal>
+#include <gtest/gtest.h>
+#include <rapidxml/rapidxml.hpp>
+
+using ox::soundfont::SoundFontManager;
+using ox::soundfont::SoundFontV6;
+using ox::soundfont::SoundFontV7;
+
+namespace {
+
+struct LogLine {
+    QtMsgType type;
+    std::string text;
+};
+std::vector<LogLine> g_log;
+
+void capture(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    g_log.push_back({type, message.toStdString()});
+}
+
+class Manager : public testing::Test {
+protected:
+    void SetUp() override {
+        g_log.clear();
+        m_previous = qInstallMessageHandler(capture);
+    }
+    void TearDown() override { qInstallMessageHandler(m_previous); }
+
+    std::string bank(const std::string& folder, const std::string& rootAttributes) {
+        oxtest::writeFile(m_dir.file(folder + "/Samples.xml"), "<Bank " + rootAttributes + "/>");
+        return m_dir.file(folder);
+    }
+
+    oxtest::TempDir m_dir;
+    SoundFontManager m_manager;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace
+
+TEST_F(Manager, OpensDirectoryBankAndLogsItsId) {
+    // The description beneath the path wins over the archive-like name.
+    const std::string path = bank("piano.tq7bank", R"(id="Grand &amp; Co" velocity="0.9")");
+    const auto opened = m_manager.addDirectory(path);
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(dynamic_cast<SoundFontV6*>(opened.get()));
+    EXPECT_EQ(opened->id(), "Grand & Co");
+    EXPECT_FLOAT_EQ(opened->velocity(), 0.9f);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_EQ(g_log[0].type, QtDebugMsg);
+    EXPECT_EQ(g_log[0].text, "\"Grand & Co\""); // the id is the only item
+
+    EXPECT_EQ(m_manager.soundFont(path), opened);
+    EXPECT_FALSE(m_manager.soundFont(path + "/"));
+    EXPECT_FALSE(m_manager.soundFont(m_dir.file("PIANO.tq7bank")));
+    EXPECT_EQ(m_manager.soundFontFromId("Grand & Co"), opened);
+    EXPECT_FALSE(m_manager.soundFontFromId("Grand & co"));
+    EXPECT_FALSE(m_manager.soundFontFromId(""));
+}
+
+TEST_F(Manager, ChoosesArchiveByExactExtension) {
+    for (const char* name : {"x.tq7bank", "x.jux"}) {
+        const auto opened = m_manager.addDirectory(m_dir.file(name));
+        ASSERT_TRUE(opened) << name;
+        EXPECT_TRUE(dynamic_cast<SoundFontV7*>(opened.get()));
+        EXPECT_EQ(opened->id(), "");
+    }
+    // Both archives lack a description, so either one answers for the empty id.
+    const auto noId = m_manager.soundFontFromId("");
+    EXPECT_TRUE(noId == m_manager.soundFont(m_dir.file("x.tq7bank")) ||
+                noId == m_manager.soundFont(m_dir.file("x.jux")));
+    EXPECT_TRUE(noId);
+    EXPECT_EQ(g_log.size(), 2u);
+    for (const char* name : {"x.TQ7BANK", "x.Jux", "x.zip", "tq7bank", ""}) {
+        EXPECT_FALSE(m_manager.addDirectory(m_dir.file(name))) << name;
+        EXPECT_FALSE(m_manager.soundFont(m_dir.file(name))) << name;
+    }
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+TEST_F(Manager, SamePathTwiceKeepsTheFirstBank) {
+    const std::string path = bank("twice", R"(id="t")");
+    const auto first = m_manager.addDirectory(path);
+    const auto second = m_manager.addDirectory(path);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(m_manager.soundFont(path), first);
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+TEST_F(Manager, KnockPlaysAtHalfVelocity) {
+    const auto knock = m_manager.addDirectory(bank("k1", R"(name="Knock" velocity="0.9")"));
+    EXPECT_FLOAT_EQ(knock->velocity(), 0.5f);
+    EXPECT_NEAR(knock->gain(), 0.2610, 1e-4);
+    for (const char* name : {"knock", "Knock ", "Knocks"}) {
+        const auto other = m_manager.addDirectory(
+            bank(std::string("k-") + name, std::string("name=\"") + name + "\" velocity=\"0.9\""));
+        EXPECT_FLOAT_EQ(other->velocity(), 0.9f) << name;
+    }
+}
+
+TEST_F(Manager, MalformedDescriptionThrowsAndStoresNothing) {
+    oxtest::writeFile(m_dir.file("bad/Samples.xml"), "<Bank id=\"bad\"><SamplesTree>");
+    EXPECT_THROW(m_manager.addDirectory(m_dir.file("bad")), rapidxml::parse_error);
+    oxtest::writeFile(m_dir.file("tuning/Samples.xml"), "<Bank id=\"t\" tuning=\"1 x\"/>");
+    EXPECT_THROW(m_manager.addDirectory(m_dir.file("tuning")), std::invalid_argument);
+    EXPECT_FALSE(m_manager.soundFont(m_dir.file("bad")));
+    EXPECT_FALSE(m_manager.soundFont(m_dir.file("tuning")));
+    EXPECT_FALSE(m_manager.soundFontFromId("t"));
+    EXPECT_TRUE(g_log.empty());
+}
