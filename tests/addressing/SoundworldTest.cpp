@@ -52,14 +52,6 @@ TEST(Soundworld, SharedWordsDependOnTheVocabulary) {
     EXPECT_EQ(U::attackFromString("finger"), -1);
 }
 
-TEST(Soundworld, EveryTableKnowsItsLastWord) {
-    EXPECT_EQ(P::attackFromString("mallet"), 8);
-    EXPECT_EQ(P::techniqueFromString("natural"), 2);
-    EXPECT_EQ(U::attackFromString("blow"), 8);
-    EXPECT_EQ(U::techniqueFromString("scrape"), 1);
-    EXPECT_EQ(U::attackFromString("mallet"), 4);
-}
-
 TEST(NoteOption, KeywordsMatchWholeAndExactly) {
     EXPECT_EQ(NoteOption::stringToInt("xfast"), 4);
     EXPECT_EQ(NoteOption::stringToInt("fast"), 3);
