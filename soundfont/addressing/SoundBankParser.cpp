@@ -6,8 +6,6 @@
 
 #include "catalogue/SoundFontImpl.h"
 
-#include <rapidxml/rapidxml.hpp>
-
 #include <array>
 #include <cstddef>
 #include <functional>

@@ -1,0 +1,84 @@
+// Searching a finished tree must not touch the heap, so that it can run on an
+// audio thread. This binary replaces the global allocation functions with
+// counting ones and searches a filled tree.
+
+#include "TreeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<long> allocations{0};
+}
+
+void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+using namespace treetest;
+
+TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
+    for (bool pitched : {true, false}) {
+        std::unique_ptr<SampleTreeBuilder> builder;
+        if (pitched) {
+            builder = std::make_unique<PitchedSampleTreeBuilder>();
+        } else {
+            builder = std::make_unique<UnpitchedSampleTreeBuilder>();
+        }
+        const long beforeLayout = allocations.load();
+        std::unique_ptr<SampleTree> tree((*builder)());
+        // The library's own allocations reach the counting functions too.
+        ASSERT_GT(allocations.load(), beforeLayout);
+        tree->setBuilder(builder.get());
+        SampleTreeNode* root = tree->root();
+        // Samples at the far end of the layout, so most requests climb.
+        SampleTreeNode* last = root->children().back()->children().back().get();
+        for (int midi = 30; midi < 90; midi += 3) {
+            auto* sample = makeSample(midi, 9, 0);
+            sample->files["neck"] = "note.ogg";
+            last->addSample(sample);
+        }
+        root->child(1, 0)->children().back()->addSample(makeSample(60));
+
+        const std::vector<int> path{0, 0, 0};
+        const SampleCoordinate requests[] = {request(0, 0, 0, 60),  request(1, 0, 0, 61),
+                                             request(1, 0, 13, 62), request(8, 3, 13, 50),
+                                             request(0, 0, 3, 40),  request(-1, 0, 0, 40)};
+        long found = 0;
+        const long before = allocations.load();
+        for (int round = 0; round < 50; ++round) {
+            for (const SampleCoordinate& c : requests) {
+                found += tree->findSample(c) != nullptr;
+            }
+            for (int midi = 20; midi < 100; ++midi) {
+                found += tree->findSampleByMidi(midi, 10) != nullptr;
+            }
+            found += tree->findSampleByMidi(requests[0]) != nullptr;
+            found += root->findSample(requests[0], path) != nullptr;
+        }
+        EXPECT_EQ(allocations.load() - before, 0) << (pitched ? "pitched" : "unpitched");
+        EXPECT_EQ(found, 50 * (5 + 80 + 2)) << (pitched ? "pitched" : "unpitched");
+    }
+}

@@ -1,0 +1,136 @@
+#include "TreeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace treetest;
+
+namespace {
+
+std::vector<int> childIds(const SampleTreeNode* node) {
+    std::vector<int> ids;
+    for (const auto& child : node->children()) {
+        ids.push_back(child->id());
+    }
+    return ids;
+}
+
+} // namespace
+
+TEST(SampleTree, WithoutBuilderAnswersThroughTheRoot) {
+    auto* root = new SampleTreeNode(0);
+    SampleTreeNode* node = root->addChild(2)->addChild(0)->addChild(5);
+    auto* sample = makeSample(60);
+    node->addSample(sample);
+    SampleTree tree("hand-made", root);
+    EXPECT_EQ(tree.findSampleByMidi(60, 9), nullptr);
+    EXPECT_EQ(tree.findSampleByMidi(request(2, 0, 5, 60)), nullptr);
+    EXPECT_EQ(tree.findSample(request(2, 0, 5, 61)), sample);
+    EXPECT_EQ(tree.findSample(request(3, 0, 5, 61)), nullptr);
+    EXPECT_EQ(tree.sampleCount(), 1);
+    EXPECT_EQ(tree.name(), "hand-made");
+    EXPECT_FALSE(tree.postParse());
+
+    tree.addFallback({2, 0, 5}, root);
+    tree.addFallback({2, 0, 5}, node);
+    EXPECT_EQ(tree.findFallback({2, 0, 5}), node);
+    EXPECT_EQ(tree.findFallback({2, 0, 4}), nullptr);
+
+    SampleTree empty("none", nullptr);
+    EXPECT_EQ(empty.findSample(request(0, 0, 0, 60)), nullptr);
+    EXPECT_EQ(empty.sampleCount(), 0);
+}
+
+TEST(PitchedBuilder, LayoutAndMidiCoordinate) {
+    PitchedSampleTreeBuilder builder;
+    std::unique_ptr<SampleTree> tree(builder());
+    const SampleTreeNode* root = tree->root();
+    EXPECT_EQ(tree->name(), "pitched");
+    EXPECT_EQ(root->id(), 0);
+    EXPECT_EQ(childIds(root), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(childIds(root->child(1)), (std::vector<int>{0, 1}));
+    EXPECT_EQ(childIds(root->child(1, 0)), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(root->child(1, 1)->childrenCount(), 0u);
+    EXPECT_EQ(childIds(root->child(2)), (std::vector<int>{2}));
+    EXPECT_EQ(childIds(root->child(2, 2)), (std::vector<int>{5, 6, 7, 8, 9}));
+    EXPECT_EQ(childIds(root->child(8)), (std::vector<int>{3}));
+    EXPECT_EQ(childIds(root->child(8, 3)), (std::vector<int>{13}));
+    EXPECT_TRUE(tree->postParse());
+
+    const SampleCoordinate c = builder.coordinate(64, 10);
+    EXPECT_EQ(
+        (std::vector<int>{c.attack(), c.technique(), c.variation(), c[0], c[1], c[2], c[3], c[4]}),
+        (std::vector<int>{0, 0, 0, 0, 64, 10, 0, 24}));
+}
+
+TEST(UnpitchedBuilder, LayoutAndMidiCoordinate) {
+    UnpitchedSampleTreeBuilder builder;
+    std::unique_ptr<SampleTree> tree(builder());
+    const SampleTreeNode* root = tree->root();
+    EXPECT_EQ(tree->name(), "unpitched");
+    EXPECT_EQ(root->id(), 1);
+    EXPECT_EQ(childIds(root), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(childIds(root->child(0)), (std::vector<int>{0, 1}));
+    EXPECT_EQ(root->child(0, 0)->childrenCount(), 14u);
+    EXPECT_EQ(childIds(root->child(0, 1)), (std::vector<int>{2}));
+    EXPECT_EQ(childIds(root->child(5, 0)), (std::vector<int>{0, 12, 13, 2, 3, 4}));
+    EXPECT_EQ(childIds(root->child(1, 0)), (std::vector<int>{0, 5, 6, 7, 8, 9, 10, 11, 13}));
+    EXPECT_FALSE(tree->postParse());
+
+    const SampleCoordinate c = builder.coordinate(38, 9);
+    EXPECT_EQ(
+        (std::vector<int>{c.attack(), c.technique(), c.variation(), c[0], c[1], c[2], c[3], c[4]}),
+        (std::vector<int>{0, 0, 0, -1, 38, 9, 0, -1}));
+}
+
+TEST(BuilderSearch, AttackOneSearchesVariationsTwoToFourWithEarlierPathWinningTies) {
+    PitchedSampleTreeBuilder builder;
+    std::unique_ptr<SampleTree> tree(builder());
+    tree->setBuilder(&builder);
+    SampleTreeNode* root = tree->root();
+    auto* thumb = makeSample(58);
+    auto* middle = makeSample(62);
+    root->child(1, 0, 3)->addSample(thumb);
+    root->child(1, 0, 4)->addSample(middle);
+    // Variation 0 is not a finger node here, and the request's variation is never used.
+    EXPECT_EQ(tree->findSample(request(1, 0, 0, 60)), thumb);
+    EXPECT_EQ(tree->findSample(request(1, 0, 4, 61)), middle);
+
+    auto* index = makeSample(62);
+    root->child(1, 0, 2)->addSample(index);
+    EXPECT_EQ(tree->findSample(request(1, 0, 4, 60)), index); // ties: 2 before 3 before 4
+
+    // An attack that is not in the tree finds nothing; the default coordinate has attack -1.
+    EXPECT_EQ(tree->findSample(SampleCoordinate()), nullptr);
+
+    // A pick request with pick empty climbs to the root and takes the first
+    // node holding samples: finger/sustain/index.
+    EXPECT_EQ(tree->findSampleByMidi(62, 9), index);
+    EXPECT_EQ(tree->sampleCount(), 3);
+}
+
+TEST(BuilderSearch, EmptyVariationAnswersFromFirstSiblingInChildOrder) {
+    UnpitchedSampleTreeBuilder builder;
+    std::unique_ptr<SampleTree> tree(builder());
+    tree->setBuilder(&builder);
+    SampleTreeNode* root = tree->root();
+    auto* brushHit = makeSample(38);
+    auto* brushMute = makeSample(40);
+    root->child(1, 0, 0)->addSample(brushHit);
+    root->child(1, 0, 13)->addSample(brushMute);
+    EXPECT_EQ(tree->findSample(request(1, 0, 13, 40)), brushHit);
+
+    auto* stickMid = makeSample(50);
+    auto* stickMute = makeSample(38);
+    root->child(0, 0, 7)->addSample(stickMid);
+    root->child(0, 0, 13)->addSample(stickMute);
+    // stick/hit has no handhit: the walk stops at stick/hit and the first
+    // non-empty variation answers even though a later one is nearer.
+    EXPECT_EQ(tree->findSample(request(0, 0, 3, 38)), stickMid);
+    EXPECT_EQ(tree->findSampleByMidi(38, 9), stickMid);
+
+    auto* handHit = makeSample(60);
+    root->child(5, 0, 3)->addSample(handHit);
+    EXPECT_EQ(tree->findSample(request(5, 0, 3, 38)), handHit);
+}

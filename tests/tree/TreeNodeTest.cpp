@@ -1,0 +1,162 @@
+#include "TreeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace treetest;
+
+namespace {
+
+// root(0) -> 1 -> {2 -> {3, 4}, 5}, and a second 1 -> 6 that child() must never reach.
+struct SmallTree {
+    SampleTreeNode root{0};
+    SampleTreeNode* a = root.addChild(1);
+    SampleTreeNode* b = a->addChild(2);
+    SampleTreeNode* c = b->addChild(3);
+    SampleTreeNode* d = b->addChild(4);
+    SampleTreeNode* e = a->addChild(5);
+    SampleTreeNode* shadow = root.addChild(1);
+    SampleTreeNode* shadowChild = shadow->addChild(6);
+};
+
+} // namespace
+
+TEST(SampleTreeNode, FilingTakesTheArticulationFromThePlace) {
+    SmallTree t;
+    auto* onRoot = makeSample(60);
+    onRoot->initialize(7, 7, 7);
+    t.root.addSample(onRoot);
+    EXPECT_EQ(t.root.sampleCount(), 0u);
+    EXPECT_EQ(onRoot->attack(), 7); // untouched, and still ours
+    delete onRoot;
+
+    auto* deep = makeSample(60);
+    deep->initialize(9, 9, 9);
+    t.c->addSample(deep);
+    EXPECT_EQ(deep->attack(), 1);
+    EXPECT_EQ(deep->technique(), 2);
+    EXPECT_EQ(deep->variation(), 3);
+
+    auto* middle = makeSample(60);
+    middle->initialize(9, 9, 9);
+    t.b->addSample(middle);
+    EXPECT_EQ(middle->attack(), 1);
+    EXPECT_EQ(middle->technique(), 2);
+    EXPECT_EQ(middle->variation(), 9); // below its node nothing changes
+    EXPECT_EQ(t.c->parent(), t.b);
+    EXPECT_EQ(t.root.recursiveSampleCount(), 2u);
+}
+
+TEST(SampleTreeNode, ChildAndFindNodeFollowFirstMatchesOnly) {
+    SmallTree t;
+    EXPECT_EQ(t.root.child(1), t.a);
+    EXPECT_EQ(t.root.child(1, -1), t.a);
+    EXPECT_EQ(t.root.child(1, 2), t.b);
+    EXPECT_EQ(t.root.child(1, 6), nullptr); // the later node 1 is not tried
+    EXPECT_EQ(t.root.child(1, -1, -1), t.a);
+    EXPECT_EQ(t.root.child(1, -1, 5), t.e);
+    EXPECT_EQ(t.root.child(1, 2, 4), t.d);
+    EXPECT_EQ(t.root.child(1, 2, 9), nullptr);
+    EXPECT_EQ(t.root.child(8, -1, -1), nullptr);
+    EXPECT_EQ(t.root.childrenCount(), 2u);
+
+    EXPECT_EQ(t.root.findNode({}), nullptr);
+    EXPECT_EQ(t.root.findNode({8}), nullptr);
+    EXPECT_EQ(t.root.findNode({1, 9}), t.a);
+    EXPECT_EQ(t.root.findNode({1, 2, 9}), t.b);
+    EXPECT_EQ(t.root.findNode({1, 2, 4}), t.d);
+    EXPECT_EQ(t.root.findNode({1, 6}), t.a);
+}
+
+TEST(SampleTreeNode, NearestSampleIsStrictAndStaysAtTheAddressedNode) {
+    SmallTree t;
+    auto* first = makeSample(60);
+    auto* twin = makeSample(64); // same distance to 62 as `first`
+    t.c->addSample(first);
+    t.c->addSample(twin);
+    t.c->sortSamples();
+    EXPECT_EQ(t.c->findSample(request(-1, -1, -1, 62)), first);
+    EXPECT_EQ(t.c->findSample(request(-1, -1, -1, 63)), twin);
+
+    auto* near = makeSample(62);
+    t.d->addSample(near);
+    // Node 3 answers however far its samples are.
+    EXPECT_EQ(t.root.findSample(request(-1, -1, -1, 62), {1, 2, 3}), first);
+    EXPECT_EQ(t.root.findSample(request(-1, -1, -1, 62), {8, 2, 3}), nullptr);
+}
+
+TEST(SampleTreeNode, ClimbPrefersDescendantsThenSiblingsThenTheRest) {
+    SampleTreeNode root(0);
+    SampleTreeNode* x = root.addChild(0);
+    SampleTreeNode* y = root.addChild(1);
+    SampleTreeNode* xa = x->addChild(0);
+    SampleTreeNode* xb = x->addChild(1);
+    SampleTreeNode* xc = x->addChild(2);
+    SampleTreeNode* xaDeep = xa->addChild(0);
+    SampleTreeNode* yv = y->addChild(0)->addChild(0);
+    const SampleCoordinate c = request(-1, -1, -1, 60);
+
+    auto* far = makeSample(100);
+    yv->addSample(far);
+    // Everything under attack 0 empty: the climb reaches the root and the other attack.
+    EXPECT_EQ(root.findSample(c, {0, 0, 0}), far);
+    // A one-id path does not climb.
+    EXPECT_EQ(root.findSample(c, {0}), nullptr);
+
+    auto* sibling2 = makeSample(100);
+    auto* sibling1 = makeSample(40);
+    xc->addSample(sibling2);
+    xb->addSample(sibling1);
+    EXPECT_EQ(root.findSample(c, {0, 0}), sibling1); // first sibling in child order wins
+    EXPECT_EQ(root.findSample(c, {0, 2}), sibling2); // the addressed node itself
+
+    auto* descendant = makeSample(10);
+    xaDeep->addSample(descendant);
+    EXPECT_EQ(root.findSample(c, {0, 0}), descendant); // below the addressed node first
+
+    EXPECT_EQ(root.findRandomSample(), descendant); // pre-order, deterministic
+    EXPECT_EQ(root.findRandomSample(), descendant);
+    std::vector<SampleTreeNodeSample*> all;
+    root.getSamples(all);
+    root.getSamples(all);
+    EXPECT_EQ(all, (std::vector<SampleTreeNodeSample*>{descendant, sibling1, sibling2, far,
+                                                       descendant, sibling1, sibling2, far}));
+}
+
+TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
+    // 200 empty subtrees before the one holding a sample, so the climb marks
+    // far more searched nodes than any built-in layout has.
+    SampleTreeNode root(0);
+    for (int i = 0; i < 200; ++i) {
+        root.addChild(i)->addChild(0)->addChild(0);
+    }
+    SampleTreeNode* last = root.addChild(200)->addChild(0);
+    auto* sample = makeSample(60);
+    last->addSample(sample);
+    EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {0, 0, 0}), sample);
+    EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {150, 0, 0}), sample);
+
+    SampleTreeNode empty(0);
+    for (int i = 0; i < 100; ++i) {
+        empty.addChild(i)->addChild(i);
+    }
+    EXPECT_EQ(empty.findSample(request(-1, -1, -1, 60), {3, 3, 3}), nullptr);
+}
+
+TEST(SampleTreeNodeSample, CopiesAndMovesCarryFilesAndKey) {
+    SampleTreeNodeSample a;
+    a[1] = 60;
+    a.sortKey = 3;
+    a.files["neck"] = "a.ogg";
+    SampleTreeNodeSample copy(a);
+    EXPECT_EQ(copy.files, a.files);
+    SampleTreeNodeSample moved(std::move(a));
+    EXPECT_TRUE(a.files.empty());
+    EXPECT_EQ(moved[1], 60);
+    EXPECT_EQ(moved.sortKey, 3u);
+    SampleTreeNodeSample target;
+    target.files["bridge"] = "b.ogg";
+    target = std::move(moved);
+    EXPECT_EQ(target.files, copy.files);
+    EXPECT_TRUE(moved.files.empty());
+    EXPECT_TRUE((SampleTreeNode::Articulation{0, 1, 5} < SampleTreeNode::Articulation{0, 2, 0}));
+}
