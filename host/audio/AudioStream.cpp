@@ -1,0 +1,195 @@
+#include <ox/audio/AudioStream.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace ox::audio {
+
+namespace {
+
+// Frames per storage block: small enough that the first note waits for little
+// decoding, large enough that blocks cost next to nothing to manage.
+constexpr int64_t kBlockFrames = 16384;
+constexpr int kMaxChannels = 8;
+
+} // namespace
+
+struct AudioStream::Impl {
+    std::shared_ptr<IDecoder> decoder;
+    int channels = 0;
+    int sampleRate = 0;
+    float gain = 1.0f;
+    bool compact = false; ///< held as int16, gain applied when read
+    int bytesPerSample = 4;
+    bool hasLoop = false;
+    int64_t loopStart = 0;
+    int64_t loopEnd = 0;
+
+    /// Frames the stream plays; shrinks when the decoder delivers fewer than it announced.
+    std::atomic<int64_t> frames{0};
+    /// Frames decoded and published to readers (release on store, acquire on load).
+    std::atomic<int64_t> decoded{0};
+    std::atomic<uint64_t> bytes{0};
+    mutable std::atomic<bool> loopDisabled{false};
+
+    /// Guards the decoder and the allocation of blocks; readers of frames that are
+    /// already decoded never take it.
+    std::mutex decodeMutex;
+    /// One slot per block, sized once so readers can index it without the lock.
+    std::vector<std::unique_ptr<char[]>> blocks;
+
+    int64_t ensureDecoded(int64_t end);
+    void decodeNextBlock();
+    void copyFrames(int64_t first, float* out, int64_t count) const;
+};
+
+int64_t AudioStream::Impl::ensureDecoded(int64_t end) {
+    end = std::min(end, frames.load(std::memory_order_acquire));
+    int64_t have = decoded.load(std::memory_order_acquire);
+    if (have >= end)
+        return have;
+    std::lock_guard lock(decodeMutex);
+    while (decoded.load(std::memory_order_relaxed) < std::min(end, frames.load()))
+        decodeNextBlock();
+    return decoded.load(std::memory_order_relaxed);
+}
+
+// Called with decodeMutex held. Decodes from the first missing frame to the end
+// of its block; a short read ends the sound there.
+void AudioStream::Impl::decodeNextBlock() {
+    const int64_t start = decoded.load(std::memory_order_relaxed);
+    const int64_t total = frames.load(std::memory_order_relaxed);
+    const size_t index = static_cast<size_t>(start / kBlockFrames);
+    const int64_t blockStart = int64_t(index) * kBlockFrames;
+    const int64_t blockFrames = std::min(kBlockFrames, total - blockStart);
+    auto& block = blocks[index];
+    if (!block) {
+        const size_t size = static_cast<size_t>(blockFrames * channels * bytesPerSample);
+        block.reset(new char[size]);
+        bytes.fetch_add(size, std::memory_order_relaxed);
+    }
+    const int64_t wanted = blockStart + blockFrames - start;
+    char* at = block.get() + (start - blockStart) * channels * bytesPerSample;
+    const int64_t got = compact ? decoder->readFrames16(reinterpret_cast<int16_t*>(at), wanted)
+                                : decoder->readFrames(reinterpret_cast<float*>(at), wanted);
+    const int64_t read = std::clamp<int64_t>(got, 0, wanted);
+    if (read < wanted)
+        frames.store(start + read, std::memory_order_release);
+    decoded.store(start + read, std::memory_order_release);
+}
+
+// Frames [first, first + count) must be decoded.
+void AudioStream::Impl::copyFrames(int64_t first, float* out, int64_t count) const {
+    const float scale = gain / 32768.0f;
+    while (count > 0) {
+        const size_t index = static_cast<size_t>(first / kBlockFrames);
+        const int64_t offset = first - int64_t(index) * kBlockFrames;
+        const int64_t run = std::min(count, kBlockFrames - offset);
+        const int64_t samples = run * channels;
+        const char* block = blocks[index].get();
+        if (compact) {
+            const int16_t* in = reinterpret_cast<const int16_t*>(block) + offset * channels;
+            for (int64_t i = 0; i < samples; ++i)
+                out[i] = float(in[i]) * scale;
+        } else {
+            const float* in = reinterpret_cast<const float*>(block) + offset * channels;
+            std::memcpy(out, in, static_cast<size_t>(samples) * sizeof(float));
+        }
+        out += samples;
+        first += run;
+        count -= run;
+    }
+}
+
+AudioStream::AudioStream(const std::shared_ptr<IDecoder>& decoder, long long preloadFrames)
+    : d(new Impl) {
+    d->decoder = decoder;
+    if (!decoder)
+        return;
+    const int channels = decoder->channels();
+    const int rate = decoder->sampleRate();
+    const int64_t frames = decoder->frameCount();
+    if (channels < 1 || channels > kMaxChannels || rate < 1 || frames <= 0 ||
+        frames > (int64_t(1) << 31) / channels)
+        return;
+    d->channels = channels;
+    d->sampleRate = rate;
+    d->gain = decoder->gain();
+    const int bits = decoder->bitsPerSample();
+    d->compact = bits >= 1 && bits <= 16;
+    d->bytesPerSample = d->compact ? 2 : 4;
+    IDecoder::Loop loop;
+    if (decoder->loop(loop) && loop.start >= 0 && loop.end > loop.start && loop.end <= frames) {
+        d->hasLoop = true;
+        d->loopStart = loop.start;
+        d->loopEnd = loop.end;
+    }
+    d->blocks.resize(static_cast<size_t>((frames + kBlockFrames - 1) / kBlockFrames));
+    d->frames.store(frames);
+    d->ensureDecoded(preloadFrames > 0 ? preloadFrames : kBlockFrames);
+}
+
+AudioStream::~AudioStream() = default;
+
+void AudioStream::disableLoop() const {
+    d->loopDisabled.store(true, std::memory_order_relaxed);
+}
+
+bool AudioStream::looping() const {
+    // A loop that a short decode cut off is no longer playable.
+    return d->hasLoop && !d->loopDisabled.load(std::memory_order_relaxed) &&
+           d->loopEnd <= d->frames.load(std::memory_order_acquire);
+}
+
+unsigned long long AudioStream::byteCount() const {
+    return d->bytes.load(std::memory_order_relaxed);
+}
+
+const std::shared_ptr<IDecoder>& AudioStream::decoder() const {
+    return d->decoder;
+}
+
+bool AudioStream::empty() const {
+    return frameCount() == 0;
+}
+int AudioStream::channels() const {
+    return d->channels;
+}
+int AudioStream::sampleRate() const {
+    return d->sampleRate;
+}
+int64_t AudioStream::frameCount() const {
+    return d->frames.load(std::memory_order_acquire);
+}
+float AudioStream::gain() const {
+    return d->gain;
+}
+int64_t AudioStream::loopStart() const {
+    return d->loopStart;
+}
+int64_t AudioStream::loopEnd() const {
+    return d->loopEnd;
+}
+
+int64_t AudioStream::readFrames(int64_t first, float* out, int64_t count) const {
+    if (first < 0 || count <= 0 || !out || first >= frameCount())
+        return 0;
+    count = std::min(count, frameCount() - first);
+    const int64_t available = d->ensureDecoded(first + count);
+    const int64_t copied = std::clamp<int64_t>(available - first, 0, count);
+    d->copyFrames(first, out, copied);
+    return copied;
+}
+
+int64_t AudioStream::ensureDecoded(int64_t end) const {
+    return d->ensureDecoded(end);
+}
+
+int64_t AudioStream::decodedFrames() const {
+    return d->decoded.load(std::memory_order_acquire);
+}
+
+} // namespace ox::audio

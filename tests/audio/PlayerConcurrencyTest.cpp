@@ -1,0 +1,84 @@
+#include "AudioTestUtil.h"
+
+#include <ox/audio/TQ7SamplePlayer.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace oxtest;
+using ox::audio::AudioStream;
+using ox::audio::TQ7SamplePlayer;
+
+namespace {
+
+/// Renders the whole stream in blocks of `block` frames.
+std::vector<float> renderAll(const std::shared_ptr<AudioStream>& stream, double transposition,
+                             int64_t block) {
+    TQ7SamplePlayer player(stream);
+    player.setTransposition(transposition);
+    std::vector<float> out;
+    std::vector<float> buffer(size_t(block) * 2);
+    while (!player.finished()) {
+        player.render(buffer.data(), block, 2);
+        out.insert(out.end(), buffer.begin(), buffer.end());
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
+    Tone tone;
+    tone.channels = 2;
+    tone.frames = 150000;
+    const std::string flac = encodeTone(AudioFormat::Flac16, tone);
+    const std::string wav = encodeTone(AudioFormat::Wav24, tone);
+
+    for (const std::string* bytes : {&flac, &wav}) {
+        // The expected output comes from a stream of its own, played alone.
+        auto alone =
+            std::make_shared<AudioStream>(ox::audio::FlacDecoder::make(streamOf(flac), 0.8f), 0);
+        if (bytes == &wav)
+            alone = std::make_shared<AudioStream>(
+                ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false), 0);
+        const std::vector<float> straight = renderAll(alone, 0.0, 256);
+        const std::vector<float> bent = renderAll(alone, 3.5, 256);
+
+        auto shared = std::make_shared<AudioStream>(
+            bytes == &flac ? ox::audio::FlacDecoder::make(streamOf(flac), 0.8f)
+                           : ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false),
+            0);
+        constexpr int kThreads = 4;
+        std::vector<std::vector<float>> results(kThreads);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back(
+                [&, t] { results[size_t(t)] = renderAll(shared, t % 2 ? 3.5 : 0.0, 256); });
+        for (auto& thread : threads)
+            thread.join();
+        for (int t = 0; t < kThreads; ++t)
+            EXPECT_EQ(results[size_t(t)], t % 2 ? bent : straight) << t;
+        EXPECT_EQ(shared->decodedFrames(), 150000);
+        EXPECT_EQ(shared->byteCount(), alone->byteCount());
+    }
+}
+
+TEST(PlayerConcurrency, DisablingTheLoopWhilePlaying) {
+    Tone tone;
+    tone.frames = 40000;
+    tone.loopStart = 100;
+    tone.loopEnd = 39000;
+    auto stream = audioStreamOf(AudioFormat::Wav16, tone);
+    ASSERT_TRUE(stream->looping());
+    std::thread player([&] {
+        TQ7SamplePlayer p(stream);
+        std::vector<float> buffer(512);
+        while (!p.finished())
+            p.render(buffer.data(), 512, 1);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    stream->disableLoop();
+    player.join();
+    EXPECT_FALSE(stream->looping());
+}

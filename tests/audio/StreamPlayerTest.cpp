@@ -1,0 +1,226 @@
+#include "AudioTestUtil.h"
+
+#include <ox/audio/TQ7SamplePlayer.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace oxtest;
+using ox::audio::AudioStream;
+using ox::audio::IDecoder;
+using ox::audio::TQ7SamplePlayer;
+
+namespace {
+
+/// Rising and falling crossings of zero per second on channel `channel`.
+double measuredFrequency(const std::vector<float>& samples, int channels, int channel, int rate) {
+    int crossings = 0;
+    const size_t frames = samples.size() / size_t(channels);
+    for (size_t f = 1; f < frames; ++f) {
+        const float a = samples[(f - 1) * size_t(channels) + size_t(channel)];
+        const float b = samples[f * size_t(channels) + size_t(channel)];
+        if ((a < 0) != (b < 0))
+            ++crossings;
+    }
+    return crossings / 2.0 / (double(frames) / rate);
+}
+
+std::vector<float> play(TQ7SamplePlayer& player, int64_t frames, int channels,
+                        int64_t* sounding = nullptr) {
+    std::vector<float> out(size_t(frames * channels), 99.0f);
+    const int64_t got = player.render(out.data(), frames, channels);
+    if (sounding)
+        *sounding = got;
+    return out;
+}
+
+/// A decoder that announces more frames than it can deliver.
+class ShortDecoder : public IDecoder {
+public:
+    int channels() const override { return 1; }
+    int sampleRate() const override { return 8000; }
+    int64_t frameCount() const override { return 100000; }
+    float gain() const override { return 1.0f; }
+    int bitsPerSample() const override { return 16; }
+    bool loop(Loop& loop) const override {
+        loop = {1000, 90000};
+        return true;
+    }
+    int64_t readFrames(float*, int64_t) override { return 0; }
+    int64_t readFrames16(int16_t* out, int64_t frames) override {
+        const int64_t n = std::min(frames, 20000 - m_position);
+        for (int64_t i = 0; i < n; ++i)
+            out[i] = 1000;
+        m_position += n;
+        return n;
+    }
+    bool seekFrame(int64_t) override { return false; }
+
+private:
+    int64_t m_position = 0;
+};
+
+} // namespace
+
+TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
+    Tone tone;
+    tone.channels = 2;
+    tone.frames = 100000;
+    const std::string bytes = encodeTone(AudioFormat::Flac16, tone);
+    auto stream =
+        std::make_shared<AudioStream>(ox::audio::FlacDecoder::make(streamOf(bytes), 0.5f), 0);
+    EXPECT_EQ(stream->frameCount(), 100000);
+    EXPECT_EQ(stream->channels(), 2);
+    EXPECT_FLOAT_EQ(stream->gain(), 0.5f);
+    EXPECT_FALSE(stream->looping());
+    const int64_t first = stream->decodedFrames();
+    EXPECT_GT(first, 0);
+    EXPECT_LE(first, 32768);
+    EXPECT_EQ(stream->byteCount(), unsigned(first * 2 * 2));
+
+    TQ7SamplePlayer player(stream);
+    EXPECT_EQ(player.outputSampleRate(), 44100);
+    int64_t sounding = 0;
+    std::vector<float> out = play(player, 120000, 2, &sounding);
+    EXPECT_EQ(sounding, 100000);
+    EXPECT_TRUE(player.finished());
+    EXPECT_EQ(stream->decodedFrames(), 100000);
+    EXPECT_EQ(stream->byteCount(), 100000u * 2 * 2);
+
+    // Transposition 0 at the stream's rate plays the decoded frames with the gain.
+    const std::vector<float> reference = referenceFrames(bytes);
+    for (size_t i = 0; i < reference.size(); ++i)
+        ASSERT_EQ(out[i], reference[i] * 0.5f) << i;
+    for (size_t i = reference.size(); i < out.size(); ++i)
+        ASSERT_EQ(out[i], 0.0f);
+
+    // readFrames gives the same, clipped at the end.
+    std::vector<float> tail(200);
+    EXPECT_EQ(stream->readFrames(99950, tail.data(), 100), 50);
+    EXPECT_EQ(tail[0], reference[99950 * 2] * 0.5f);
+    EXPECT_EQ(stream->readFrames(100000, tail.data(), 10), 0);
+}
+
+TEST(AudioStream, TwentyFourBitSourcesAreHeldAsFloat) {
+    Tone tone;
+    tone.frames = 1000;
+    auto stream = audioStreamOf(AudioFormat::Wav24, tone, 2.0f);
+    EXPECT_EQ(stream->byteCount(), 1000u * 4);
+    std::vector<float> out(1000);
+    ASSERT_EQ(stream->readFrames(0, out.data(), 1000), 1000);
+    const std::vector<float> written = toneSamples(tone);
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_NEAR(out[i], written[i] * 2.0f, 2e-6f);
+}
+
+TEST(AudioStream, EmptyAndShortDecoders) {
+    AudioStream empty(nullptr, 0);
+    EXPECT_TRUE(empty.empty());
+    EXPECT_EQ(empty.frameCount(), 0);
+    EXPECT_EQ(empty.byteCount(), 0u);
+    EXPECT_FALSE(empty.looping());
+    float buffer[8] = {};
+    EXPECT_EQ(empty.readFrames(0, buffer, 4), 0);
+
+    for (auto stream :
+         {std::shared_ptr<AudioStream>(), std::make_shared<AudioStream>(nullptr, 0)}) {
+        TQ7SamplePlayer player(stream);
+        EXPECT_TRUE(player.finished());
+        int64_t sounding = 1;
+        const std::vector<float> out = play(player, 64, 2, &sounding);
+        EXPECT_EQ(sounding, 0);
+        for (float v : out)
+            ASSERT_EQ(v, 0.0f);
+    }
+
+    // Announced 100000 frames with a loop, delivers 20000: the sound ends there, unlooped.
+    auto shortStream = std::make_shared<AudioStream>(std::make_shared<ShortDecoder>(), 0);
+    EXPECT_TRUE(shortStream->looping());
+    TQ7SamplePlayer player(shortStream);
+    int64_t sounding = 0;
+    play(player, 150000, 1, &sounding);
+    EXPECT_EQ(shortStream->frameCount(), 20000);
+    EXPECT_FALSE(shortStream->looping());
+    EXPECT_EQ(sounding, 20000);
+    EXPECT_TRUE(player.finished());
+}
+
+TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
+    Tone tone;
+    tone.frames = 30000;
+    tone.loopStart = 1000;
+    tone.loopEnd = 21000;
+    for (AudioFormat format : {AudioFormat::Wav16, AudioFormat::Flac16}) {
+        SCOPED_TRACE(int(format));
+        auto stream = audioStreamOf(format, tone);
+        ASSERT_TRUE(stream->looping());
+        std::vector<float> all(30000);
+        ASSERT_EQ(stream->readFrames(0, all.data(), 30000), 30000);
+
+        TQ7SamplePlayer player(stream);
+        int64_t sounding = 0;
+        const std::vector<float> out = play(player, 100000, 1, &sounding);
+        EXPECT_EQ(sounding, 100000);
+        EXPECT_FALSE(player.finished());
+        // Frame 21000 of the output is frame 1000 of the sound, and so on around the loop.
+        for (int64_t f : {0, 20999, 21000, 25000, 41000, 99999}) {
+            const int64_t source = f < 21000 ? f : 1000 + (f - 1000) % 20000;
+            ASSERT_EQ(out[size_t(f)], all[size_t(source)]) << f;
+        }
+        // Stereo output of a mono loop, transposed, also goes on and on.
+        player.setTransposition(7);
+        play(player, 100000, 2, &sounding);
+        EXPECT_EQ(sounding, 100000);
+
+        stream->disableLoop();
+        EXPECT_FALSE(stream->looping());
+        play(player, 100000, 2, &sounding);
+        EXPECT_LT(sounding, 100000);
+        EXPECT_TRUE(player.finished());
+    }
+}
+
+TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
+    Tone tone;
+    tone.channels = 2;
+    tone.frames = 44100;
+    tone.frequency = 220;
+    auto stream = audioStreamOf(AudioFormat::Wav16, tone, 1.0f);
+    TQ7SamplePlayer player(stream);
+    player.setGain(0.5f);
+    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 0, 44100), 220, 5);
+
+    player.reset();
+    player.setTransposition(12);
+    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 0, 44100), 440, 5);
+
+    // Rendering at twice the recorded rate halves the pitch, and the sound lasts twice as long.
+    TQ7SamplePlayer slow(stream);
+    slow.setOutputSampleRate(88200);
+    int64_t sounding = 0;
+    EXPECT_NEAR(measuredFrequency(play(slow, 88200, 2, &sounding), 2, 0, 88200), 220, 5);
+    EXPECT_EQ(sounding, 88200);
+    play(slow, 100, 2, &sounding);
+    EXPECT_EQ(sounding, 0);
+    EXPECT_TRUE(slow.finished());
+
+    // Mono output mixes the two channels.
+    TQ7SamplePlayer stereo(stream);
+    TQ7SamplePlayer mono(stream);
+    mono.setGain(0.5f);
+    const std::vector<float> both = play(stereo, 500, 2);
+    const std::vector<float> mixed = play(mono, 500, 1);
+    for (size_t f = 0; f < 500; ++f)
+        ASSERT_FLOAT_EQ(mixed[f], (both[2 * f] + both[2 * f + 1]) * 0.25f) << f;
+
+    // Interpolation reproduces the sound between its samples.
+    TQ7SamplePlayer shifted(stream);
+    shifted.setTransposition(0.01);
+    const std::vector<float> bent = play(shifted, 1000, 2);
+    for (int f = 100; f < 1000; f += 97) {
+        const double at = f * std::exp2(0.01 / 12.0);
+        const double expected = 0.5 * std::sin(2 * M_PI * 220 * at / 44100);
+        EXPECT_NEAR(bent[size_t(f) * 2], expected, 1e-3) << f;
+    }
+}
