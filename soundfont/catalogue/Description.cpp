@@ -3,7 +3,6 @@
 #include <ox/utils/split.h>
 
 #include <array>
-#include <cmath>
 #include <cstdlib>
 #include <math.h>
 #include <stdexcept>
