@@ -103,8 +103,9 @@ SampleTree* PitchedSampleTreeBuilder::operator()() const {
 
 const SampleTreeNodeSample*
 PitchedSampleTreeBuilder::findSample(const SampleTree* tree, const SampleCoordinate& coordinate) {
-    // No extra fallback: the layout has no node it could search that the base
-    // search's climb does not already reach.
+    // The base result stands: a last fallback would look for a harmonic
+    // technique 1, which this layout does not have, and the base climb already
+    // reaches the natural harmonics.
     return SampleTreeBuilder::findSample(tree, coordinate);
 }
 

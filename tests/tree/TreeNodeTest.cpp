@@ -141,22 +141,3 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     }
     EXPECT_EQ(empty.findSample(request(-1, -1, -1, 60), {3, 3, 3}), nullptr);
 }
-
-TEST(SampleTreeNodeSample, CopiesAndMovesCarryFilesAndKey) {
-    SampleTreeNodeSample a;
-    a[1] = 60;
-    a.sortKey = 3;
-    a.files["neck"] = "a.ogg";
-    SampleTreeNodeSample copy(a);
-    EXPECT_EQ(copy.files, a.files);
-    SampleTreeNodeSample moved(std::move(a));
-    EXPECT_TRUE(a.files.empty());
-    EXPECT_EQ(moved[1], 60);
-    EXPECT_EQ(moved.sortKey, 3u);
-    SampleTreeNodeSample target;
-    target.files["bridge"] = "b.ogg";
-    target = std::move(moved);
-    EXPECT_EQ(target.files, copy.files);
-    EXPECT_TRUE(moved.files.empty());
-    EXPECT_TRUE((SampleTreeNode::Articulation{0, 1, 5} < SampleTreeNode::Articulation{0, 2, 0}));
-}
