@@ -4,7 +4,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo bench test-asan test-tsan fuzz fuzz-replay install clean format
+.PHONY: all deps build test demo bench test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
 
 all: build
 
@@ -23,16 +23,45 @@ test: build
 demo: build
 	$(BUILD)/bin/oxsf demo --out demo-out
 
+# Sanitizer builds. ASan+UBSan halt on the first report (LeakSanitizer on) and
+# run the whole suite, the tool's tests included; TSan runs the tests labelled
+# "concurrency" and builds only those. Suppressions: scripts/sanitizers/.
+SANITIZER_DIR := $(CURDIR)/scripts/sanitizers
+ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
+            LSAN_OPTIONS=suppressions=$(SANITIZER_DIR)/lsan.supp:print_suppressions=0 \
+            UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+TSAN_ENV := TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(SANITIZER_DIR)/tsan.supp
+
 test-asan: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOXSF_SANITIZE=address -DOXSF_BUILD_TOOLS=OFF
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DOXSF_SANITIZE=address
 	cmake --build build-asan -j $(JOBS)
-	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	    ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXSF_SANITIZE=thread -DOXSF_BUILD_TOOLS=OFF
-	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L concurrency -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target oxsf_concurrency_tests
+	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -L concurrency -j $(JOBS)
+
+# libFuzzer targets (clang). `make fuzz` fuzzes each target for FUZZ_SECONDS;
+# `make fuzz-replay` runs the stored corpus and crash reproducers once;
+# `make fuzz-corpus` re-minimizes the stored corpus (-merge=1).
+FUZZ_SECONDS ?= 60
+build-fuzz/CMakeCache.txt:
+	@scripts/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DOXSF_SANITIZE=fuzzer -DOXSF_BUILD_FUZZ=ON -DOXSF_BUILD_TESTS=OFF -DOXSF_BUILD_TOOLS=OFF
+
+fuzz-build: deps build-fuzz/CMakeCache.txt
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_all
+
+fuzz: fuzz-build
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
+
+fuzz-replay: fuzz-build
+	scripts/fuzz.sh replay
+
+fuzz-corpus: fuzz-build
+	scripts/fuzz.sh corpus
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,26 @@
+// Bytes as a bank's Samples.xml: read it, build the sample tree, search it.
+#include "FuzzSupport.h"
+
+#include <soundfont/SampleTree.h>
+
+#include <initializer_list>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    oxfuzz::MemoryBank bank(data, size);
+    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); }))
+        return 0;
+    ox::soundfont::SampleTree& tree = bank.sampleTree();
+    for (int midi : {-1, 0, 40, 64, 127})
+        tree.findSampleByMidi(midi, 10);
+    ox::soundfont::SampleCoordinate request;
+    request.initialize(1, 0, 0);
+    request[1] = 60;
+    tree.findSample(request);
+    request.initialize(2, 2, 6);
+    tree.findSample(request);
+    std::vector<ox::soundfont::SampleTreeNodeSample*> samples;
+    tree.getSamples(samples);
+    if (!samples.empty())
+        bank.samplePlayer(60);
+    return 0;
+}
