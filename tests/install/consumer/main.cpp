@@ -1,0 +1,96 @@
+// Opens a one-sample bank it writes itself, finds the sample for a note and
+// renders a few frames: the installed headers, libraries and package all work.
+
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundFontManager.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+void put32(std::string& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    }
+}
+
+void put16(std::string& out, uint16_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>(v >> 8);
+}
+
+/// A mono 16-bit WAV file of a sine tone.
+std::string sineWav(double frequency, int frames) {
+    std::string data;
+    for (int i = 0; i < frames; ++i) {
+        const double s = 0.5 * std::sin(2.0 * 3.141592653589793 * frequency * i / 44100.0);
+        put16(data, static_cast<uint16_t>(static_cast<int16_t>(s * 32767.0)));
+    }
+    std::string wav = "RIFF";
+    put32(wav, static_cast<uint32_t>(36 + data.size()));
+    wav += "WAVEfmt ";
+    put32(wav, 16);
+    put16(wav, 1);
+    put16(wav, 1);
+    put32(wav, 44100);
+    put32(wav, 44100 * 2);
+    put16(wav, 2);
+    put16(wav, 16);
+    wav += "data";
+    put32(wav, static_cast<uint32_t>(data.size()));
+    return wav + data;
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "consumer: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        return fail("usage: consumer SCRATCH_DIR");
+    }
+    const std::filesystem::path bankDir = std::filesystem::path(argv[1]) / "Bank";
+    std::filesystem::create_directories(bankDir / "Samples");
+    std::ofstream(bankDir / "Samples.xml")
+        << "<Bank id=\"consumer\" type=\"guitar\" name=\"Consumer\">"
+           "<SamplesTree><Node class=\"pick\"><Node class=\"sustain\"><Node class=\"down\">"
+           "<Samples><Sample midi=\"60\" dynamic=\"F\"><Wave file=\"c4.wav\"/></Sample>"
+           "</Samples></Node></Node></Node></SamplesTree></Bank>";
+    std::ofstream(bankDir / "Samples" / "c4.wav", std::ios::binary) << sineWav(261.63, 4410);
+
+    ox::soundfont::SoundFontManager manager;
+    auto bank = manager.addDirectory(bankDir.string());
+    if (!bank || bank->id() != "consumer") {
+        return fail("the bank did not open");
+    }
+    const auto* sample = bank->sampleTree().findSampleByMidi(62, 10);
+    if (!sample || (*sample)[1] != 60) {
+        return fail("no sample found for D4");
+    }
+    auto [player, transposition] = bank->samplePlayer(62);
+    if (transposition != 2) {
+        return fail("wrong transposition");
+    }
+    player.setOutputSampleRate(44100);
+    player.setTransposition(transposition);
+    std::vector<float> out(2 * 1024);
+    const int64_t sounding = player.render(out.data(), 1024, 2);
+    float peak = 0.0f;
+    for (float s : out) {
+        peak = std::max(peak, std::fabs(s));
+    }
+    if (sounding <= 0 || peak <= 0.01f) {
+        return fail("the player rendered silence");
+    }
+    std::printf("consumer: OK (transposition %d, peak %.3f)\n", transposition, peak);
+    return 0;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// Each command registers itself as a subcommand whose callback does the work.
+// Callbacks report failures by throwing ToolError (exit 1) or UsageError (exit 2).
+
+namespace CLI {
+class App;
+}
+
+namespace oxsf {
+
+void addInfoCommand(CLI::App& app);
+void addFindCommand(CLI::App& app);
+void addPlayCommands(CLI::App& app);    // play, render
+void addArchiveCommands(CLI::App& app); // pack, unpack, ls
+void addDemoCommand(CLI::App& app);
+
+} // namespace oxsf

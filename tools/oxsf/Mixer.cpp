@@ -1,0 +1,122 @@
+#include "Mixer.h"
+
+#include "Errors.h"
+#include "Progress.h"
+#include "Report.h"
+
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundFont.h>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace oxsf {
+
+using namespace ox::soundfont;
+
+namespace {
+
+constexpr int64_t BlockFrames = 4096;
+
+/// Adds one note into `mix`, growing it as needed; the player runs until the
+/// note's release has faded out or the sound ends.
+void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const MixSettings& settings,
+                 std::vector<float>& mix) {
+    const double rate = settings.sampleRate;
+    const int64_t start = std::llround(std::max(0.0, note.start) * rate);
+    const int64_t noteOff = start + std::max<int64_t>(1, std::llround(note.length * rate));
+    const int64_t releaseFrames = std::max<int64_t>(1, std::llround(settings.release * rate));
+    const int64_t end = noteOff + releaseFrames;
+
+    std::vector<float> block(static_cast<size_t>(BlockFrames) * 2);
+    for (int64_t position = start; position < end;) {
+        const int64_t count = std::min(BlockFrames, end - position);
+        const int64_t sounding = player.render(block.data(), count, 2);
+        if (sounding > 0) {
+            const size_t needed = static_cast<size_t>(position + sounding) * 2;
+            if (mix.size() < needed) {
+                mix.resize(needed, 0.0f);
+            }
+        }
+        for (int64_t i = 0; i < sounding; ++i) {
+            const int64_t frame = position + i;
+            const float envelope = frame < noteOff ? 1.0f
+                                                   : 1.0f - static_cast<float>(frame - noteOff) /
+                                                                static_cast<float>(releaseFrames);
+            for (int c = 0; c < 2; ++c) {
+                mix[static_cast<size_t>(frame) * 2 + c] +=
+                    block[static_cast<size_t>(i) * 2 + c] * envelope;
+            }
+        }
+        position += count;
+        if (player.finished()) {
+            break;
+        }
+    }
+}
+
+} // namespace
+
+Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
+                std::vector<NoteReport>* reports, Progress* progress) {
+    Mix mix;
+    mix.sampleRate = settings.sampleRate;
+    int64_t done = 0;
+    for (const Note& note : notes) {
+        NoteReport report;
+        report.note = note;
+        const SampleTreeNodeSample* sample =
+            note.bank ? note.bank->sampleTree().findSampleByMidi(note.midi, 10) : nullptr;
+        if (sample && !sample->files.empty()) {
+            // The same search samplePlayer makes, to say which file serves the note.
+            report.found = true;
+            report.file = firstFile(*sample);
+            report.recordedMidi = (*sample)[1];
+            auto [player, transposition] = note.bank->samplePlayer(note.midi);
+            report.transposition = transposition;
+            player.setOutputSampleRate(settings.sampleRate);
+            player.setTransposition(transposition);
+            player.setGain(note.gain);
+            renderVoice(player, note, settings, mix.samples);
+        }
+        if (reports) {
+            reports->push_back(report);
+        }
+        if (progress) {
+            progress->update(++done);
+        }
+    }
+
+    for (float s : mix.samples) {
+        mix.peak = std::max(mix.peak, std::fabs(s));
+    }
+    const float ceiling = settings.normalize ? 0.891f : 0.99f; // -1 dBFS when normalising
+    if (mix.peak > 0.0f && (settings.normalize || mix.peak > ceiling)) {
+        mix.scale = ceiling / mix.peak;
+        for (float& s : mix.samples) {
+            s *= mix.scale;
+        }
+    }
+    return mix;
+}
+
+void writeWav(const std::string& path, const Mix& mix, bool floatSamples) {
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = mix.sampleRate;
+    info.format = SF_FORMAT_WAV | (floatSamples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        throw ToolError(path, std::string("cannot write: ") + sf_strerror(nullptr));
+    }
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const sf_count_t written = sf_writef_float(file, mix.samples.data(), mix.frames());
+    const int closed = sf_close(file);
+    if (written != mix.frames() || closed != 0) {
+        throw ToolError(path, "cannot write: the disk may be full");
+    }
+}
+
+} // namespace oxsf

@@ -1,0 +1,59 @@
+#pragma once
+
+// Offline rendering of notes through the library's sample players into a
+// stereo mix, and writing the mix as a WAV file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ox::soundfont {
+class SoundFont;
+}
+
+namespace oxsf {
+
+class Progress;
+
+struct Note {
+    const ox::soundfont::SoundFont* bank = nullptr;
+    int midi = 60;
+    double start = 0.0;  ///< seconds
+    double length = 0.5; ///< seconds until the release starts
+    float gain = 1.0f;   ///< linear, on top of the bank's own gain
+};
+
+/// What served one note.
+struct NoteReport {
+    Note note;
+    bool found = false;
+    std::string file;      ///< the file the player plays
+    int recordedMidi = -1; ///< pitch the sample was recorded at
+    int transposition = 0; ///< semitones the player transposes by
+};
+
+struct MixSettings {
+    int sampleRate = 44100;
+    double release = 0.08;  ///< seconds of fade after a note's length
+    bool normalize = false; ///< scale the peak to -1 dBFS (otherwise only protect from clipping)
+};
+
+struct Mix {
+    std::vector<float> samples; ///< interleaved stereo
+    int sampleRate = 44100;
+    float peak = 0.0f;  ///< before scaling
+    float scale = 1.0f; ///< applied to reach the output level
+    int64_t frames() const { return static_cast<int64_t>(samples.size() / 2); }
+};
+
+/// Renders every note with SoundFont::samplePlayer: the player of the sample for
+/// the note's pitch, transposed by what the library says, at the mix rate.
+/// Notes for which the bank has no sample are reported with found = false and stay silent.
+Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
+                std::vector<NoteReport>* reports = nullptr, Progress* progress = nullptr);
+
+/// Writes `mix` as a stereo WAV file: 16-bit PCM, or 32-bit float when `floatSamples`.
+/// Throws ToolError when the file cannot be written.
+void writeWav(const std::string& path, const Mix& mix, bool floatSamples);
+
+} // namespace oxsf

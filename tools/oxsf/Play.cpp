@@ -1,0 +1,217 @@
+// oxsf play / oxsf render: notes or a MIDI file through a bank's sample players, to a WAV file.
+
+#include "BankLoader.h"
+#include "Commands.h"
+#include "Errors.h"
+#include "Midi.h"
+#include "Mixer.h"
+#include "Progress.h"
+#include "Vocabulary.h"
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace oxsf {
+
+using namespace ox::soundfont;
+
+namespace {
+
+struct OutputOptions {
+    std::string output;
+    bool floatSamples = false;
+    bool normalize = false;
+    bool quiet = false;
+    MixSettings mix;
+};
+
+struct PlayOptions {
+    std::string bank;
+    std::vector<std::string> notes;
+    double length = 0.5;
+    OutputOptions out;
+};
+
+struct RenderOptions {
+    std::string bank;
+    std::string song;
+    int channel = 0;
+    OutputOptions out;
+};
+
+std::optional<double> parseSeconds(const std::string& text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0.0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+/// PITCH[@START[:LENGTH]]; a note without a start follows the previous one.
+Note parseNote(const std::string& text, double& cursor, double defaultLength) {
+    const auto bad = [&text](const std::string& why) {
+        return UsageError(fmt::format("note '{}': {} (expected PITCH[@START[:LENGTH]], e.g. "
+                                      "C4, 60@0.5, F#3@1:2)",
+                                      text, why));
+    };
+    const size_t at = text.find('@');
+    const auto pitch = parsePitch(text.substr(0, at));
+    if (!pitch) {
+        throw bad("not a MIDI note (0-127 or a name like C4)");
+    }
+    Note note;
+    note.midi = *pitch;
+    note.start = cursor;
+    note.length = defaultLength;
+    if (at != std::string::npos) {
+        const std::string timing = text.substr(at + 1);
+        const size_t colon = timing.find(':');
+        const auto start = parseSeconds(timing.substr(0, colon));
+        if (!start) {
+            throw bad("the start is not a number of seconds");
+        }
+        note.start = *start;
+        if (colon != std::string::npos) {
+            const auto length = parseSeconds(timing.substr(colon + 1));
+            if (!length || *length <= 0.0) {
+                throw bad("the length is not a positive number of seconds");
+            }
+            note.length = *length;
+        }
+    }
+    cursor = note.start + note.length;
+    return note;
+}
+
+void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
+    cmd->add_option("-o,--output", out.output, "WAV file to write")->required();
+    cmd->add_flag("--float", out.floatSamples, "Write 32-bit float samples (default 16-bit)");
+    cmd->add_flag("--normalize", out.normalize, "Scale the mix to a peak of -1 dBFS");
+    cmd->add_option("--rate", out.mix.sampleRate, "Output sample rate in Hz")
+        ->capture_default_str()
+        ->check(CLI::Range(8000, 192000));
+    cmd->add_option("--release", out.mix.release, "Fade after each note, in seconds")
+        ->capture_default_str()
+        ->check(CLI::Range(0.001, 10.0));
+    cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
+}
+
+void writeOutput(const Mix& mix, const OutputOptions& out) {
+    writeWav(out.output, mix, out.floatSamples);
+    if (!out.quiet) {
+        const double seconds = static_cast<double>(mix.frames()) / mix.sampleRate;
+        const double peak = mix.peak * mix.scale;
+        fmt::print("wrote {} ({:.2f} s, {} Hz, {} stereo, peak {:.1f} dBFS{})\n", out.output,
+                   seconds, mix.sampleRate, out.floatSamples ? "float" : "16-bit",
+                   peak > 0.0 ? 20.0 * std::log10(peak) : -INFINITY,
+                   mix.scale < 1.0f && !out.normalize ? ", scaled down to avoid clipping" : "");
+    }
+}
+
+void printReports(const std::vector<NoteReport>& reports) {
+    for (const NoteReport& r : reports) {
+        if (!r.found) {
+            fmt::print("{:6.2f}s  {:<4} ({:>3})  no sample\n", r.note.start, pitchName(r.note.midi),
+                       r.note.midi);
+            continue;
+        }
+        fmt::print("{:6.2f}s  {:<4} ({:>3})  {}  recorded at {} ({}), transposed {:+d}\n",
+                   r.note.start, pitchName(r.note.midi), r.note.midi, r.file,
+                   pitchName(r.recordedMidi), r.recordedMidi, r.transposition);
+    }
+}
+
+void runPlay(PlayOptions& options) {
+    std::vector<Note> notes;
+    double cursor = 0.0;
+    for (const std::string& text : options.notes) {
+        notes.push_back(parseNote(text, cursor, options.length));
+    }
+    SoundFontManager manager;
+    const OpenedBank opened = openBank(manager, options.bank);
+    for (Note& note : notes) {
+        note.bank = opened.bank.get();
+    }
+    options.out.mix.normalize = options.out.normalize;
+    std::vector<NoteReport> reports;
+    const Mix mix = renderNotes(notes, options.out.mix, &reports);
+    if (!options.out.quiet) {
+        printReports(reports);
+    }
+    writeOutput(mix, options.out);
+}
+
+void runRender(RenderOptions& options) {
+    const std::vector<MidiNote> midiNotes = readMidiFile(options.song);
+    SoundFontManager manager;
+    const OpenedBank opened = openBank(manager, options.bank);
+    std::vector<Note> notes;
+    for (const MidiNote& m : midiNotes) {
+        if (options.channel != 0 && m.channel + 1 != options.channel) {
+            continue;
+        }
+        Note note;
+        note.bank = opened.bank.get();
+        note.midi = m.midi;
+        note.start = m.start;
+        note.length = std::max(0.01, m.end - m.start);
+        const float velocity = static_cast<float>(m.velocity) / 127.0f;
+        note.gain = velocity * velocity;
+        notes.push_back(note);
+    }
+    if (notes.empty()) {
+        throw ToolError(options.song, options.channel != 0
+                                          ? fmt::format("no notes on channel {}", options.channel)
+                                          : std::string("no notes"));
+    }
+    options.out.mix.normalize = options.out.normalize;
+    std::vector<NoteReport> reports;
+    Progress progress("rendering", static_cast<int64_t>(notes.size()));
+    const Mix mix = renderNotes(notes, options.out.mix, &reports, &progress);
+    progress.finish();
+    int missing = 0;
+    for (const NoteReport& r : reports) {
+        missing += r.found ? 0 : 1;
+    }
+    if (!options.out.quiet) {
+        fmt::print("{} notes rendered{}\n", notes.size() - static_cast<size_t>(missing),
+                   missing ? fmt::format(", {} without a sample", missing) : std::string());
+    }
+    writeOutput(mix, options.out);
+}
+
+} // namespace
+
+void addPlayCommands(CLI::App& app) {
+    auto play = std::make_shared<PlayOptions>();
+    CLI::App* cmd = app.add_subcommand("play", "Play notes through a bank into a WAV file");
+    cmd->add_option("BANK", play->bank, "Bank folder or archive")->required();
+    cmd->add_option("NOTES", play->notes,
+                    "Notes as PITCH[@START[:LENGTH]] (seconds); PITCH is a MIDI number or a "
+                    "name like C4, F#3, Bb2. A note without @START follows the previous one.")
+        ->required();
+    cmd->add_option("--length", play->length, "Length of notes that give none, in seconds")
+        ->capture_default_str()
+        ->check(CLI::Range(0.01, 60.0));
+    addOutputOptions(cmd, play->out);
+    cmd->callback([play] { runPlay(*play); });
+
+    auto render = std::make_shared<RenderOptions>();
+    cmd =
+        app.add_subcommand("render", "Render a Standard MIDI File through a bank into a WAV file");
+    cmd->add_option("BANK", render->bank, "Bank folder or archive")->required();
+    cmd->add_option("SONG", render->song, "MIDI file (.mid)")->required();
+    cmd->add_option("--channel", render->channel, "Only this MIDI channel (1-16)")
+        ->check(CLI::Range(1, 16));
+    addOutputOptions(cmd, render->out);
+    cmd->callback([render] { runRender(*render); });
+}
+
+} // namespace oxsf
