@@ -1,6 +1,7 @@
 #include <ox/audio/Decoders.h>
 
 #include "LoopTags.h"
+#include "OggPages.h"
 
 #include <sndfile.h>
 
@@ -33,7 +34,7 @@ bool hasMagic(const ox::stream::IStream& stream, Format format) {
     case Format::Flac:
         return got >= 4 && (std::memcmp(head, "fLaC", 4) == 0 || std::memcmp(head, "ID3", 3) == 0);
     case Format::OggVorbis:
-        return got >= 4 && std::memcmp(head, "OggS", 4) == 0;
+        return got >= 4 && std::memcmp(head, "OggS", 4) == 0 && detail::oggLooksIntact(stream);
     }
     return false;
 }
