@@ -94,8 +94,6 @@ public:
             m_info.samplerate > kMaxSampleRate || m_info.frames < 0 ||
             m_info.frames > kMaxSamples / m_info.channels)
             return false;
-        // Float sources read as 16 bits are scaled, not clipped at +-1 LSB.
-        sf_command(m_file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
         m_bits = floatOutput ? 0 : integerBits(m_info);
         if (format == Format::Wav)
             readInstrumentLoop();
