@@ -55,16 +55,24 @@ int64_t checkedPageLength(const unsigned char* data, int64_t available) {
 }
 
 bool headerPagesIntact(const ox::stream::IStream& stream) {
-    std::vector<unsigned char> page(static_cast<size_t>(kMaxPage));
+    std::vector<unsigned char> page;
+    unsigned char head[kHeaderBytes + 255];
     int64_t at = 0;
     int packets = 0;
     uint32_t serial = 0;
     while (packets < 3) {
         if (at >= kMaxHeaderScan)
             return true;
-        const int64_t got = stream.readAt(at, page.data(), kMaxPage);
-        const int64_t length = checkedPageLength(page.data(), got);
-        if (length == 0)
+        // Read the header and lacing first, then exactly the page.
+        const int64_t got = stream.readAt(at, head, sizeof head);
+        if (got < kHeaderBytes || got < kHeaderBytes + head[26])
+            return false;
+        int64_t length = kHeaderBytes + head[26];
+        for (int i = 0; i < head[26]; ++i)
+            length += head[kHeaderBytes + i];
+        page.resize(static_cast<size_t>(length));
+        if (stream.readAt(at, page.data(), length) != length ||
+            checkedPageLength(page.data(), length) != length)
             return false;
         if (at == 0)
             serial = le32(page.data() + 14);

@@ -35,20 +35,18 @@ TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
     const std::string flac = encodeTone(AudioFormat::Flac16, tone);
     const std::string wav = encodeTone(AudioFormat::Wav24, tone);
 
-    for (const std::string* bytes : {&flac, &wav}) {
+    auto makeStream = [&](bool isFlac) {
+        auto decoder = isFlac ? ox::audio::FlacDecoder::make(streamOf(flac), 0.8f)
+                              : ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false);
+        return std::make_shared<AudioStream>(decoder, 0);
+    };
+    for (bool isFlac : {true, false}) {
         // The expected output comes from a stream of its own, played alone.
-        auto alone =
-            std::make_shared<AudioStream>(ox::audio::FlacDecoder::make(streamOf(flac), 0.8f), 0);
-        if (bytes == &wav)
-            alone = std::make_shared<AudioStream>(
-                ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false), 0);
+        auto alone = makeStream(isFlac);
         const std::vector<float> straight = renderAll(alone, 0.0, 256);
         const std::vector<float> bent = renderAll(alone, 3.5, 256);
 
-        auto shared = std::make_shared<AudioStream>(
-            bytes == &flac ? ox::audio::FlacDecoder::make(streamOf(flac), 0.8f)
-                           : ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false),
-            0);
+        auto shared = makeStream(isFlac);
         constexpr int kThreads = 4;
         std::vector<std::vector<float>> results(kThreads);
         std::vector<std::thread> threads;

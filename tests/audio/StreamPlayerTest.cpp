@@ -100,6 +100,10 @@ TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
     EXPECT_EQ(stream->readFrames(99950, tail.data(), 100), 50);
     EXPECT_EQ(tail[0], reference[99950 * 2] * 0.5f);
     EXPECT_EQ(stream->readFrames(100000, tail.data(), 10), 0);
+
+    // A preload decodes at least that much up front.
+    AudioStream preloaded(ox::audio::FlacDecoder::make(streamOf(bytes), 1.0f), 50000);
+    EXPECT_GE(preloaded.decodedFrames(), 50000);
 }
 
 TEST(AudioStream, TwentyFourBitSourcesAreHeldAsFloat) {
