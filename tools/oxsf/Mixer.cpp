@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 namespace oxsf {
 
@@ -103,6 +104,11 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
 }
 
 void writeWav(const std::string& path, const Mix& mix, bool floatSamples) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        throw ToolError(path, "cannot write: there is no folder " + folder.string());
+    }
     SF_INFO info{};
     info.channels = 2;
     info.samplerate = mix.sampleRate;

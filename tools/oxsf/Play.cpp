@@ -103,8 +103,7 @@ void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
     cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
 }
 
-void writeOutput(const Mix& mix, const OutputOptions& out) {
-    writeWav(out.output, mix, out.floatSamples);
+void reportOutput(const Mix& mix, const OutputOptions& out) {
     if (!out.quiet) {
         const double seconds = static_cast<double>(mix.frames()) / mix.sampleRate;
         const double peak = mix.peak * mix.scale;
@@ -142,10 +141,11 @@ void runPlay(PlayOptions& options) {
     options.out.mix.normalize = options.out.normalize;
     std::vector<NoteReport> reports;
     const Mix mix = renderNotes(notes, options.out.mix, &reports);
+    writeWav(options.out.output, mix, options.out.floatSamples);
     if (!options.out.quiet) {
         printReports(reports);
     }
-    writeOutput(mix, options.out);
+    reportOutput(mix, options.out);
 }
 
 void runRender(RenderOptions& options) {
@@ -176,6 +176,7 @@ void runRender(RenderOptions& options) {
     Progress progress("rendering", static_cast<int64_t>(notes.size()));
     const Mix mix = renderNotes(notes, options.out.mix, &reports, &progress);
     progress.finish();
+    writeWav(options.out.output, mix, options.out.floatSamples);
     int missing = 0;
     for (const NoteReport& r : reports) {
         missing += r.found ? 0 : 1;
@@ -184,7 +185,7 @@ void runRender(RenderOptions& options) {
         fmt::print("{} notes rendered{}\n", notes.size() - static_cast<size_t>(missing),
                    missing ? fmt::format(", {} without a sample", missing) : std::string());
     }
-    writeOutput(mix, options.out);
+    reportOutput(mix, options.out);
 }
 
 } // namespace

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(messageHandler);
 
     CLI::App app{"Inspect, search, play and package sound banks.\n"
-                  "Run 'oxsf COMMAND --help' for the options of a command.",
-                  "oxsf"};
+                 "Run 'oxsf COMMAND --help' for the options of a command.",
+                 "oxsf"};
     app.require_subcommand(1);
     app.set_version_flag("--version", OXSF_VERSION);
     app.add_flag("--log", g_showLog, "Show the library's log lines on stderr");
@@ -47,6 +47,19 @@ int main(int argc, char** argv) {
     oxsf::addArchiveCommands(app);
     oxsf::addDemoCommand(app);
 
+    // Name a mistyped command instead of saying that one is missing.
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            std::string known;
+            for (const CLI::App* command : app.get_subcommands({})) {
+                known += (known.empty() ? "" : ", ") + command->get_name();
+            }
+            return fail("unknown command '" + std::string(argv[1]) + "' (commands: " + known + ")",
+                        2);
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

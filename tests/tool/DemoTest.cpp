@@ -1,0 +1,90 @@
+// The demo must work on a fresh machine: its banks open through the library,
+// every note of its phrases finds a sample, and its loops are the ones the
+// audio library reads.
+
+#include "ToolRunner.h"
+
+#include "support/TestSupport.h"
+
+#include "demo/DemoBanks.h"
+
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundFontManager.h>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+
+using namespace oxtest;
+using namespace ox::soundfont;
+
+TEST(Demo, BanksOpenAndEveryPhraseNoteFindsASample) {
+    TempDir dir;
+    const oxsf::demo::DemoBanks banks = oxsf::demo::writeDemoBanks(dir.path().string());
+    SoundFontManager manager;
+    const auto guitar = manager.addDirectory(banks.guitar);
+    const auto drums = manager.addDirectory(banks.drums);
+    ASSERT_TRUE(guitar);
+    ASSERT_TRUE(drums);
+    EXPECT_NE(dynamic_cast<SoundFontV6*>(guitar.get()), nullptr);
+    EXPECT_NE(dynamic_cast<SoundFontV7*>(drums.get()), nullptr);
+    EXPECT_EQ(guitar->tuning(), (std::vector<int>{64, 59, 55, 50, 45, 40}));
+    EXPECT_EQ(guitar->sampleTree().name(), "pitched");
+    EXPECT_EQ(drums->sampleTree().name(), "unpitched");
+
+    // Every sample of the descriptions is filed (no layer name outside the vocabulary).
+    std::vector<SampleTreeNodeSample*> samples;
+    guitar->sampleTree().getSamples(samples);
+    EXPECT_EQ(static_cast<int>(samples.size()), banks.guitarSamples);
+    samples.clear();
+    drums->sampleTree().getSamples(samples);
+    EXPECT_EQ(static_cast<int>(samples.size()), banks.drumSamples);
+
+    for (const auto& [bank, phrase] : {std::pair{guitar, &oxsf::demo::guitarPhrase()},
+                                       std::pair{drums, &oxsf::demo::drumPhrase()}}) {
+        for (const oxsf::demo::PhraseNote& note : *phrase) {
+            const SampleTreeNodeSample* sample = bank->sampleTree().findSampleByMidi(note.midi, 10);
+            ASSERT_NE(sample, nullptr) << bank->id() << " midi " << note.midi;
+            ASSERT_FALSE(sample->files.empty());
+            const std::string& file = sample->files.begin()->second;
+            const auto stream = bank->audioStream(file);
+            ASSERT_TRUE(stream) << file;
+            EXPECT_GT(stream->frameCount(), 0) << file;
+            EXPECT_LE(std::abs(note.midi - (*sample)[1]), 3) << file;
+            if (bank == drums) {
+                EXPECT_EQ((*sample)[1], note.midi) << "each kit piece has its own note";
+            }
+        }
+    }
+
+    // Loops written as a WAV "smpl" chunk and as a FLAC comment are both read.
+    EXPECT_TRUE(guitar->audioStream("Gtr-Pick-Down-S6-F00-F.flac")->looping());
+    EXPECT_TRUE(guitar->audioStream("Gtr-Fng-Index-S1-F00-F.wav")->looping());
+    EXPECT_FALSE(guitar->audioStream("Gtr-Pick-Down-S6-F00-MP.flac")->looping());
+    EXPECT_FALSE(guitar->audioStream("Gtr-Pick-Up-S1-F00-F.ogg")->looping());
+}
+
+TEST(Demo, CommandWritesAnAudibleMix) {
+    TempDir dir;
+    const std::string out = dir.file("demo-out");
+    const ToolResult result = runTool({"demo", "--out", out});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out.find("NO SAMPLE"), std::string::npos);
+    EXPECT_NE(result.out.find(out + "/demo.wav"), std::string::npos);
+
+    SF_INFO info{};
+    SNDFILE* file = sf_open((out + "/demo.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> mix(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(file, mix.data(), info.frames);
+    sf_close(file);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_GT(info.frames, 3 * 44100);
+    float peak = 0.0f;
+    for (float s : mix) {
+        peak = std::max(peak, std::fabs(s));
+    }
+    EXPECT_GT(peak, 0.5f);
+    EXPECT_LT(peak, 1.0f);
+}

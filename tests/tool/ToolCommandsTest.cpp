@@ -1,0 +1,269 @@
+// What a user of oxsf sees: one-line errors with the right exit codes, archives
+// that round-trip, JSON that parses, and renders of the expected length.
+
+#include "ToolRunner.h"
+
+#include "support/TestSupport.h"
+
+#include "archive/ArchiveWriter.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace oxtest;
+
+namespace {
+
+const char* kDescription = R"(<?xml version="1.0"?>
+<Bank id="tool-test" type="guitar" name="Tool Test" tuning="64 59 55 50 45 40">
+  <SamplesTree>
+    <Node class="pick"><Node class="sustain"><Node class="down"><Samples>
+      <Sample midi="48" string="6" dynamic="F"><Wave file="a.wav"/></Sample>
+      <Sample midi="60" string="6" dynamic="F"><Wave file="sub/b.flac"/></Sample>
+    </Samples></Node></Node></Node>
+  </SamplesTree>
+</Bank>
+)";
+
+/// A two-sample directory bank, one of its files in a sub-folder of Samples/.
+/// The tones loop, so a note sounds for as long as it is held.
+std::string writeBank(const TempDir& dir, const std::string& name = "Bank") {
+    const std::string bank = dir.file(name);
+    writeFile(bank + "/Samples.xml", kDescription);
+    fs::create_directories(bank + "/Samples/sub");
+    Tone tone;
+    tone.frames = 4410;
+    tone.loopStart = 441;
+    tone.loopEnd = 4410;
+    tone.frequency = 130.8;
+    EXPECT_TRUE(writeTone(bank + "/Samples/a.wav", AudioFormat::Wav16, tone));
+    tone.frequency = 261.6;
+    EXPECT_TRUE(writeTone(bank + "/Samples/sub/b.flac", AudioFormat::Flac16, tone));
+    return bank;
+}
+
+/// Frames and channels of a sound file, 0 when it cannot be read.
+std::pair<int64_t, int> soundFileShape(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) {
+        return {0, 0};
+    }
+    sf_close(file);
+    return {info.frames, info.channels};
+}
+
+void expectOneLineError(const ToolResult& result, int code, const std::string& file,
+                        const std::string& fragment) {
+    SCOPED_TRACE(result.err);
+    EXPECT_EQ(result.exitCode, code);
+    ASSERT_EQ(lines(result.err).size(), 1u);
+    EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
+    EXPECT_NE(result.err.find(file), std::string::npos);
+    EXPECT_NE(result.err.find(fragment), std::string::npos);
+    EXPECT_EQ(result.out, "");
+}
+
+} // namespace
+
+TEST(ToolErrors, FailuresAreOneLineNamingTheFileAndExit1) {
+    TempDir dir;
+    const std::string bank = writeBank(dir);
+    const std::string missing = dir.file("NoSuchBank");
+
+    const std::string malformed = dir.file("Malformed");
+    writeFile(malformed + "/Samples.xml", "<Bank id=\"x\">\n<SamplesTree>\n<Node class=\"pick\"\n"
+                                          "</Bank>\n");
+    const std::string badTuning = dir.file("BadTuning");
+    writeFile(badTuning + "/Samples.xml", "<Bank id=\"x\" tuning=\"64 x\"><SamplesTree/></Bank>");
+    const std::string garbage = dir.file("garbage.tq7bank");
+    writeFile(garbage, "this is not an archive at all");
+    const std::string noDescription = dir.file("nodescription.tq7bank");
+    oxsf::archive::writeArchive(noDescription,
+                                {oxsf::archive::ArchiveInput::fromBytes("a.wav", "RIFF")});
+    const std::string notMidi = dir.file("song.mid");
+    writeFile(notMidi, "MThx not a midi file");
+
+    expectOneLineError(runTool({"info", missing}), 1, missing, "no such file");
+    expectOneLineError(runTool({"find", missing, "--midi", "60"}), 1, missing, "no such file");
+    expectOneLineError(runTool({"info", malformed}), 1, malformed, "malformed Samples.xml");
+    expectOneLineError(runTool({"info", malformed}), 1, malformed, "line 4");
+    expectOneLineError(runTool({"play", badTuning, "C4", "-o", dir.file("x.wav")}), 1, badTuning,
+                       "tuning");
+    expectOneLineError(runTool({"info", garbage}), 1, garbage, "OXARCHIVE");
+    expectOneLineError(runTool({"ls", garbage}), 1, garbage, "OXARCHIVE");
+    expectOneLineError(runTool({"info", noDescription}), 1, noDescription, "no Samples.xml");
+    expectOneLineError(runTool({"info", dir.path().string()}), 1, dir.path().string(),
+                       "no Samples.xml");
+    expectOneLineError(runTool({"render", bank, notMidi, "-o", dir.file("x.wav")}), 1, notMidi,
+                       "not a Standard MIDI File");
+    const std::string nowhere = dir.file("no/such/folder/x.wav");
+    expectOneLineError(runTool({"play", bank, "C4", "-o", nowhere}), 1, nowhere, "no folder");
+    EXPECT_FALSE(fs::exists(nowhere));
+
+    // An entry name that climbs out of the target folder is refused, and nothing lands outside.
+    const std::string hostile = dir.file("hostile.tq7bank");
+    oxsf::archive::writeArchive(
+        hostile, {oxsf::archive::ArchiveInput::fromBytes("Samples.xml", kDescription),
+                  oxsf::archive::ArchiveInput::fromBytes("../escaped.wav", "RIFF")});
+    expectOneLineError(runTool({"unpack", hostile, dir.file("Out")}), 1, hostile, "refusing");
+    EXPECT_FALSE(fs::exists(dir.file("escaped.wav")));
+}
+
+TEST(ToolErrors, BadUsageExits2AndHelpExits0) {
+    TempDir dir;
+    const std::string bank = writeBank(dir);
+    const std::vector<std::vector<std::string>> usages = {
+        {},
+        {"frobnicate"},
+        {"info"},
+        {"info", bank, "--no-such-flag"},
+        {"find", bank},
+        {"find", bank, "--midi", "H9"},
+        {"find", bank, "--midi", "60", "--attack", "strum"},
+        {"find", bank, "--midi", "60", "--dynamic", "loud"},
+        {"play", bank, "C4@soon", "-o", dir.file("x.wav")},
+        {"play", bank, "C4"},
+        {"pack", bank, dir.file("out.zip")},
+    };
+    for (const auto& args : usages) {
+        const ToolResult result = runTool(args);
+        SCOPED_TRACE(args.empty() ? "(no arguments)" : args[0] + " ... : " + result.err);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(lines(result.err).size(), 1u);
+        EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
+    }
+    EXPECT_FALSE(fs::exists(dir.file("out.zip")));
+
+    for (const char* command : {"info", "find", "play", "render", "pack", "unpack", "ls", "demo"}) {
+        const ToolResult result = runTool({command, "--help"});
+        EXPECT_EQ(result.exitCode, 0) << command;
+        EXPECT_NE(result.out.find("Usage:"), std::string::npos) << command;
+    }
+}
+
+TEST(ToolArchive, PackThenUnpackGivesBackTheSameFiles) {
+    TempDir dir;
+    const std::string bank = writeBank(dir);
+    const std::string archive = dir.file("Bank.tq7bank");
+    ASSERT_EQ(runTool({"pack", bank, archive}).exitCode, 0);
+
+    const ToolResult unpacked = runTool({"unpack", archive, dir.file("Copy")});
+    ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
+    for (const char* file : {"Samples.xml", "Samples/a.wav", "Samples/sub/b.flac"}) {
+        EXPECT_EQ(readFile(dir.file(std::string("Copy/") + file)), readFile(bank + "/" + file))
+            << file;
+    }
+    std::vector<std::string> copied;
+    for (const auto& item : fs::recursive_directory_iterator(dir.file("Copy"))) {
+        if (item.is_regular_file()) {
+            copied.push_back(item.path().lexically_relative(dir.file("Copy")).generic_string());
+        }
+    }
+    EXPECT_EQ(copied.size(), 3u);
+
+    // The listing matches the files, and the archive opens as the same bank.
+    const ToolResult listed = runTool({"ls", archive, "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const auto entries = nlohmann::json::parse(listed.out).at("entries");
+    ASSERT_EQ(entries.size(), 3u);
+    for (const auto& entry : entries) {
+        const std::string name = entry.at("name");
+        const std::string source =
+            name == "Samples.xml" ? bank + "/" + name : bank + "/Samples/" + name;
+        EXPECT_EQ(entry.at("size").get<uint64_t>(), fs::file_size(source)) << name;
+        EXPECT_LE(entry.at("offset").get<uint64_t>() + entry.at("size").get<uint64_t>(),
+                  fs::file_size(archive));
+    }
+    const ToolResult info = runTool({"info", archive, "--json"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    const auto j = nlohmann::json::parse(info.out);
+    EXPECT_EQ(j.at("id"), "tool-test");
+    EXPECT_EQ(j.at("packaging"), "archive");
+    EXPECT_TRUE(j.at("files").at("missing").empty());
+
+    // Unpacking over an existing bank needs --force.
+    EXPECT_EQ(runTool({"unpack", archive, dir.file("Copy")}).exitCode, 1);
+    EXPECT_EQ(runTool({"unpack", archive, dir.file("Copy"), "--force"}).exitCode, 0);
+}
+
+TEST(ToolJson, InfoAndFindPrintJsonThatParses) {
+    TempDir dir;
+    const std::string bank = writeBank(dir);
+
+    const ToolResult info = runTool({"info", bank, "--json"});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    const auto j = nlohmann::json::parse(info.out);
+    EXPECT_EQ(j.at("kind"), "pitched");
+    EXPECT_EQ(j.at("tuning"), nlohmann::json({64, 59, 55, 50, 45, 40}));
+    EXPECT_EQ(j.at("samples").at("tree"), 2);
+    const auto& pick = j.at("tree").at("children").at(0);
+    EXPECT_EQ(pick.at("name"), "pick");
+    EXPECT_EQ(pick.at("children").at(0).at("children").at(0).at("samples").size(), 2u);
+
+    const ToolResult byMidi = runTool({"find", bank, "--midi", "B3", "--json"});
+    ASSERT_EQ(byMidi.exitCode, 0) << byMidi.err;
+    const auto found = nlohmann::json::parse(byMidi.out);
+    EXPECT_EQ(found.at("file"), "sub/b.flac");
+    EXPECT_EQ(found.at("sample").at("midi"), 60);
+    EXPECT_EQ(found.at("transposition"), -1);
+    EXPECT_EQ(found.at("climbed"), false);
+
+    // pick/sustain/up holds nothing: the search climbs to pick/sustain/down and says so.
+    const ToolResult climbed =
+        runTool({"find", bank, "--midi", "50", "--attack", "pick", "--variation", "up", "--json"});
+    ASSERT_EQ(climbed.exitCode, 0) << climbed.err;
+    const auto c = nlohmann::json::parse(climbed.out);
+    EXPECT_EQ(c.at("addressed"), nlohmann::json({"pick/sustain/up"}));
+    EXPECT_EQ(c.at("answeredBy"), "pick/sustain/down");
+    EXPECT_EQ(c.at("climbed"), true);
+    EXPECT_EQ(c.at("sample").at("midi"), 48);
+}
+
+TEST(ToolRender, PlayAndRenderFollowNoteTimesAndTheTempoMap) {
+    TempDir dir;
+    const std::string bank = writeBank(dir);
+
+    // Two notes, the second starting at 1 s and lasting 0.5 s, then an 80 ms release.
+    const std::string played = dir.file("played.wav");
+    ASSERT_EQ(runTool({"play", bank, "C4", "E4@1:0.5", "-o", played, "-q"}).exitCode, 0);
+    auto [frames, channels] = soundFileShape(played);
+    EXPECT_EQ(channels, 2);
+    EXPECT_NEAR(static_cast<double>(frames) / 44100.0, 1.58, 0.01);
+
+    // 480 ticks per beat: two beats at 120 bpm, a tempo change to 60 bpm, one more beat.
+    const auto varlen = [](int ticks) {
+        std::string bytes;
+        if (ticks >= 128) {
+            bytes += static_cast<char>(0x80 | (ticks >> 7));
+        }
+        bytes += static_cast<char>(ticks & 0x7F);
+        return bytes;
+    };
+    std::string track;
+    track += std::string("\x00\xFF\x51\x03\x07\xA1\x20", 7);
+    track += std::string("\x00\x90\x3C\x64", 4) + varlen(480) + std::string("\x80\x3C\x00", 3);
+    track += std::string("\x00\x90\x40\x50", 4) + varlen(480) + std::string("\x90\x40\x00", 3);
+    track += std::string("\x00\xFF\x51\x03\x0F\x42\x40", 7);
+    track += std::string("\x00\x90\x30\x6E", 4) + varlen(480) + std::string("\x80\x30\x00", 3);
+    track += std::string("\x00\xFF\x2F\x00", 4);
+    std::string smf("MThd\x00\x00\x00\x06\x00\x00\x00\x01\x01\xE0", 14);
+    const uint32_t size = static_cast<uint32_t>(track.size());
+    smf += "MTrk";
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        smf += static_cast<char>((size >> shift) & 0xFF);
+    }
+    smf += track;
+    writeFile(dir.file("song.mid"), smf);
+
+    const std::string rendered = dir.file("rendered.wav");
+    const ToolResult result = runTool({"render", bank, dir.file("song.mid"), "-o", rendered});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("3 notes rendered"), std::string::npos) << result.out;
+    std::tie(frames, channels) = soundFileShape(rendered);
+    EXPECT_NEAR(static_cast<double>(frames) / 44100.0, 2.08, 0.01);
+}
