@@ -31,7 +31,9 @@ void reportCount(int count) {
 
 } // namespace
 
-AudioCache& processAudioCache() { return processCache; }
+AudioCache& processAudioCache() {
+    return processCache;
+}
 
 struct AudioCache::Impl {
     // Declared before the mutex so that the mutex goes first on destruction.

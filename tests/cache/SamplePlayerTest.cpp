@@ -1,34 +1,44 @@
 #include "support/TestSupport.h"
 
 #include <soundfont/SoundFont.h>
+#include <soundfont/SoundFontManager.h>
+
+#include <archive/ArchiveWriter.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using ox::soundfont::SoundFontV6;
 using namespace oxtest;
 
 namespace {
 
-const char* kDescription = R"(<Bank id="player-test" name="Player" type="guitar" tuning="64 59 55 50 45 40">
+// Every test writes its own file names: the process-wide cache keys by name alone.
+const char* kDescription =
+    R"(<Bank id="player-test" name="Player" type="guitar" tuning="64 59 55 50 45 40">
   <SamplesTree>
     <Node class="pick"><Node class="sustain"><Node class="down"><Samples>
-      <Sample midi="57" string="1" dynamic="F">
+      <Sample midi="57" string="6" dynamic="F">
         <Wave file="a57-neck.wav" pickup="neck"/>
         <Wave file="a57-bridge.wav" pickup="Bridge"/>
       </Sample>
-      <Sample midi="64" string="1" dynamic="F"><Wave file="e64.wav"/></Sample>
+      <Sample midi="64" string="6" dynamic="F"><Wave file="e64.wav"/></Sample>
     </Samples></Node></Node></Node>
   </SamplesTree>
 </Bank>)";
 
-void writeBank(const TempDir& dir) {
-    writeFile(dir.file("Samples.xml"), kDescription);
+void writeBank(const TempDir& dir, const std::string& prefix) {
+    std::string description = kDescription;
+    for (size_t at = description.find("file=\""); at != std::string::npos;
+         at = description.find("file=\"", at + 1))
+        description.insert(at + 6, prefix);
+    writeFile(dir.file("Samples.xml"), description);
     Tone tone;
     for (const char* name : {"a57-neck.wav", "a57-bridge.wav", "e64.wav"}) {
         tone.frames += 100; // tell the files apart by length
-        ASSERT_TRUE(writeTone(dir.file(std::string("Samples/") + name), AudioFormat::Wav16, tone));
+        ASSERT_TRUE(writeTone(dir.file("Samples/" + prefix + name), AudioFormat::Wav16, tone));
     }
 }
 
@@ -36,15 +46,15 @@ void writeBank(const TempDir& dir) {
 
 TEST(SamplePlayer, PlaysTheNearestSampleWithItsTransposition) {
     TempDir dir;
-    writeBank(dir);
+    writeBank(dir, "directory-");
     SoundFontV6 bank(dir.path().string());
     bank.initialize();
 
     auto [below, up] = bank.samplePlayer(60);
     EXPECT_EQ(up, 3);
     ASSERT_TRUE(below.stream());
-    // Two pickups: "Bridge" sorts before "neck" byte by byte.
-    EXPECT_EQ(below.stream()->frameCount(), 541);
+    // Two pickups: "Bridge" (641 frames) sorts before "neck" byte by byte.
+    EXPECT_EQ(below.stream()->frameCount(), 641);
 
     auto [above, down] = bank.samplePlayer(63);
     EXPECT_EQ(down, -1);
@@ -54,6 +64,23 @@ TEST(SamplePlayer, PlaysTheNearestSampleWithItsTransposition) {
     auto again = bank.samplePlayer(59);
     EXPECT_EQ(again.second, 2);
     EXPECT_EQ(again.first.stream(), below.stream()) << "one stream per file, from the cache";
+}
+
+TEST(SamplePlayer, AnArchiveBankPlaysLikeItsDirectory) {
+    TempDir dir;
+    writeBank(dir, "archive-");
+    const std::string archive = dir.file("packed.tq7bank");
+    oxsf::archive::packDirectoryBank(dir.path().string(), archive);
+    ox::soundfont::SoundFontManager manager;
+    auto bank = manager.addDirectory(archive);
+    ASSERT_TRUE(bank);
+
+    auto [player, transposition] = bank->samplePlayer(66);
+    EXPECT_EQ(transposition, 2);
+    ASSERT_TRUE(player.stream());
+    EXPECT_EQ(player.stream()->frameCount(), 741);
+    std::vector<float> block(2 * 256);
+    EXPECT_EQ(player.render(block.data(), 256, 2), 256);
 }
 
 TEST(SamplePlayer, AnEmptyBankGivesASilentPlayer) {

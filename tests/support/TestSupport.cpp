@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     std::random_device random;
-    m_path = fs::temp_directory_path() /
-             ("oxsf-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-              std::to_string(random()));
+    m_path =
+        fs::temp_directory_path() / ("oxsf-test-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(counter++) + "-" + std::to_string(random()));
     fs::create_directories(m_path);
 }
 
@@ -30,7 +30,9 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(const std::string& relative) const { return (m_path / relative).string(); }
+std::string TempDir::file(const std::string& relative) const {
+    return (m_path / relative).string();
+}
 
 void writeFile(const std::string& path, const std::string& bytes) {
     fs::path p(path);
@@ -53,9 +55,9 @@ std::vector<float> toneSamples(const Tone& tone) {
     std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
     for (int64_t f = 0; f < tone.frames; ++f)
         for (int c = 0; c < tone.channels; ++c)
-            samples[static_cast<size_t>(f * tone.channels + c)] = static_cast<float>(
-                tone.amplitude *
-                std::sin(2.0 * M_PI * tone.frequency * (c + 1) * double(f) / tone.sampleRate));
+            samples[static_cast<size_t>(f * tone.channels + c)] =
+                static_cast<float>(tone.amplitude * std::sin(2.0 * M_PI * tone.frequency * (c + 1) *
+                                                             double(f) / tone.sampleRate));
     return samples;
 }
 
@@ -63,12 +65,18 @@ namespace {
 
 int sndfileFormat(AudioFormat format) {
     switch (format) {
-    case AudioFormat::Wav16: return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    case AudioFormat::Wav24: return SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    case AudioFormat::WavFloat: return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    case AudioFormat::Flac16: return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-    case AudioFormat::Flac24: return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
-    case AudioFormat::OggVorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case AudioFormat::Wav16:
+        return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    case AudioFormat::Wav24:
+        return SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    case AudioFormat::WavFloat:
+        return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    case AudioFormat::Flac16:
+        return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    case AudioFormat::Flac24:
+        return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+    case AudioFormat::OggVorbis:
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
     }
     return 0;
 }
@@ -81,6 +89,9 @@ bool isWav(AudioFormat format) {
 } // namespace
 
 bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty())
+        fs::create_directories(parent);
     SF_INFO info{};
     info.samplerate = tone.sampleRate;
     info.channels = tone.channels;
@@ -135,8 +146,8 @@ void MemoryBank::addSample(const std::string& name, std::string bytes) {
 std::shared_ptr<ox::stream::IStream> MemoryBank::sampleXML() const {
     if (!m_hasXml)
         return {};
-    return std::make_shared<ox::stream::MemoryStream>(
-        std::vector<char>(m_xml.begin(), m_xml.end()), "memory/Samples.xml");
+    return std::make_shared<ox::stream::MemoryStream>(std::vector<char>(m_xml.begin(), m_xml.end()),
+                                                      "memory/Samples.xml");
 }
 
 std::shared_ptr<ox::stream::IStream> MemoryBank::sample(const std::string& name) const {
