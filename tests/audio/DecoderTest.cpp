@@ -95,12 +95,10 @@ TEST(Decoders, SixteenBitReadsAndSeeking) {
         EXPECT_FLOAT_EQ(floats[i], reference[2000 + i] * 3.0f);
     EXPECT_FALSE(decoder->seekFrame(-1));
     EXPECT_FALSE(decoder->seekFrame(3001));
-}
 
-TEST(Decoders, FloatOutputWavReportsNoIntegerDepth) {
-    const std::string bytes = encodeTone(AudioFormat::Wav16, Tone{});
-    EXPECT_EQ(WavDecoder::make(streamOf(bytes), 1.0f, true)->bitsPerSample(), 0);
-    EXPECT_EQ(WavDecoder::make(streamOf(bytes), 1.0f, false)->bitsPerSample(), 16);
+    // Asked for float output, a WAV decoder reports no integer depth (so streams hold float).
+    const std::string wav = encodeTone(AudioFormat::Wav16, tone);
+    EXPECT_EQ(WavDecoder::make(streamOf(wav), 1.0f, true)->bitsPerSample(), 0);
 }
 
 TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
@@ -111,28 +109,17 @@ TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
     auto flacOf = [](const std::string& b) { return FlacDecoder::make(streamOf(b), 1); };
     auto oggOf = [](const std::string& b) { return OggVorbisDecoder::make(streamOf(b), 1); };
 
-    EXPECT_TRUE(wavOf(wav));
-    EXPECT_TRUE(flacOf(flac));
-    EXPECT_TRUE(oggOf(ogg));
-    EXPECT_FALSE(wavOf(flac));
-    EXPECT_FALSE(wavOf(ogg));
-    EXPECT_FALSE(flacOf(wav));
-    EXPECT_FALSE(flacOf(ogg));
-    EXPECT_FALSE(oggOf(wav));
-    EXPECT_FALSE(oggOf(flac));
-
-    EXPECT_FALSE(WavDecoder::make(nullptr, 1, false));
-    EXPECT_FALSE(FlacDecoder::make(nullptr, 1));
-    EXPECT_FALSE(OggVorbisDecoder::make(nullptr, 1));
+    EXPECT_TRUE(wavOf(wav) && flacOf(flac) && oggOf(ogg));
+    EXPECT_FALSE(wavOf(flac) || wavOf(ogg) || flacOf(wav) || flacOf(ogg) || oggOf(wav) ||
+                 oggOf(flac));
+    EXPECT_FALSE(WavDecoder::make(nullptr, 1, false) || FlacDecoder::make(nullptr, 1) ||
+                 OggVorbisDecoder::make(nullptr, 1));
 
     std::string garbage(4096, '\0');
     for (size_t i = 0; i < garbage.size(); ++i)
         garbage[i] = char((i * 7919 + 13) % 251);
-    for (const std::string& bad : {std::string(), garbage}) {
-        EXPECT_FALSE(wavOf(bad));
-        EXPECT_FALSE(flacOf(bad));
-        EXPECT_FALSE(oggOf(bad));
-    }
+    for (const std::string& bad : {std::string(), garbage})
+        EXPECT_FALSE(wavOf(bad) || flacOf(bad) || oggOf(bad));
     // Right magic, nothing behind it.
     EXPECT_FALSE(wavOf(wav.substr(0, 24)));
     EXPECT_FALSE(flacOf(flac.substr(0, 20)));
@@ -140,22 +127,6 @@ TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
     EXPECT_FALSE(flacOf("fLaC" + garbage));
     EXPECT_FALSE(oggOf("OggS" + garbage));
     EXPECT_FALSE(wavOf("RIFF\x10\0\0\0WAVE" + garbage));
-}
-
-TEST(Decoders, TruncationAnywhereIsSafe) {
-    // Every cut either fails to open or decodes at most the announced frames.
-    for (AudioFormat format : {AudioFormat::Wav16, AudioFormat::Flac16, AudioFormat::OggVorbis}) {
-        Tone tone;
-        tone.frames = 4000;
-        const std::string bytes = encodeTone(format, tone);
-        for (size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 97) {
-            auto decoder = decoderFor(format, streamOf(bytes.substr(0, cut)));
-            if (!decoder)
-                continue;
-            std::vector<float> out(8000);
-            EXPECT_LE(decoder->readFrames(out.data(), 4000), decoder->frameCount());
-        }
-    }
 }
 
 TEST(Decoders, LoopRegions) {
@@ -188,8 +159,9 @@ TEST(Decoders, LoopRegions) {
     }
 }
 
-TEST(Decoders, DamagedFilesNeverCrash) {
-    // Flipped bytes anywhere in a valid file: decoding either fails or ends early.
+TEST(Decoders, DamagedAndCutFilesNeverCrash) {
+    // Flipped bytes anywhere in a valid file, or a cut anywhere: the decoder
+    // either refuses the file or its stream plays no more than it announced.
     const int rounds =
         std::getenv("OX_AUDIO_FUZZ_ROUNDS") ? std::atoi(std::getenv("OX_AUDIO_FUZZ_ROUNDS")) : 60;
     uint32_t seed = 12345;
@@ -207,9 +179,12 @@ TEST(Decoders, DamagedFilesNeverCrash) {
         const std::string original = encodeTone(format, tone);
         for (int round = 0; round < rounds; ++round) {
             std::string bytes = original;
-            const int flips = 1 + int(next() % 8);
-            for (int f = 0; f < flips; ++f)
-                bytes[next() % bytes.size()] = char(next());
+            if (round % 2) {
+                bytes.resize(next() % bytes.size());
+            } else {
+                for (int f = 1 + int(next() % 8); f > 0; --f)
+                    bytes[next() % bytes.size()] = char(next());
+            }
             auto stream =
                 std::make_shared<ox::audio::AudioStream>(decoderFor(format, streamOf(bytes)), 0);
             ox::audio::TQ7SamplePlayer player(stream);
