@@ -9,9 +9,7 @@ using oxtest::AudioFormat;
 using oxtest::MemoryBank;
 
 namespace {
-
 const oxtest::Tone kTone{};
-
 } // namespace
 
 TEST(Decoding, ExtensionChoosesDecoder) {
@@ -65,7 +63,6 @@ TEST(DirectoryBank, ReadsDescriptionAndSamplesFromItsFolder) {
     oxtest::writeFile(dir.file("Samples.xml"),
                       R"(<Bank id="dir"><SamplesTree><Samples><Sample midi="60">
                            <Wave file="a.wav" gain="-6"/></Sample></Samples></SamplesTree></Bank>)");
-    std::filesystem::create_directories(dir.file("Samples"));
     ASSERT_TRUE(oxtest::writeTone(dir.file("Samples/a.wav"), AudioFormat::Wav16, kTone));
     ASSERT_TRUE(oxtest::writeTone(dir.file("Samples/b.ogg"), AudioFormat::OggVorbis, kTone));
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -49,6 +51,68 @@ std::string readFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream) {
+    if (!stream)
+        return "<none>";
+    const auto bytes = stream->readAll();
+    return std::string(bytes.begin(), bytes.end());
+}
+
+namespace {
+
+std::string number(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", double(value));
+    return text;
+}
+
+std::string wavOutline(const ox::soundfont::Wav& wav) {
+    const ox::soundfont::Wav plain;
+    std::string fields;
+    auto add = [&](const char* key, const std::string& value) {
+        fields += (fields.empty() ? "" : " ") + std::string(key) + "=" + value;
+    };
+    // Bitwise, so that a negative zero shows.
+    auto differs = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) != 0; };
+    if (differs(wav.repitch, plain.repitch))
+        add("repitch", number(wav.repitch));
+    if (differs(wav.peak, plain.peak))
+        add("peak", number(wav.peak));
+    if (wav.velocity != plain.velocity)
+        add("velocity", std::to_string(wav.velocity));
+    if (!wav.pickup.empty())
+        add("pickup", wav.pickup);
+    if (differs(wav.ratio, plain.ratio))
+        add("ratio", number(wav.ratio));
+    if (differs(wav.gain, plain.gain))
+        add("gain", number(wav.gain));
+    return (wav.file.empty() ? "-" : wav.file) + (fields.empty() ? "" : "{" + fields + "}");
+}
+
+std::string sampleOutline(const ox::soundfont::Sample& sample) {
+    std::string out = std::to_string(sample.midi);
+    if (sample.string != -1)
+        out += "/" + std::to_string(sample.string);
+    for (const std::string* text : {&sample.dynamic, &sample.option})
+        if (!text->empty())
+            out += ":" + *text;
+    for (size_t i = 0; i < sample.wavs.size(); ++i)
+        out += (i ? ", " : "[") + wavOutline(sample.wavs[i]) +
+               (i + 1 == sample.wavs.size() ? "]" : "");
+    return out;
+}
+
+} // namespace
+
+std::string outline(const ox::soundfont::Layer& layer) {
+    std::string out = layer.className + "(";
+    for (size_t i = 0; i < layer.samples.size(); ++i)
+        out += (i ? " " : "") + sampleOutline(layer.samples[i]);
+    for (size_t i = 0; i < layer.layers.size(); ++i)
+        out += (i ? " " : layer.samples.empty() ? "| " : " | ") + outline(layer.layers[i]);
+    return out + ")";
 }
 
 std::vector<float> toneSamples(const Tone& tone) {

@@ -32,6 +32,13 @@ private:
 /// Writes `bytes` to `path`, creating parent folders.
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
+/// Every byte left in `stream` from its cursor on, or "<none>" for a null stream.
+std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream);
+
+/// A one-line outline of a parsed description, to compare whole trees at once:
+/// layer "class(samples | sub-layers)", sample "midi[/string][:dynamic][:option][waves]",
+/// wave "file{fields that differ from a default Wav}" ("-" for an empty file name).
+std::string outline(const ox::soundfont::Layer& layer);
 
 enum class AudioFormat { Wav16, Wav24, WavFloat, Flac16, Flac24, OggVorbis };
 
@@ -41,7 +48,8 @@ struct Tone {
     int64_t frames = 441;
     double frequency = 441.0; ///< channel c plays frequency * (c + 1)
     double amplitude = 0.5;
-    int64_t loopStart = -1; ///< with loopEnd: a loop region (WAV "smpl" or LOOPSTART/LOOPLENGTH tags)
+    int64_t loopStart =
+        -1; ///< with loopEnd: a loop region (WAV "smpl" or LOOPSTART/LOOPLENGTH tags)
     int64_t loopEnd = -1;
 };
 
@@ -59,7 +67,10 @@ public:
     explicit MemoryBank(std::string xml = {}, bool hasXml = true);
 
     void addSample(const std::string& name, std::string bytes);
-    void setXml(std::string xml) { m_xml = std::move(xml); m_hasXml = true; }
+    void setXml(std::string xml) {
+        m_xml = std::move(xml);
+        m_hasXml = true;
+    }
 
     std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override;
     std::shared_ptr<ox::stream::IStream> sampleXML() const override;
