@@ -26,18 +26,11 @@ inline std::shared_ptr<ox::stream::IStream> streamOf(const std::string& bytes,
 /// The decoder each format calls for.
 inline std::shared_ptr<ox::audio::IDecoder>
 decoderFor(AudioFormat format, const std::shared_ptr<ox::stream::IStream>& s, float gain = 1.0f) {
-    switch (format) {
-    case AudioFormat::Wav16:
-    case AudioFormat::Wav24:
-    case AudioFormat::WavFloat:
-        return ox::audio::WavDecoder::make(s, gain, false);
-    case AudioFormat::Flac16:
-    case AudioFormat::Flac24:
-        return ox::audio::FlacDecoder::make(s, gain);
-    case AudioFormat::OggVorbis:
+    if (format == AudioFormat::OggVorbis)
         return ox::audio::OggVorbisDecoder::make(s, gain);
-    }
-    return {};
+    if (format == AudioFormat::Flac16 || format == AudioFormat::Flac24)
+        return ox::audio::FlacDecoder::make(s, gain);
+    return ox::audio::WavDecoder::make(s, gain, false);
 }
 
 inline std::shared_ptr<ox::audio::AudioStream> audioStreamOf(AudioFormat format, const Tone& tone,

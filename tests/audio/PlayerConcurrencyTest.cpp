@@ -12,9 +12,9 @@ using ox::audio::TQ7SamplePlayer;
 
 namespace {
 
-/// Renders the whole stream in blocks of `block` frames.
-std::vector<float> renderAll(const std::shared_ptr<AudioStream>& stream, double transposition,
-                             int64_t block) {
+/// Renders the whole stream in small blocks, as a host would.
+std::vector<float> renderAll(const std::shared_ptr<AudioStream>& stream, double transposition) {
+    const int64_t block = 256;
     TQ7SamplePlayer player(stream);
     player.setTransposition(transposition);
     std::vector<float> out;
@@ -32,27 +32,19 @@ TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
     Tone tone;
     tone.channels = 2;
     tone.frames = 150000;
-    const std::string flac = encodeTone(AudioFormat::Flac16, tone);
-    const std::string wav = encodeTone(AudioFormat::Wav24, tone);
-
-    auto makeStream = [&](bool isFlac) {
-        auto decoder = isFlac ? ox::audio::FlacDecoder::make(streamOf(flac), 0.8f)
-                              : ox::audio::WavDecoder::make(streamOf(wav), 0.8f, false);
-        return std::make_shared<AudioStream>(decoder, 0);
-    };
-    for (bool isFlac : {true, false}) {
+    for (AudioFormat format : {AudioFormat::Flac16, AudioFormat::Wav24}) {
         // The expected output comes from a stream of its own, played alone.
-        auto alone = makeStream(isFlac);
-        const std::vector<float> straight = renderAll(alone, 0.0, 256);
-        const std::vector<float> bent = renderAll(alone, 3.5, 256);
+        auto alone = audioStreamOf(format, tone, 0.8f);
+        const std::vector<float> straight = renderAll(alone, 0.0);
+        const std::vector<float> bent = renderAll(alone, 3.5);
 
-        auto shared = makeStream(isFlac);
+        auto shared = audioStreamOf(format, tone, 0.8f);
         constexpr int kThreads = 4;
         std::vector<std::vector<float>> results(kThreads);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back(
-                [&, t] { results[size_t(t)] = renderAll(shared, t % 2 ? 3.5 : 0.0, 256); });
+                [&, t] { results[size_t(t)] = renderAll(shared, t % 2 ? 3.5 : 0.0); });
         for (auto& thread : threads)
             thread.join();
         for (int t = 0; t < kThreads; ++t)

@@ -13,16 +13,13 @@ using ox::audio::TQ7SamplePlayer;
 
 namespace {
 
-/// Rising and falling crossings of zero per second on channel `channel`.
-double measuredFrequency(const std::vector<float>& samples, int channels, int channel, int rate) {
+/// Half the sign changes per second on the first channel.
+double measuredFrequency(const std::vector<float>& samples, int channels, int rate) {
     int crossings = 0;
     const size_t frames = samples.size() / size_t(channels);
-    for (size_t f = 1; f < frames; ++f) {
-        const float a = samples[(f - 1) * size_t(channels) + size_t(channel)];
-        const float b = samples[f * size_t(channels) + size_t(channel)];
-        if ((a < 0) != (b < 0))
-            ++crossings;
-    }
+    for (size_t f = 1; f < frames; ++f)
+        crossings +=
+            (samples[(f - 1) * size_t(channels)] < 0) != (samples[f * size_t(channels)] < 0);
     return crossings / 2.0 / (double(frames) / rate);
 }
 
@@ -35,7 +32,7 @@ std::vector<float> play(TQ7SamplePlayer& player, int64_t frames, int channels,
     return out;
 }
 
-/// A decoder that announces more frames than it can deliver.
+/// A decoder that announces 100000 looped frames and delivers 20000.
 class ShortDecoder : public IDecoder {
 public:
     int channels() const override { return 1; }
@@ -50,8 +47,7 @@ public:
     int64_t readFrames(float*, int64_t) override { return 0; }
     int64_t readFrames16(int16_t* out, int64_t frames) override {
         const int64_t n = std::min(frames, 20000 - m_position);
-        for (int64_t i = 0; i < n; ++i)
-            out[i] = 1000;
+        std::fill(out, out + n, int16_t(1000));
         m_position += n;
         return n;
     }
@@ -67,66 +63,45 @@ TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
     Tone tone;
     tone.channels = 2;
     tone.frames = 100000;
-    const std::string bytes = encodeTone(AudioFormat::Flac16, tone);
-    auto stream =
-        std::make_shared<AudioStream>(ox::audio::FlacDecoder::make(streamOf(bytes), 0.5f), 0);
-    EXPECT_EQ(stream->frameCount(), 100000);
-    EXPECT_EQ(stream->channels(), 2);
-    EXPECT_FLOAT_EQ(stream->gain(), 0.5f);
-    EXPECT_FALSE(stream->looping());
-    const int64_t first = stream->decodedFrames();
-    EXPECT_GT(first, 0);
-    EXPECT_LE(first, 32768);
-    EXPECT_EQ(stream->byteCount(), unsigned(first * 2 * 2));
+    // 16-bit sources are held in 2 bytes a sample, deeper ones as float.
+    for (auto [format, sampleBytes] :
+         {std::pair{AudioFormat::Flac16, 2}, {AudioFormat::Wav24, 4}}) {
+        SCOPED_TRACE(int(format));
+        const std::string bytes = encodeTone(format, tone);
+        auto stream = std::make_shared<AudioStream>(decoderFor(format, streamOf(bytes), 0.5f), 0);
+        const int64_t first = stream->decodedFrames();
+        EXPECT_GT(first, 0);
+        EXPECT_LE(first, 32768);
+        EXPECT_EQ(stream->byteCount(), unsigned(first * 2 * sampleBytes));
 
-    TQ7SamplePlayer player(stream);
-    EXPECT_EQ(player.outputSampleRate(), 44100);
-    int64_t sounding = 0;
-    std::vector<float> out = play(player, 120000, 2, &sounding);
-    EXPECT_EQ(sounding, 100000);
-    EXPECT_TRUE(player.finished());
-    EXPECT_EQ(stream->decodedFrames(), 100000);
-    EXPECT_EQ(stream->byteCount(), 100000u * 2 * 2);
+        TQ7SamplePlayer player(stream);
+        int64_t sounding = 0;
+        std::vector<float> out = play(player, 120000, 2, &sounding);
+        EXPECT_EQ(sounding, 100000);
+        EXPECT_TRUE(player.finished());
+        EXPECT_EQ(stream->decodedFrames(), 100000);
+        EXPECT_EQ(stream->byteCount(), 100000u * 2 * unsigned(sampleBytes));
 
-    // Transposition 0 at the stream's rate plays the decoded frames with the gain.
-    const std::vector<float> reference = referenceFrames(bytes);
-    for (size_t i = 0; i < reference.size(); ++i)
-        ASSERT_EQ(out[i], reference[i] * 0.5f) << i;
-    for (size_t i = reference.size(); i < out.size(); ++i)
-        ASSERT_EQ(out[i], 0.0f);
+        // Transposition 0 at the stream's rate plays the decoded frames with the gain, then
+        // silence; 24-bit sources keep their precision.
+        const std::vector<float> reference = referenceFrames(bytes);
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], i < reference.size() ? reference[i] * 0.5f : 0.0f) << i;
 
-    // readFrames gives the same, clipped at the end.
-    std::vector<float> tail(200);
-    EXPECT_EQ(stream->readFrames(99950, tail.data(), 100), 50);
-    EXPECT_EQ(tail[0], reference[99950 * 2] * 0.5f);
-    EXPECT_EQ(stream->readFrames(100000, tail.data(), 10), 0);
+        // readFrames gives the same, clipped at the end.
+        std::vector<float> tail(200);
+        EXPECT_EQ(stream->readFrames(99950, tail.data(), 100), 50);
+        EXPECT_EQ(tail[0], reference[99950 * 2] * 0.5f);
+        EXPECT_EQ(stream->readFrames(100000, tail.data(), 10), 0);
 
-    // A preload decodes at least that much up front.
-    AudioStream preloaded(ox::audio::FlacDecoder::make(streamOf(bytes), 1.0f), 50000);
-    EXPECT_GE(preloaded.decodedFrames(), 50000);
-}
-
-TEST(AudioStream, TwentyFourBitSourcesAreHeldAsFloat) {
-    Tone tone;
-    tone.frames = 1000;
-    auto stream = audioStreamOf(AudioFormat::Wav24, tone, 2.0f);
-    EXPECT_EQ(stream->byteCount(), 1000u * 4);
-    std::vector<float> out(1000);
-    ASSERT_EQ(stream->readFrames(0, out.data(), 1000), 1000);
-    const std::vector<float> written = toneSamples(tone);
-    for (size_t i = 0; i < out.size(); ++i)
-        ASSERT_NEAR(out[i], written[i] * 2.0f, 2e-6f);
+        // A preload decodes at least that much up front.
+        EXPECT_GE(AudioStream(decoderFor(format, streamOf(bytes)), 50000).decodedFrames(), 50000);
+    }
 }
 
 TEST(AudioStream, EmptyAndShortDecoders) {
-    AudioStream empty(nullptr, 0);
-    EXPECT_TRUE(empty.empty());
-    EXPECT_EQ(empty.frameCount(), 0);
-    EXPECT_EQ(empty.byteCount(), 0u);
-    EXPECT_FALSE(empty.looping());
     float buffer[8] = {};
-    EXPECT_EQ(empty.readFrames(0, buffer, 4), 0);
-
+    EXPECT_EQ(AudioStream(nullptr, 0).readFrames(0, buffer, 4), 0);
     for (auto stream :
          {std::shared_ptr<AudioStream>(), std::make_shared<AudioStream>(nullptr, 0)}) {
         TQ7SamplePlayer player(stream);
@@ -134,20 +109,19 @@ TEST(AudioStream, EmptyAndShortDecoders) {
         int64_t sounding = 1;
         const std::vector<float> out = play(player, 64, 2, &sounding);
         EXPECT_EQ(sounding, 0);
-        for (float v : out)
-            ASSERT_EQ(v, 0.0f);
+        EXPECT_EQ(out, std::vector<float>(128, 0.0f));
     }
 
-    // Announced 100000 frames with a loop, delivers 20000: the sound ends there, unlooped.
+    // The sound ends where the decoder stopped delivering, unlooped.
     auto shortStream = std::make_shared<AudioStream>(std::make_shared<ShortDecoder>(), 0);
     EXPECT_TRUE(shortStream->looping());
     TQ7SamplePlayer player(shortStream);
     int64_t sounding = 0;
     play(player, 150000, 1, &sounding);
-    EXPECT_EQ(shortStream->frameCount(), 20000);
-    EXPECT_FALSE(shortStream->looping());
     EXPECT_EQ(sounding, 20000);
     EXPECT_TRUE(player.finished());
+    EXPECT_EQ(shortStream->frameCount(), 20000);
+    EXPECT_FALSE(shortStream->looping());
 }
 
 TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
@@ -192,24 +166,22 @@ TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
     tone.frequency = 220;
     auto stream = audioStreamOf(AudioFormat::Wav16, tone, 1.0f);
     TQ7SamplePlayer player(stream);
-    player.setGain(0.5f);
-    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 0, 44100), 220, 5);
-
+    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 44100), 220, 5);
     player.reset();
     player.setTransposition(12);
-    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 0, 44100), 440, 5);
+    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 44100), 440, 5);
 
     // Rendering at twice the recorded rate halves the pitch, and the sound lasts twice as long.
     TQ7SamplePlayer slow(stream);
     slow.setOutputSampleRate(88200);
     int64_t sounding = 0;
-    EXPECT_NEAR(measuredFrequency(play(slow, 88200, 2, &sounding), 2, 0, 88200), 220, 5);
+    EXPECT_NEAR(measuredFrequency(play(slow, 88200, 2, &sounding), 2, 88200), 220, 5);
     EXPECT_EQ(sounding, 88200);
     play(slow, 100, 2, &sounding);
     EXPECT_EQ(sounding, 0);
     EXPECT_TRUE(slow.finished());
 
-    // Mono output mixes the two channels.
+    // Mono output averages the two channels, then applies the player's gain.
     TQ7SamplePlayer stereo(stream);
     TQ7SamplePlayer mono(stream);
     mono.setGain(0.5f);
@@ -224,7 +196,6 @@ TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
     const std::vector<float> bent = play(shifted, 1000, 2);
     for (int f = 100; f < 1000; f += 97) {
         const double at = f * std::exp2(0.01 / 12.0);
-        const double expected = 0.5 * std::sin(2 * M_PI * 220 * at / 44100);
-        EXPECT_NEAR(bent[size_t(f) * 2], expected, 1e-3) << f;
+        EXPECT_NEAR(bent[size_t(f) * 2], 0.5 * std::sin(2 * M_PI * 220 * at / 44100), 1e-3) << f;
     }
 }
