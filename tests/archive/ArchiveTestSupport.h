@@ -2,8 +2,6 @@
 
 // Hand-made archive bytes, for archives the writer would never produce.
 
-#include <soundfont/SoundFont.h>
-
 #include <cstdint>
 #include <string>
 
@@ -23,15 +21,6 @@ inline std::string header(uint32_t count, uint32_t indexOffset, uint32_t word9 =
 
 inline std::string record(int64_t offset, uint32_t size, const std::string& name) {
     return le(uint64_t(offset), 8) + le(size, 4) + name + '\0';
-}
-
-/// The bytes of entry `name`, or "<none>" when the bank has no such entry.
-inline std::string entry(const ox::soundfont::SoundFont& bank, const std::string& name) {
-    auto stream = bank.sample(name);
-    if (!stream)
-        return "<none>";
-    auto bytes = stream->readAll();
-    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace archivetest

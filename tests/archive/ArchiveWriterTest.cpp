@@ -50,8 +50,8 @@ TEST(ArchiveWriter, LayoutAndIndexRoundTrip) {
     EXPECT_EQ(records[1].size, 11u);
 
     ox::soundfont::SoundFontV7 bank(path);
-    EXPECT_EQ(entry(bank, "f.wav"), "from a file");
-    EXPECT_EQ(entry(bank, "empty"), "");
+    EXPECT_EQ(oxtest::readRest(bank.sample("f.wav")), "from a file");
+    EXPECT_EQ(oxtest::readRest(bank.sample("empty")), "");
 
     // The reader of the index refuses what is not a complete archive.
     oxtest::writeFile(dir.file("cut.jux"), bytes.substr(0, bytes.size() - 2));
@@ -79,45 +79,31 @@ TEST(ArchiveWriter, RefusesAndLeavesNothingBehind) {
     const fs::path out = dir.path() / "out";
     fs::create_directories(out);
     const std::string target = (out / "bank.tq7bank").string();
-    const auto good = ArchiveInput::fromBytes("Samples.xml", "<Bank/>");
-
-    expectRefused(
-        [&] {
-            oxsf::archive::writeArchive(target, {good, ArchiveInput::fromBytes("", "x")});
-        },
-        target, out, 0);
-    expectRefused(
-        [&] {
-            oxsf::archive::writeArchive(
-                target, {good, ArchiveInput::fromBytes(std::string("a\0b.wav", 7), "x")});
-        },
-        "NUL", out, 0);
-    expectRefused(
-        [&] {
-            oxsf::archive::writeArchive(
-                target, {good, ArchiveInput::fromFile("gone.wav", dir.file("gone.wav"))});
-        },
-        dir.file("gone.wav"), out, 0);
+    auto writeWith = [&](const ArchiveInput& bad) {
+        return [&, bad] {
+            oxsf::archive::writeArchive(target,
+                                        {ArchiveInput::fromBytes("Samples.xml", "<Bank/>"), bad});
+        };
+    };
+    const struct {
+        ArchiveInput bad;
+        std::string mention;
+    } rows[] = {{ArchiveInput::fromBytes("", "x"), target},
+                {ArchiveInput::fromBytes(std::string("a\0b.wav", 7), "x"), "NUL"},
+                {ArchiveInput::fromFile("gone.wav", dir.file("gone.wav")), dir.file("gone.wav")}};
+    for (const auto& row : rows)
+        expectRefused(writeWith(row.bad), row.mention, out, 0);
     expectRefused([&] { oxsf::archive::packDirectoryBank(dir.file("nobank"), target); },
                   "Samples.xml", out, 0);
 
     // Over the 2^31-byte limit (a sparse file costs no disk); an older archive
     // under the target name survives the failed pack untouched.
     oxtest::writeFile(target, "old archive");
-    oxtest::writeFile(dir.file("big.wav"), "");
-    fs::resize_file(dir.file("big.wav"), uintmax_t(1) << 31);
-    expectRefused(
-        [&] {
-            oxsf::archive::writeArchive(
-                target, {good, ArchiveInput::fromFile("big.wav", dir.file("big.wav"))});
-        },
-        dir.file("big.wav"), out, 1);
-    fs::resize_file(dir.file("big.wav"), (uintmax_t(1) << 31) - 30);
-    expectRefused(
-        [&] {
-            oxsf::archive::writeArchive(
-                target, {good, ArchiveInput::fromFile("big.wav", dir.file("big.wav"))});
-        },
-        target, out, 1);
+    const auto big = ArchiveInput::fromFile("big.wav", dir.file("big.wav"));
+    oxtest::writeFile(big.path, "");
+    fs::resize_file(big.path, uintmax_t(1) << 31);
+    expectRefused(writeWith(big), big.path, out, 1);
+    fs::resize_file(big.path, (uintmax_t(1) << 31) - 30);
+    expectRefused(writeWith(big), target, out, 1);
     EXPECT_EQ(oxtest::readFile(target), "old archive");
 }

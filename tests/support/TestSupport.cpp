@@ -5,9 +5,9 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -71,23 +71,18 @@ std::string number(float value) {
 std::string wavOutline(const ox::soundfont::Wav& wav) {
     const ox::soundfont::Wav plain;
     std::string fields;
-    auto add = [&](const char* key, const std::string& value) {
-        fields += (fields.empty() ? "" : " ") + std::string(key) + "=" + value;
+    auto add = [&](bool differs, const char* key, const std::string& value) {
+        if (differs)
+            fields += (fields.empty() ? "" : " ") + std::string(key) + "=" + value;
     };
-    // Bitwise, so that a negative zero shows.
-    auto differs = [](float a, float b) { return std::memcmp(&a, &b, sizeof a) != 0; };
-    if (differs(wav.repitch, plain.repitch))
-        add("repitch", number(wav.repitch));
-    if (differs(wav.peak, plain.peak))
-        add("peak", number(wav.peak));
-    if (wav.velocity != plain.velocity)
-        add("velocity", std::to_string(wav.velocity));
-    if (!wav.pickup.empty())
-        add("pickup", wav.pickup);
-    if (differs(wav.ratio, plain.ratio))
-        add("ratio", number(wav.ratio));
-    if (differs(wav.gain, plain.gain))
-        add("gain", number(wav.gain));
+    // Floats compare bitwise, so that a negative zero shows.
+    auto bits = [](float value) { return std::bit_cast<uint32_t>(value); };
+    add(bits(wav.repitch) != bits(plain.repitch), "repitch", number(wav.repitch));
+    add(bits(wav.peak) != bits(plain.peak), "peak", number(wav.peak));
+    add(wav.velocity != plain.velocity, "velocity", std::to_string(wav.velocity));
+    add(!wav.pickup.empty(), "pickup", wav.pickup);
+    add(bits(wav.ratio) != bits(plain.ratio), "ratio", number(wav.ratio));
+    add(bits(wav.gain) != bits(plain.gain), "gain", number(wav.gain));
     return (wav.file.empty() ? "-" : wav.file) + (fields.empty() ? "" : "{" + fields + "}");
 }
 
