@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using ox::stream::FileStream;
 using ox::stream::IStream;
 using ox::stream::MemoryStream;
+using oxtest::readRest;
 
 namespace {
 
@@ -19,11 +22,6 @@ std::string readString(IStream& stream, int64_t count) {
     std::string out(size_t(count), '\0');
     out.resize(size_t(stream.read(out.data(), count)));
     return out;
-}
-
-std::string all(IStream& stream) {
-    auto bytes = stream.readAll();
-    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace
@@ -42,58 +40,56 @@ TEST(Stream, SeekReadAndReadAll) {
     EXPECT_TRUE(s->seek(50, 0)); // past the end: allowed, reads nothing
     EXPECT_EQ(readString(*s, 4), "");
     EXPECT_TRUE(s->seek(4, 0));
-    EXPECT_EQ(all(*s), "456789");
-    EXPECT_EQ(s->tell(), 10);
-    EXPECT_TRUE(all(*s).empty());
+    EXPECT_EQ(readRest(s), "456789");
+    EXPECT_EQ(readRest(s), "");
 }
 
 TEST(Stream, ViewsClipAndReadIndependently) {
     auto s = memory("abcdefghij", "bank.tq7bank");
-    auto a = s->make_view(2, 4);
-    auto b = s->make_view(8, 100);          // partly outside
-    auto c = s->make_view(20, 5);           // entirely outside
-    auto d = s->make_view(-1, 5);           // negative offset
-    auto e = s->make_view(0, -5);           // negative size
-    auto f = s->make_view(0x100000003L, 2); // taken as 32 bits: offset 3
-    EXPECT_EQ(a->name(), "bank.tq7bank");
-    EXPECT_EQ(readString(*a, 2), "cd");
-    EXPECT_EQ(readString(*b, 1), "i");
-    EXPECT_EQ(readString(*a, 10), "ef"); // own cursor, clipped to the range
-    EXPECT_EQ(all(*b), "j");
-    EXPECT_EQ(b->size(), 2);
-    for (auto& empty : {c, d, e}) {
-        EXPECT_EQ(empty->size(), 0);
-        EXPECT_EQ(all(*empty), "");
+    const struct {
+        long offset, size;
+        const char* bytes;
+    } rows[] = {{2, 4, "cdef"},
+                {8, 100, "ij"},           // partly outside
+                {20, 5, ""},              // entirely outside
+                {-1, 5, ""},              // negative offset
+                {0, -5, ""},              // negative size
+                {0x100000003L, 2, "de"}}; // taken as 32 bits: offset 3
+    for (const auto& row : rows) {
+        auto view = s->make_view(row.offset, row.size);
+        EXPECT_EQ(view->size(), int64_t(std::strlen(row.bytes))) << row.offset;
+        EXPECT_EQ(readRest(view), row.bytes) << row.offset;
     }
-    EXPECT_EQ(all(*f), "de");
     EXPECT_EQ(s->tell(), 0); // the parent's cursor never moved
 
-    // Views of views read inside the inner range only; renaming a view leaves others alone.
-    auto inner = a->make_view(1, 10);
+    // Each view has its own cursor; views of views read inside the inner range
+    // only; renaming a view leaves others alone.
+    auto a = s->make_view(2, 4), b = s->make_view(2, 4);
+    EXPECT_EQ(readString(*a, 2), "cd");
+    EXPECT_EQ(readString(*b, 1), "c");
+    EXPECT_EQ(readString(*a, 10), "ef");
+    auto inner = b->make_view(1, 10);
     inner->setName("x/y.ogg");
-    EXPECT_EQ(all(*inner), "def");
-    EXPECT_EQ(a->name(), "bank.tq7bank");
-    EXPECT_EQ(all(*inner->make_view(1, 1)), "e");
-}
+    EXPECT_EQ(readRest(inner), "def");
+    EXPECT_EQ(b->name(), "bank.tq7bank");
+    EXPECT_EQ(readRest(inner->make_view(1, 1)), "e");
 
-TEST(Stream, ViewKeepsParentAlive) {
-    std::weak_ptr<IStream> weak;
-    std::shared_ptr<IStream> view;
-    {
-        auto s = memory("hello");
-        weak = s;
-        view = s->make_view(1, 3)->make_view(1, 2);
-    }
+    // A view keeps its parents alive.
+    std::weak_ptr<IStream> weak = s;
+    inner = inner->make_view(1, 2);
+    s.reset();
+    a.reset();
+    b.reset();
     EXPECT_FALSE(weak.expired());
-    EXPECT_EQ(all(*view), "ll");
-    view.reset();
+    EXPECT_EQ(readRest(inner), "ef");
+    inner.reset();
     EXPECT_TRUE(weak.expired());
 }
 
 TEST(Stream, LittleEndianReadersAndCStrings) {
-    std::string bytes = {'\x01', '\x02', '\x03', '\x04', '\xfe', '\xff', '\xff', '\xff', '\xff',
-                         '\xff', '\xff', '\xff', 'a',    'b',    '\0',   '\0',   'c',    'd'};
-    auto s = memory(bytes);
+    auto s = memory(std::string("\x01\x02\x03\x04\xfe\xff\xff\xff\xff\xff\xff\xff"
+                                "ab\0\0cd",
+                                18));
     bool ok = false;
     EXPECT_EQ(s->readUInt32(&ok), 0x04030201u);
     EXPECT_TRUE(ok);
@@ -128,9 +124,9 @@ TEST(FileStream, OpensRegularFilesOnly) {
     ASSERT_TRUE(f);
     EXPECT_EQ(f->name(), dir.file("a.bin"));
     EXPECT_EQ(f->size(), 10);
-    EXPECT_EQ(all(*f->make_view(5, 5)), "bytes");
+    EXPECT_EQ(readRest(f->make_view(5, 5)), "bytes");
     f->finishLoading();
-    EXPECT_EQ(all(*f->make_view(0, 4)), "file");
+    EXPECT_EQ(readRest(f->make_view(0, 4)), "file");
     EXPECT_TRUE(FileStream::open(dir.file("a.bin"), "r"));
 
     auto empty = FileStream::open(dir.file("empty.bin"), "r");
@@ -138,7 +134,7 @@ TEST(FileStream, OpensRegularFilesOnly) {
     EXPECT_EQ(empty->size(), 0);
     EXPECT_EQ(empty->data(), nullptr);
     EXPECT_TRUE(empty->atEnd());
-    EXPECT_EQ(all(*empty), "");
+    EXPECT_EQ(readRest(empty), "");
     empty->finishLoading();
 
     EXPECT_FALSE(FileStream::open(dir.file("missing.bin"), "rb"));

@@ -8,19 +8,23 @@
 namespace fs = ox::utils::filesystem;
 using Pieces = std::vector<std::string>;
 
-TEST(Utils, ExtensionAndFilename) {
-    EXPECT_EQ(fs::extension("/banks/Piano.tq7bank"), "tq7bank");
-    EXPECT_EQ(fs::extension("a.b/c"), "");
-    EXPECT_EQ(fs::extension("x.tar.gz"), "gz");
-    EXPECT_EQ(fs::extension("dir/name."), "");
-    EXPECT_EQ(fs::extension(""), "");
-    EXPECT_EQ(fs::extension("x.OGG"), "OGG");
-    EXPECT_EQ(fs::filename("a/b/c.ogg"), "c.ogg");
-    EXPECT_EQ(fs::filename("c.ogg"), "c.ogg");
-    EXPECT_EQ(fs::filename("a/b/"), "");
-}
+TEST(Utils, PathPieces) {
+    const struct {
+        const char* path;
+        const char* extension;
+        const char* filename;
+    } rows[] = {{"/banks/Piano.tq7bank", "tq7bank", "Piano.tq7bank"},
+                {"a.b/c", "", "c"},
+                {"x.tar.gz", "gz", "x.tar.gz"},
+                {"dir/name.", "", "name."},
+                {"", "", ""},
+                {"x.OGG", "OGG", "x.OGG"},
+                {"a/b/", "", ""}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(fs::extension(row.path), row.extension) << row.path;
+        EXPECT_EQ(fs::filename(row.path), row.filename) << row.path;
+    }
 
-TEST(Utils, Exists) {
     oxtest::TempDir dir;
     oxtest::writeFile(dir.file("f"), "x");
     EXPECT_TRUE(fs::exists(dir.file("f")));
