@@ -146,5 +146,4 @@ TEST(SampleCoordinate, TableFunctions) {
     EXPECT_EQ(SampleCoordinate::getPitch(1)()(60), 60.0f);
     EXPECT_FALSE(SampleCoordinate::getAmplitude(0));
     EXPECT_FALSE(SampleCoordinate::getPitch(2));
-    EXPECT_EQ(SampleCoordinate::_SCDefinitions[0].weight, 100.0f);
 }

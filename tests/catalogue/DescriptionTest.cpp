@@ -36,7 +36,6 @@ TEST(Description, GainCurveFollowsVelocity) {
                   {0.5f, -11.6667}, {0.16f, -40.0}, {0.04f, -60.0},   {0.0f, -200.0}};
     for (const auto& point : points) {
         bank.setVelocity(point.velocity);
-        EXPECT_FLOAT_EQ(bank.velocity(), point.velocity);
         EXPECT_NEAR(20.0 * std::log10(double(bank.gain())), point.level, 1e-3) << point.velocity;
     }
     bank.setVelocity(std::numeric_limits<float>::quiet_NaN());
