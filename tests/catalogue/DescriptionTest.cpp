@@ -63,15 +63,14 @@ TEST(Description, ConvertsAttributes) {
     // The first class wins on an element; midi 300 keeps its low byte; the string
     // attribute counts from 1 and ignores what follows its digits.
     EXPECT_EQ(outline(bank.layer()),
-              "top(44/2:MF:a&b[a.wav{repitch=12.5 peak=0.5 velocity=90 pickup=bridge ratio=0 "
-              "gain=0.501187}, -] -1/127 -1)");
+              "top(44/2:MF:a&b[a.wav{12.5 0.5 90 bridge 0 0.501187}, -{0 0 -1 - 1 1}] -1/127 -1)");
 
     // A trailing "+" on the id flips every repitch, present or not.
     MemoryBank flipped(R"(<Bank id="b+">)" + body);
     flipped.initialize();
-    EXPECT_EQ(outline(flipped.layer()),
-              "top(44/2:MF:a&b[a.wav{repitch=-12.5 peak=0.5 velocity=90 pickup=bridge ratio=0 "
-              "gain=0.501187}, -{repitch=-0}] -1/127 -1)");
+    EXPECT_EQ(
+        outline(flipped.layer()),
+        "top(44/2:MF:a&b[a.wav{-12.5 0.5 90 bridge 0 0.501187}, -{-0 0 -1 - 1 1}] -1/127 -1)");
 }
 
 TEST(Description, Tuning) {

@@ -5,9 +5,7 @@
 #include <sndfile.h>
 
 #include <atomic>
-#include <bit>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -62,52 +60,37 @@ std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream) {
 
 namespace {
 
-std::string number(float value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", double(value));
-    return text;
-}
-
-std::string wavOutline(const ox::soundfont::Wav& wav) {
-    const ox::soundfont::Wav plain;
-    std::string fields;
-    auto add = [&](bool differs, const char* key, const std::string& value) {
-        if (differs)
-            fields += (fields.empty() ? "" : " ") + std::string(key) + "=" + value;
-    };
-    // Floats compare bitwise, so that a negative zero shows.
-    auto bits = [](float value) { return std::bit_cast<uint32_t>(value); };
-    add(bits(wav.repitch) != bits(plain.repitch), "repitch", number(wav.repitch));
-    add(bits(wav.peak) != bits(plain.peak), "peak", number(wav.peak));
-    add(wav.velocity != plain.velocity, "velocity", std::to_string(wav.velocity));
-    add(!wav.pickup.empty(), "pickup", wav.pickup);
-    add(bits(wav.ratio) != bits(plain.ratio), "ratio", number(wav.ratio));
-    add(bits(wav.gain) != bits(plain.gain), "gain", number(wav.gain));
-    return (wav.file.empty() ? "-" : wav.file) + (fields.empty() ? "" : "{" + fields + "}");
-}
-
-std::string sampleOutline(const ox::soundfont::Sample& sample) {
-    std::string out = std::to_string(sample.midi);
-    if (sample.string != -1)
-        out += "/" + std::to_string(sample.string);
-    for (const std::string* text : {&sample.dynamic, &sample.option})
-        if (!text->empty())
-            out += ":" + *text;
-    for (size_t i = 0; i < sample.wavs.size(); ++i)
-        out += (i ? ", " : "[") + wavOutline(sample.wavs[i]) +
-               (i + 1 == sample.wavs.size() ? "]" : "");
-    return out;
+void putOutline(std::ostream& out, const ox::soundfont::Layer& layer) {
+    auto text = [](const std::string& value) { return value.empty() ? "-" : value; };
+    out << layer.className << '(';
+    for (size_t i = 0; i < layer.samples.size(); ++i) {
+        const auto& sample = layer.samples[i];
+        out << (i ? " " : "") << int(sample.midi);
+        if (sample.string != -1)
+            out << '/' << int(sample.string);
+        for (const std::string* part : {&sample.dynamic, &sample.option})
+            if (!part->empty())
+                out << ':' << *part;
+        for (size_t w = 0; w < sample.wavs.size(); ++w) {
+            const auto& wav = sample.wavs[w];
+            out << (w ? ", " : "[") << text(wav.file) << '{' << wav.repitch << ' ' << wav.peak
+                << ' ' << wav.velocity << ' ' << text(wav.pickup) << ' ' << wav.ratio << ' '
+                << wav.gain << '}' << (w + 1 == sample.wavs.size() ? "]" : "");
+        }
+    }
+    for (size_t i = 0; i < layer.layers.size(); ++i) {
+        out << (i ? " " : layer.samples.empty() ? "| " : " | ");
+        putOutline(out, layer.layers[i]);
+    }
+    out << ')';
 }
 
 } // namespace
 
 std::string outline(const ox::soundfont::Layer& layer) {
-    std::string out = layer.className + "(";
-    for (size_t i = 0; i < layer.samples.size(); ++i)
-        out += (i ? " " : "") + sampleOutline(layer.samples[i]);
-    for (size_t i = 0; i < layer.layers.size(); ++i)
-        out += (i ? " " : layer.samples.empty() ? "| " : " | ") + outline(layer.layers[i]);
-    return out + ")";
+    std::ostringstream out;
+    putOutline(out, layer);
+    return out.str();
 }
 
 std::vector<float> toneSamples(const Tone& tone) {

@@ -37,7 +37,7 @@ std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream);
 
 /// A one-line outline of a parsed description, to compare whole trees at once:
 /// layer "class(samples | sub-layers)", sample "midi[/string][:dynamic][:option][waves]",
-/// wave "file{fields that differ from a default Wav}" ("-" for an empty file name).
+/// wave "file{repitch peak velocity pickup ratio gain}" ("-" for empty text).
 std::string outline(const ox::soundfont::Layer& layer);
 
 enum class AudioFormat { Wav16, Wav24, WavFloat, Flac16, Flac24, OggVorbis };
