@@ -75,7 +75,7 @@ TEST(Description, ConvertsAttributes) {
 
 TEST(Description, Tuning) {
     // The tuning as read, or the kind and text of the exception that passes out
-    // ("64  59" has an empty part).
+    // (a doubled or leading blank makes an empty part).
     auto tuning = [](const std::string& value) -> std::string {
         MemoryBank bank(R"(<Bank tuning=")" + value + R"("/>)");
         try {
@@ -99,6 +99,7 @@ TEST(Description, Tuning) {
                 {"", ""},
                 {"64 x", "invalid: invalid stoi argument"},
                 {"64  59", "invalid: invalid stoi argument"},
+                {" 64 59", "invalid: invalid stoi argument"},
                 {"64 2147483648", "range: stoi argument out of range"}};
     for (const auto& row : rows)
         EXPECT_EQ(tuning(row.value), row.expected) << '"' << row.value << '"';
