@@ -14,44 +14,32 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
+// The standard library's array forms forward to these.
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) {
+    if (void* p = std::malloc(size ? size : 1))
         return p;
-    }
     throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
 }
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 
 using namespace treetest;
 
 TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
-    for (bool pitched : {true, false}) {
-        std::unique_ptr<SampleTreeBuilder> builder;
-        if (pitched) {
-            builder = std::make_unique<PitchedSampleTreeBuilder>();
-        } else {
-            builder = std::make_unique<UnpitchedSampleTreeBuilder>();
-        }
+    PitchedSampleTreeBuilder pitched;
+    UnpitchedSampleTreeBuilder unpitched;
+    SampleTreeBuilder* builders[] = {&pitched, &unpitched};
+    for (SampleTreeBuilder* builder : builders) {
         const long beforeLayout = allocations.load();
         std::unique_ptr<SampleTree> tree((*builder)());
         // The library's own allocations reach the counting functions too.
         ASSERT_GT(allocations.load(), beforeLayout);
-        tree->setBuilder(builder.get());
+        tree->setBuilder(builder);
         SampleTreeNode* root = tree->root();
         // Samples at the far end of the layout, so most requests climb.
         SampleTreeNode* last = root->children().back()->children().back().get();
@@ -69,16 +57,14 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
         long found = 0;
         const long before = allocations.load();
         for (int round = 0; round < 50; ++round) {
-            for (const SampleCoordinate& c : requests) {
+            for (const SampleCoordinate& c : requests)
                 found += tree->findSample(c) != nullptr;
-            }
-            for (int midi = 20; midi < 100; ++midi) {
+            for (int midi = 20; midi < 100; ++midi)
                 found += tree->findSampleByMidi(midi, 10) != nullptr;
-            }
             found += tree->findSampleByMidi(requests[0]) != nullptr;
             found += root->findSample(requests[0], path) != nullptr;
         }
-        EXPECT_EQ(allocations.load() - before, 0) << (pitched ? "pitched" : "unpitched");
-        EXPECT_EQ(found, 50 * (5 + 80 + 2)) << (pitched ? "pitched" : "unpitched");
+        EXPECT_EQ(allocations.load() - before, 0) << tree->name();
+        EXPECT_EQ(found, 50 * (5 + 80 + 2)) << tree->name();
     }
 }

@@ -30,26 +30,19 @@ TEST(SampleTreeNode, FilingTakesTheArticulationFromThePlace) {
     delete onRoot;
 
     auto* deep = makeSample(60);
-    deep->initialize(9, 9, 9);
-    t.c->addSample(deep);
-    EXPECT_EQ(deep->attack(), 1);
-    EXPECT_EQ(deep->technique(), 2);
-    EXPECT_EQ(deep->variation(), 3);
-
     auto* middle = makeSample(60);
+    deep->initialize(9, 9, 9);
     middle->initialize(9, 9, 9);
+    t.c->addSample(deep);
     t.b->addSample(middle);
-    EXPECT_EQ(middle->attack(), 1);
-    EXPECT_EQ(middle->technique(), 2);
-    EXPECT_EQ(middle->variation(), 9); // below its node nothing changes
-    EXPECT_EQ(t.c->parent(), t.b);
+    EXPECT_EQ(fields(*deep), (std::vector<int>{1, 2, 3, -1, 60, 9, 0, -1}));
+    EXPECT_EQ(fields(*middle), (std::vector<int>{1, 2, 9, -1, 60, 9, 0, -1})); // below: unchanged
     EXPECT_EQ(t.root.recursiveSampleCount(), 2u);
 }
 
 TEST(SampleTreeNode, ChildAndFindNodeFollowFirstMatchesOnly) {
     SmallTree t;
     EXPECT_EQ(t.root.child(1), t.a);
-    EXPECT_EQ(t.root.child(1, -1), t.a);
     EXPECT_EQ(t.root.child(1, 2), t.b);
     EXPECT_EQ(t.root.child(1, 6), nullptr); // the later node 1 is not tried
     EXPECT_EQ(t.root.child(1, -1, -1), t.a);
@@ -57,11 +50,10 @@ TEST(SampleTreeNode, ChildAndFindNodeFollowFirstMatchesOnly) {
     EXPECT_EQ(t.root.child(1, 2, 4), t.d);
     EXPECT_EQ(t.root.child(1, 2, 9), nullptr);
     EXPECT_EQ(t.root.child(8, -1, -1), nullptr);
-    EXPECT_EQ(t.root.childrenCount(), 2u);
 
+    // findNode goes as deep as the path matches.
     EXPECT_EQ(t.root.findNode({}), nullptr);
     EXPECT_EQ(t.root.findNode({8}), nullptr);
-    EXPECT_EQ(t.root.findNode({1, 9}), t.a);
     EXPECT_EQ(t.root.findNode({1, 2, 9}), t.b);
     EXPECT_EQ(t.root.findNode({1, 2, 4}), t.d);
     EXPECT_EQ(t.root.findNode({1, 6}), t.a);
@@ -114,21 +106,18 @@ TEST(SampleTreeNode, ClimbPrefersDescendantsThenSiblingsThenTheRest) {
     EXPECT_EQ(root.findSample(c, {0, 0}), descendant); // below the addressed node first
 
     EXPECT_EQ(root.findRandomSample(), descendant); // pre-order, deterministic
-    EXPECT_EQ(root.findRandomSample(), descendant);
-    std::vector<SampleTreeNodeSample*> all;
-    root.getSamples(all);
-    root.getSamples(all);
-    EXPECT_EQ(all, (std::vector<SampleTreeNodeSample*>{descendant, sibling1, sibling2, far,
-                                                       descendant, sibling1, sibling2, far}));
+    std::vector<SampleTreeNodeSample*> all{nullptr};
+    root.getSamples(all); // appends
+    EXPECT_EQ(all,
+              (std::vector<SampleTreeNodeSample*>{nullptr, descendant, sibling1, sibling2, far}));
 }
 
 TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     // 200 empty subtrees before the one holding a sample, so the climb marks
     // far more searched nodes than any built-in layout has.
     SampleTreeNode root(0);
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 200; ++i)
         root.addChild(i)->addChild(0)->addChild(0);
-    }
     SampleTreeNode* last = root.addChild(200)->addChild(0);
     auto* sample = makeSample(60);
     last->addSample(sample);
@@ -136,8 +125,7 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {150, 0, 0}), sample);
 
     SampleTreeNode empty(0);
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 100; ++i)
         empty.addChild(i)->addChild(i);
-    }
     EXPECT_EQ(empty.findSample(request(-1, -1, -1, 60), {3, 3, 3}), nullptr);
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace treetest {
 
@@ -28,6 +29,11 @@ inline SampleCoordinate request(int attack, int technique, int variation, int mi
     coordinate[1] = midi;
     coordinate[2] = dynamic;
     return coordinate;
+}
+
+/// attack, technique, variation, then the values [0] to [4].
+inline std::vector<int> fields(const SampleCoordinate& c) {
+    return {c.attack(), c.technique(), c.variation(), c[0], c[1], c[2], c[3], c[4]};
 }
 
 /// A Samples.xml document: root attributes `rootAttributes`, then a
