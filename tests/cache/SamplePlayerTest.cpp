@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-using ox::soundfont::SoundFontV6;
 using namespace oxtest;
 
 namespace {
@@ -44,43 +43,37 @@ void writeBank(const TempDir& dir, const std::string& prefix) {
 
 } // namespace
 
-TEST(SamplePlayer, PlaysTheNearestSampleWithItsTransposition) {
-    TempDir dir;
-    writeBank(dir, "directory-");
-    SoundFontV6 bank(dir.path().string());
-    bank.initialize();
+TEST(SamplePlayer, DirectoryAndArchiveBanksPlayTheNearestSampleWithItsTransposition) {
+    for (const std::string kind : {"directory", "archive"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        writeBank(dir, kind + "-");
+        std::string path = dir.path().string();
+        if (kind == "archive") {
+            path = dir.file("packed.tq7bank");
+            oxsf::archive::packDirectoryBank(dir.path().string(), path);
+        }
+        ox::soundfont::SoundFontManager manager;
+        auto bank = manager.addDirectory(path);
+        ASSERT_TRUE(bank);
 
-    auto [below, up] = bank.samplePlayer(60);
-    EXPECT_EQ(up, 3);
-    ASSERT_TRUE(below.stream());
-    // Two pickups: "Bridge" (641 frames) sorts before "neck" byte by byte.
-    EXPECT_EQ(below.stream()->frameCount(), 641);
+        auto [below, up] = bank->samplePlayer(60);
+        EXPECT_EQ(up, 3);
+        ASSERT_TRUE(below.stream());
+        // Two pickups: "Bridge" (641 frames) sorts before "neck" byte by byte.
+        EXPECT_EQ(below.stream()->frameCount(), 641);
 
-    auto [above, down] = bank.samplePlayer(63);
-    EXPECT_EQ(down, -1);
-    ASSERT_TRUE(above.stream());
-    EXPECT_EQ(above.stream()->frameCount(), 741);
+        auto [above, down] = bank->samplePlayer(63);
+        EXPECT_EQ(down, -1);
+        ASSERT_TRUE(above.stream());
+        EXPECT_EQ(above.stream()->frameCount(), 741);
+        std::vector<float> block(2 * 256);
+        EXPECT_EQ(above.render(block.data(), 256, 2), 256);
 
-    auto again = bank.samplePlayer(59);
-    EXPECT_EQ(again.second, 2);
-    EXPECT_EQ(again.first.stream(), below.stream()) << "one stream per file, from the cache";
-}
-
-TEST(SamplePlayer, AnArchiveBankPlaysLikeItsDirectory) {
-    TempDir dir;
-    writeBank(dir, "archive-");
-    const std::string archive = dir.file("packed.tq7bank");
-    oxsf::archive::packDirectoryBank(dir.path().string(), archive);
-    ox::soundfont::SoundFontManager manager;
-    auto bank = manager.addDirectory(archive);
-    ASSERT_TRUE(bank);
-
-    auto [player, transposition] = bank->samplePlayer(66);
-    EXPECT_EQ(transposition, 2);
-    ASSERT_TRUE(player.stream());
-    EXPECT_EQ(player.stream()->frameCount(), 741);
-    std::vector<float> block(2 * 256);
-    EXPECT_EQ(player.render(block.data(), 256, 2), 256);
+        auto again = bank->samplePlayer(59);
+        EXPECT_EQ(again.second, 2);
+        EXPECT_EQ(again.first.stream(), below.stream()) << "one stream per file, from the cache";
+    }
 }
 
 TEST(SamplePlayer, AnEmptyBankGivesASilentPlayer) {
