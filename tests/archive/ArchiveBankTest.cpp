@@ -94,13 +94,14 @@ TEST(ArchiveBank, DamagedArchivesAreHarmless) {
     const std::string file = (header(0xffffffffu, 35) + body).substr(0, 25 + body.size() - 1);
     oxtest::writeFile(dir.file("hostile.tq7bank"), file);
     SoundFontV7 bank(dir.file("hostile.tq7bank"));
+    // "short" is clipped to the file; of "high" only the low 32 bits of the offset
+    // count; the size of "huge" is -1 as a 32-bit signed number.
     const struct {
         const char* name;
         std::string bytes;
-    } rows[] = {{"whole", data},  {"short", file.substr(30, 100)}, // clipped to the file
+    } rows[] = {{"whole", data},  {"short", file.substr(30, 100)},
                 {"beyond", ""},   {"negative", ""},
-                {"high", "234"}, // only the low 32 bits of the offset count
-                {"huge", ""},    // a size of -1 as a 32-bit signed number
+                {"high", "234"},  {"huge", ""},
                 {"cut", "<none>"}};
     for (const auto& row : rows)
         EXPECT_EQ(readRest(bank.sample(row.name)), row.bytes) << row.name;

@@ -46,15 +46,13 @@ TEST(Stream, SeekReadAndReadAll) {
 
 TEST(Stream, ViewsClipAndReadIndependently) {
     auto s = memory("abcdefghij", "bank.tq7bank");
+    // Partly or entirely outside, negative offset or size; a long offset is taken
+    // as 32 bits.
     const struct {
         long offset, size;
         const char* bytes;
-    } rows[] = {{2, 4, "cdef"},
-                {8, 100, "ij"},           // partly outside
-                {20, 5, ""},              // entirely outside
-                {-1, 5, ""},              // negative offset
-                {0, -5, ""},              // negative size
-                {0x100000003L, 2, "de"}}; // taken as 32 bits: offset 3
+    } rows[] = {{2, 4, "cdef"}, {8, 100, "ij"}, {20, 5, ""},
+                {-1, 5, ""},    {0, -5, ""},    {0x100000003L, 2, "de"}};
     for (const auto& row : rows) {
         auto view = s->make_view(row.offset, row.size);
         EXPECT_EQ(view->size(), int64_t(std::strlen(row.bytes))) << row.offset;
