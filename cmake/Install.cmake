@@ -34,6 +34,7 @@ install(FILES
 # installed anywhere (cmake --install --prefix) and still be right.
 file(RELATIVE_PATH OXSF_PC_PREFIX_FROM_PCDIR
     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" OXSF_PC_PREFIX_FROM_PCDIR "${OXSF_PC_PREFIX_FROM_PCDIR}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/oxsoundfont.pc.in
     ${CMAKE_BINARY_DIR}/oxsoundfont.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/oxsoundfont.pc

@@ -207,6 +207,8 @@ void runFind(const FindOptions& options) {
     for (const SampleTreeNode* node : addressed) {
         addressedNames.push_back(nodeName(kind, node));
     }
+    const std::string file = firstFile(*found);
+    const bool fileMissing = file.empty() || !bank.sample(file);
     const float distance = request.distance(*found);
     const int transposition = *midi - (*found)[1];
 
@@ -216,7 +218,8 @@ void runFind(const FindOptions& options) {
         j["search"] = byMidi ? "findSampleByMidi" : "findSample";
         j["request"] = coordinateJson(kind, request);
         j["sample"] = sampleJson(kind, *found);
-        j["file"] = firstFile(*found);
+        j["file"] = file;
+        j["fileMissing"] = fileMissing;
         j["distance"] = distance;
         j["transposition"] = transposition;
         j["addressed"] = addressedNames;
@@ -228,7 +231,8 @@ void runFind(const FindOptions& options) {
 
     fmt::print("request    {:<22} {}\n", articulationName(kind, request), coordinateText(request));
     fmt::print("sample     {:<22} {}\n", articulationName(kind, *found), coordinateText(*found));
-    fmt::print("files      {}\n", filesText(*found));
+    fmt::print("files      {}{}\n", filesText(*found),
+               fileMissing ? "  (the played file is missing from the bank)" : "");
     fmt::print("distance   {:g}\n", distance);
     fmt::print("transpose  {:+d} semitone{}\n", transposition,
                std::abs(transposition) == 1 ? "" : "s");

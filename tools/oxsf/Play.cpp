@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace oxsf {
@@ -127,6 +128,22 @@ void printReports(const std::vector<NoteReport>& reports) {
     }
 }
 
+/// Says which notes stay silent; a render in which every note does is an error.
+void checkFound(const std::vector<NoteReport>& reports, const std::string& bank) {
+    size_t missing = 0;
+    for (const NoteReport& r : reports) {
+        missing += r.found ? 0 : 1;
+    }
+    if (!reports.empty() && missing == reports.size()) {
+        throw ToolError(bank, "the bank has no sample for any of the notes");
+    }
+    if (missing > 0) {
+        std::fprintf(stderr,
+                     "oxsf: warning: %s: no sample for %zu of %zu notes; they stay silent\n",
+                     bank.c_str(), missing, reports.size());
+    }
+}
+
 void runPlay(PlayOptions& options) {
     std::vector<Note> notes;
     double cursor = 0.0;
@@ -141,6 +158,7 @@ void runPlay(PlayOptions& options) {
     options.out.mix.normalize = options.out.normalize;
     std::vector<NoteReport> reports;
     const Mix mix = renderNotes(notes, options.out.mix, &reports);
+    checkFound(reports, opened.path);
     writeWav(options.out.output, mix, options.out.floatSamples);
     if (!options.out.quiet) {
         printReports(reports);
@@ -176,14 +194,10 @@ void runRender(RenderOptions& options) {
     Progress progress("rendering", static_cast<int64_t>(notes.size()));
     const Mix mix = renderNotes(notes, options.out.mix, &reports, &progress);
     progress.finish();
+    checkFound(reports, opened.path);
     writeWav(options.out.output, mix, options.out.floatSamples);
-    int missing = 0;
-    for (const NoteReport& r : reports) {
-        missing += r.found ? 0 : 1;
-    }
     if (!options.out.quiet) {
-        fmt::print("{} notes rendered{}\n", notes.size() - static_cast<size_t>(missing),
-                   missing ? fmt::format(", {} without a sample", missing) : std::string());
+        fmt::print("{} notes rendered\n", notes.size());
     }
     reportOutput(mix, options.out);
 }
