@@ -92,6 +92,9 @@ OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
         throw ToolError(path, "not a sound bank: the folder has no Samples.xml");
     }
     if (!directory) {
+        if (fs::path(path).filename() == "Samples.xml") {
+            throw ToolError(path, "give the folder that holds Samples.xml, not the file itself");
+        }
         if (!hasArchiveExtension(path)) {
             throw ToolError(path, "not a sound bank: expected a folder holding Samples.xml or "
                                   "an archive named *.tq7bank or *.jux");
@@ -102,7 +105,7 @@ OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
         }
     }
 
-    const std::string description = opened.archive ? "the Samples.xml entry" : "Samples.xml";
+    const std::string description = opened.archive ? "Samples.xml entry" : "Samples.xml";
     try {
         opened.bank = manager.addDirectory(path);
     } catch (const rapidxml::parse_error& e) {
