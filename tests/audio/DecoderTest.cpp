@@ -10,7 +10,6 @@
 
 using namespace oxtest;
 using ox::audio::FlacDecoder;
-using ox::audio::IDecoder;
 using ox::audio::OggVorbisDecoder;
 using ox::audio::WavDecoder;
 
@@ -101,29 +100,6 @@ TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
                  oggOf(ogg.substr(0, 40)));
     EXPECT_FALSE(flacOf("fLaC" + garbage) || oggOf("OggS" + garbage) ||
                  wavOf("RIFF\x10\0\0\0WAVE" + garbage));
-}
-
-TEST(Decoders, LoopRegions) {
-    // No loop, and a loop that does not fit the sound, are reported as none.
-    struct Case {
-        int64_t start, end;
-        bool reported;
-    };
-    for (const Case& c : {Case{500, 1500, true}, Case{-1, -1, false}, Case{1800, 2500, false}}) {
-        for (AudioFormat format :
-             {AudioFormat::Wav16, AudioFormat::Flac16, AudioFormat::OggVorbis}) {
-            SCOPED_TRACE(testing::Message() << int(format) << " loop from " << c.start);
-            Tone tone;
-            tone.frames = 2000;
-            tone.loopStart = c.start;
-            tone.loopEnd = c.end;
-            auto decoder = decoderFor(format, streamOf(encodeTone(format, tone)));
-            ASSERT_TRUE(decoder);
-            IDecoder::Loop loop;
-            ASSERT_EQ(decoder->loop(loop), c.reported);
-            EXPECT_TRUE(!c.reported || (loop.start == c.start && loop.end == c.end));
-        }
-    }
 }
 
 TEST(Decoders, DamagedAndCutFilesNeverCrash) {

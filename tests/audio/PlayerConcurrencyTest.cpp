@@ -61,12 +61,7 @@ TEST(PlayerConcurrency, DisablingTheLoopWhilePlaying) {
     tone.loopEnd = 39000;
     auto stream = audioStreamOf(AudioFormat::Wav16, tone);
     ASSERT_TRUE(stream->looping());
-    std::thread player([&] {
-        TQ7SamplePlayer p(stream);
-        std::vector<float> buffer(512);
-        while (!p.finished())
-            p.render(buffer.data(), 512, 1);
-    });
+    std::thread player([&] { renderAll(stream, 0.0); }); // until the loop is disabled
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stream->disableLoop();
     player.join();
