@@ -1,14 +1,14 @@
 #pragma once
 
 // A bank that serves synthesized WAV samples from memory and counts how often
-// each is opened; optionally its audioStream waits until released.
+// each is opened; after hold() its next audioStream waits until release().
 
 #include "support/TestSupport.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <semaphore>
 
 namespace oxtest {
 
@@ -24,43 +24,30 @@ public:
 
     std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override {
         {
-            std::unique_lock lock(m_mutex);
+            std::lock_guard lock(m_mutex);
             ++m_opens[name];
-            m_entered = true;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return !m_hold; });
+        }
+        if (m_hold.exchange(false)) {
+            m_entered.release();
+            m_released.acquire();
         }
         return MemoryBank::audioStream(name);
     }
 
     int opens(const std::string& name) const {
         std::lock_guard lock(m_mutex);
-        auto found = m_opens.find(name);
-        return found == m_opens.end() ? 0 : found->second;
+        return m_opens.count(name) ? m_opens.at(name) : 0;
     }
 
-    /// Makes the next audioStream calls wait until release().
-    void hold() {
-        std::lock_guard lock(m_mutex);
-        m_hold = true;
-        m_entered = false;
-    }
-    void waitUntilEntered() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_entered; });
-    }
-    void release() {
-        std::lock_guard lock(m_mutex);
-        m_hold = false;
-        m_changed.notify_all();
-    }
+    void hold() { m_hold = true; }
+    void waitUntilEntered() { m_entered.acquire(); }
+    void release() { m_released.release(); }
 
 private:
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
     mutable std::map<std::string, int> m_opens;
-    mutable bool m_entered = false;
-    bool m_hold = false;
+    mutable std::atomic<bool> m_hold{false};
+    mutable std::binary_semaphore m_entered{0}, m_released{0};
 };
 
 } // namespace oxtest

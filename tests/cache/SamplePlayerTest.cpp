@@ -14,7 +14,6 @@ using namespace oxtest;
 
 namespace {
 
-// Every test writes its own file names: the process-wide cache keys by name alone.
 const char* kDescription =
     R"(<Bank id="player-test" name="Player" type="guitar" tuning="64 59 55 50 45 40">
   <SamplesTree>
@@ -28,26 +27,24 @@ const char* kDescription =
   </SamplesTree>
 </Bank>)";
 
-void writeBank(const TempDir& dir, const std::string& prefix) {
-    std::string description = kDescription;
-    for (size_t at = description.find("file=\""); at != std::string::npos;
-         at = description.find("file=\"", at + 1))
-        description.insert(at + 6, prefix);
-    writeFile(dir.file("Samples.xml"), description);
-    Tone tone;
-    for (const char* name : {"a57-neck.wav", "a57-bridge.wav", "e64.wav"}) {
-        tone.frames += 100; // tell the files apart by length
-        ASSERT_TRUE(writeTone(dir.file("Samples/" + prefix + name), AudioFormat::Wav16, tone));
-    }
-}
-
 } // namespace
 
 TEST(SamplePlayer, DirectoryAndArchiveBanksPlayTheNearestSampleWithItsTransposition) {
     for (const std::string kind : {"directory", "archive"}) {
         SCOPED_TRACE(kind);
+        // Every bank has its own file names: the process-wide cache keys by name alone.
         TempDir dir;
-        writeBank(dir, kind + "-");
+        std::string description = kDescription;
+        for (size_t at = description.find("file=\""); at != std::string::npos;
+             at = description.find("file=\"", at + 1))
+            description.insert(at + 6, kind + "-");
+        writeFile(dir.file("Samples.xml"), description);
+        Tone tone;
+        for (const char* name : {"a57-neck.wav", "a57-bridge.wav", "e64.wav"}) {
+            tone.frames += 100; // tell the files apart by length
+            ASSERT_TRUE(
+                writeTone(dir.file("Samples/" + kind + "-" + name), AudioFormat::Wav16, tone));
+        }
         std::string path = dir.path().string();
         if (kind == "archive") {
             path = dir.file("packed.tq7bank");

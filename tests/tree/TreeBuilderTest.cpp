@@ -30,10 +30,6 @@ TEST(SampleTree, WithoutBuilderAnswersThroughTheRoot) {
     EXPECT_EQ(tree.findSample(request(3, 0, 5, 61)), nullptr);
     EXPECT_EQ(tree.sampleCount(), 1);
 
-    tree.addFallback({2, 0, 5}, root);
-    tree.addFallback({2, 0, 5}, node);
-    EXPECT_EQ(tree.findFallback({2, 0, 5}), node);
-
     SampleTree empty("none", nullptr);
     EXPECT_EQ(empty.findSample(request(0, 0, 0, 60)), nullptr);
     EXPECT_EQ(empty.sampleCount(), 0);
