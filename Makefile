@@ -38,7 +38,7 @@ test-asan: deps
 	$(ASAN_ENV) ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXSF_SANITIZE=thread -DOXSF_BUILD_TOOLS=OFF
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXSF_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS) --target oxsf_concurrency_tests
 	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -L concurrency -j $(JOBS)
 
