@@ -3,7 +3,9 @@
 #include <ox/utils/split.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
+#include <langinfo.h>
 #include <math.h>
 #include <stdexcept>
 #include <string_view>
@@ -19,14 +21,61 @@ std::string text(const Attribute& attribute) {
     return std::string(attribute.value(), attribute.value_size());
 }
 
-// Attribute values are zero-terminated in place by the parser, so the C
-// conversions see exactly the value: numeric prefix or 0.
-float decimal(const Attribute& attribute) {
-    return static_cast<float>(std::atof(attribute.value()));
+bool named(const Element& element, std::string_view name) {
+    return std::string_view(element.name(), element.name_size()) == name;
 }
 
-int8_t smallInteger(const Attribute& attribute) {
-    return static_cast<int8_t>(std::atoi(attribute.value()));
+// Whether the C conversions of this thread's locale use '.' as the decimal
+// point; only then may plainDecimal() stand in for atof.
+bool dotIsDecimalPoint() {
+    const char* radix = nl_langinfo(RADIXCHAR);
+    return radix && radix[0] == '.' && radix[1] == '\0';
+}
+
+// What atof gives for a plain decimal ("0.72", "-12.5", "3"), computed
+// without strtod's general machinery: with at most 15 digits the mantissa and
+// the power of ten are exact doubles, and one IEEE division rounds the
+// quotient correctly, as strtod rounds. Anything else (blanks, a sign other
+// than '-', exponents, more digits, trailing text) returns false and is left
+// to atof.
+bool plainDecimal(const char* text, double& value) {
+    static constexpr double powersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const bool negative = *text == '-';
+    text += negative;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = -1; // digits after the point; -1 before it
+    for (;; ++text) {
+        const char c = *text;
+        if (c >= '0' && c <= '9') {
+            mantissa = mantissa * 10 + uint64_t(c - '0');
+            ++digits;
+            fraction += fraction >= 0;
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            break;
+        }
+    }
+    if (*text != '\0' || digits == 0 || digits > 15)
+        return false;
+    value = double(mantissa) / powersOfTen[fraction > 0 ? fraction : 0];
+    if (negative)
+        value = -value;
+    return true;
+}
+
+// What atoi gives for up to nine digits with an optional '-', else atoi itself.
+int integer(const char* text) {
+    const char* c = text + (*text == '-');
+    int value = 0;
+    int digits = 0;
+    for (; *c >= '0' && *c <= '9' && digits < 10; ++c, ++digits)
+        value = value * 10 + (*c - '0');
+    if (*c != '\0' || digits == 0 || digits > 9)
+        return std::atoi(text);
+    return *text == '-' ? -value : value;
 }
 
 int wholeNumber(const std::string& part) {
@@ -38,6 +87,19 @@ int wholeNumber(const std::string& part) {
     } catch (const std::out_of_range&) {
         throw std::out_of_range("stoi argument out of range");
     }
+}
+
+// Attribute values are zero-terminated in place by the parser, so the C
+// conversions see exactly the value: numeric prefix or 0.
+float decimal(const Attribute& attribute, bool dotDecimals) {
+    double value;
+    if (!dotDecimals || !plainDecimal(attribute.value(), value))
+        value = std::atof(attribute.value());
+    return static_cast<float>(value);
+}
+
+int8_t smallInteger(const Attribute& attribute) {
+    return static_cast<int8_t>(integer(attribute.value()));
 }
 
 void applyTuning(SoundFont::Impl& bank, const Attribute& attribute) {
@@ -58,77 +120,150 @@ const std::unordered_map<std::string_view, RootHandler>& rootHandlers() {
         {"type", [](SoundFont::Impl& b, const Attribute& a) { b.type = text(a); }},
         {"name", [](SoundFont::Impl& b, const Attribute& a) { b.name = text(a); }},
         {"description", [](SoundFont::Impl& b, const Attribute& a) { b.description = text(a); }},
-        {"velocity", [](SoundFont::Impl& b, const Attribute& a) { b.velocity.store(decimal(a)); }},
+        {"velocity", [](SoundFont::Impl& b,
+                        const Attribute& a) { b.velocity.store(decimal(a, dotIsDecimalPoint())); }},
         {"tuning", applyTuning},
     };
     return handlers;
 }
 
 // Samples that some shipped banks describe but must not play.
-bool isExcluded(const std::string& bankId, const Sample& sample) {
-    static const std::array<std::pair<std::string_view, std::string_view>, 4> excluded{{
-        {"Hillside-Piano", "HillsideGrand9-Key-Sus-none-07-none-081-none.ogg"},
-        {"Ballade-Nylons", "BallNyl-Fng-Sus-Thumb-01-6E40-040-none-none.ogg"},
-        {"Jang12-Guitar", "Jng12-Pck-Sus-Down-01-6E40-040-BR-none.ogg"},
-        {"Jang12-Guitar", "Jng12-Pck-Sus-Down-01-6E40-040-NK-none.ogg"},
-    }};
-    for (const auto& [id, file] : excluded) {
-        if (bankId != id)
-            continue;
-        for (const Wav& wav : sample.wavs)
-            if (wav.file == file)
-                return true;
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kExcluded{{
+    {"Hillside-Piano", "HillsideGrand9-Key-Sus-none-07-none-081-none.ogg"},
+    {"Ballade-Nylons", "BallNyl-Fng-Sus-Thumb-01-6E40-040-none-none.ogg"},
+    {"Jang12-Guitar", "Jng12-Pck-Sus-Down-01-6E40-040-BR-none.ogg"},
+    {"Jang12-Guitar", "Jng12-Pck-Sus-Down-01-6E40-040-NK-none.ogg"},
+}};
+
+/// What reading one description needs to know of the bank, worked out once.
+class Reader {
+public:
+    explicit Reader(const std::string& bankId)
+        : m_flipRepitch(!bankId.empty() && bankId.back() == '+'),
+          m_dotDecimals(dotIsDecimalPoint()) {
+        for (const auto& [id, file] : kExcluded)
+            if (bankId == id)
+                m_excluded[m_excludedCount++] = file;
     }
-    return false;
-}
 
-Wav readWav(const Element& element, const std::string& bankId) {
-    Wav wav;
-    if (const Attribute* a = element.first_attribute("file"))
-        wav.file = text(*a);
-    if (const Attribute* a = element.first_attribute("peak"))
-        wav.peak = decimal(*a);
-    if (const Attribute* a = element.first_attribute("pickup"))
-        wav.pickup = text(*a);
-    if (const Attribute* a = element.first_attribute("repitch"))
-        wav.repitch = decimal(*a);
-    // Banks marked with a trailing "+" were recorded with the opposite sign.
-    if (!bankId.empty() && bankId.back() == '+')
-        wav.repitch = static_cast<float>(wav.repitch * -1.0);
-    if (const Attribute* a = element.first_attribute("velocity"))
-        wav.velocity = std::atoi(a->value());
-    if (const Attribute* a = element.first_attribute("ratio"))
-        wav.ratio = decimal(*a);
-    if (const Attribute* a = element.first_attribute("gain"))
-        wav.gain = powf(10.0f, decimal(*a) / 20.0f);
-    return wav;
-}
-
-Sample readSample(const Element& element, const std::string& bankId) {
-    Sample sample;
-    if (const Attribute* a = element.first_attribute("midi"))
-        sample.midi = smallInteger(*a);
-    if (const Attribute* a = element.first_attribute("dynamic"))
-        sample.dynamic = text(*a);
-    if (const Attribute* a = element.first_attribute("option"))
-        sample.option = text(*a);
-    if (const Attribute* a = element.first_attribute("string"))
-        sample.string = smallInteger(*a);
-    for (const Element* wave = element.first_node("Wave"); wave; wave = wave->next_sibling("Wave"))
-        sample.wavs.push_back(readWav(*wave, bankId));
-    return sample;
-}
-
-std::vector<Sample> readSamples(const Element& element, const std::string& bankId) {
-    std::vector<Sample> samples;
-    for (const Element* child = element.first_node("Sample"); child;
-         child = child->next_sibling("Sample")) {
-        Sample sample = readSample(*child, bankId);
-        if (!isExcluded(bankId, sample))
-            samples.push_back(std::move(sample));
+    Layer readLayer(const Element& element) const {
+        Layer layer;
+        if (const Attribute* a = element.first_attribute("class"))
+            layer.className = text(*a);
+        // Only the last "Samples" element counts.
+        const Element* samples = nullptr;
+        for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
+            if (named(*child, "Node"))
+                layer.layers.push_back(readLayer(*child));
+            else if (named(*child, "Samples"))
+                samples = child;
+        }
+        if (samples)
+            readSamples(*samples, layer.samples);
+        return layer;
     }
-    return samples;
-}
+
+private:
+    bool m_flipRepitch;
+    bool m_dotDecimals;
+    std::array<std::string_view, 2> m_excluded{};
+    size_t m_excludedCount = 0;
+
+    bool isExcluded(const Sample& sample) const {
+        for (size_t i = 0; i < m_excludedCount; ++i)
+            for (const Wav& wav : sample.wavs)
+                if (wav.file == m_excluded[i])
+                    return true;
+        return false;
+    }
+
+    float decimal(const Attribute& attribute) const {
+        return description::decimal(attribute, m_dotDecimals);
+    }
+
+    // One pass over the attributes; the first of each name counts.
+    void readWav(const Element& element, Wav& wav) const {
+        const Attribute* file = nullptr;
+        const Attribute* peak = nullptr;
+        const Attribute* pickup = nullptr;
+        const Attribute* repitch = nullptr;
+        const Attribute* velocity = nullptr;
+        const Attribute* ratio = nullptr;
+        const Attribute* gain = nullptr;
+        for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
+            const std::string_view name(a->name(), a->name_size());
+            const Attribute** slot = name == "file"       ? &file
+                                     : name == "peak"     ? &peak
+                                     : name == "pickup"   ? &pickup
+                                     : name == "repitch"  ? &repitch
+                                     : name == "velocity" ? &velocity
+                                     : name == "ratio"    ? &ratio
+                                     : name == "gain"     ? &gain
+                                                          : nullptr;
+            if (slot && !*slot)
+                *slot = a;
+        }
+        if (file)
+            wav.file.assign(file->value(), file->value_size());
+        if (peak)
+            wav.peak = decimal(*peak);
+        if (pickup)
+            wav.pickup.assign(pickup->value(), pickup->value_size());
+        if (repitch)
+            wav.repitch = decimal(*repitch);
+        // Banks marked with a trailing "+" were recorded with the opposite sign.
+        if (m_flipRepitch)
+            wav.repitch = static_cast<float>(wav.repitch * -1.0);
+        if (velocity)
+            wav.velocity = integer(velocity->value());
+        if (ratio)
+            wav.ratio = decimal(*ratio);
+        if (gain)
+            wav.gain = powf(10.0f, decimal(*gain) / 20.0f);
+    }
+
+    void readSample(const Element& element, Sample& sample) const {
+        const Attribute* midi = nullptr;
+        const Attribute* dynamic = nullptr;
+        const Attribute* option = nullptr;
+        const Attribute* string = nullptr;
+        for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
+            const std::string_view name(a->name(), a->name_size());
+            const Attribute** slot = name == "midi"      ? &midi
+                                     : name == "dynamic" ? &dynamic
+                                     : name == "option"  ? &option
+                                     : name == "string"  ? &string
+                                                         : nullptr;
+            if (slot && !*slot)
+                *slot = a;
+        }
+        if (midi)
+            sample.midi = smallInteger(*midi);
+        if (dynamic)
+            sample.dynamic.assign(dynamic->value(), dynamic->value_size());
+        if (option)
+            sample.option.assign(option->value(), option->value_size());
+        if (string)
+            sample.string = smallInteger(*string);
+        size_t waves = 0;
+        for (const Element* child = element.first_node(); child; child = child->next_sibling())
+            waves += named(*child, "Wave");
+        sample.wavs.reserve(waves);
+        for (const Element* child = element.first_node(); child; child = child->next_sibling())
+            if (named(*child, "Wave"))
+                readWav(*child, sample.wavs.emplace_back());
+    }
+
+    void readSamples(const Element& element, std::vector<Sample>& samples) const {
+        for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
+            if (!named(*child, "Sample"))
+                continue;
+            readSample(*child, samples.emplace_back());
+            if (m_excludedCount > 0 && isExcluded(samples.back()))
+                samples.pop_back();
+        }
+    }
+};
 
 } // namespace
 
@@ -142,19 +277,7 @@ void applyRootAttributes(SoundFont::Impl& bank, const Element& root) {
 }
 
 Layer readLayer(const Element& element, const std::string& bankId) {
-    Layer layer;
-    if (const Attribute* a = element.first_attribute("class"))
-        layer.className = text(*a);
-    for (const Element* node = element.first_node("Node"); node; node = node->next_sibling("Node"))
-        layer.layers.push_back(readLayer(*node, bankId));
-    // Only the last "Samples" element counts.
-    const Element* last = nullptr;
-    for (const Element* samples = element.first_node("Samples"); samples;
-         samples = samples->next_sibling("Samples"))
-        last = samples;
-    if (last)
-        layer.samples = readSamples(*last, bankId);
-    return layer;
+    return Reader(bankId).readLayer(element);
 }
 
 } // namespace ox::soundfont::description

@@ -6,6 +6,8 @@
 #include <rapidxml/rapidxml.hpp>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -223,4 +225,65 @@ TEST(Description, FindWavSearchesOwnSamplesThenDepthFirst) {
     EXPECT_NEAR(top.findWav("d.wav")->gain, 1.9953, 1e-4);
     EXPECT_EQ(top.findWav("X.wav"), nullptr);
     EXPECT_EQ(top.findWav(""), nullptr);
+}
+
+TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
+    // Plain decimals take a shortcut past strtod; every form must still give
+    // exactly what atof and atoi give.
+    std::vector<std::string> values{"0",
+                                    "-0",
+                                    "5.",
+                                    ".5",
+                                    "-.5",
+                                    ".",
+                                    "-",
+                                    "",
+                                    "0.72",
+                                    "1e3",
+                                    " 2.5",
+                                    "+1.5",
+                                    "0x1p3",
+                                    "inf",
+                                    "nan",
+                                    "1.2.3",
+                                    "--1",
+                                    "12abc",
+                                    "0.1234567890123456789",
+                                    "123456789012345",
+                                    "1234567890123456",
+                                    "-999999999",
+                                    "2147483648",
+                                    "99999999999",
+                                    "000000000000001.5",
+                                    "3.4028236e38",
+                                    "1e-50"};
+    unsigned seed = 7;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+    for (int i = 0; i < 2000; ++i) {
+        std::string v = next() % 3 == 0 ? "-" : "";
+        const unsigned digits = 1 + next() % 17;
+        const unsigned point = next() % (digits + 2);
+        for (unsigned d = 0; d < digits; ++d) {
+            if (d == point)
+                v += '.';
+            v += char('0' + next() % 10);
+        }
+        values.push_back(v);
+    }
+    std::string xml = R"(<Bank><SamplesTree><Samples>)";
+    for (const std::string& v : values)
+        xml += R"(<Sample midi=")" + v + R"("><Wave peak=")" + v + R"(" velocity=")" + v +
+               R"("/></Sample>)";
+    MemoryBank bank(xml + "</Samples></SamplesTree></Bank>");
+    bank.initialize();
+    const auto& samples = bank.layer().samples;
+    ASSERT_EQ(samples.size(), values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        const char* v = values[i].c_str();
+        const float expected = static_cast<float>(std::atof(v));
+        const float peak = samples[i].wavs[0].peak;
+        EXPECT_EQ(std::memcmp(&peak, &expected, sizeof peak), 0) << v;
+        EXPECT_EQ(samples[i].wavs[0].velocity, std::atoi(v)) << v;
+        EXPECT_EQ(samples[i].midi, static_cast<int8_t>(std::atoi(v))) << v;
+    }
 }
