@@ -52,20 +52,18 @@ TEST(AudioCacheStress, OneStreamPerNameWhileItLives) {
     std::atomic<bool> stop{false};
     std::atomic<int> mismatches{0};
     std::vector<std::thread> players;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         players.emplace_back([&, t] {
             float block[256];
             for (int i = 0; i < 300; ++i) {
                 const auto& name = names[static_cast<size_t>(i + t) % names.size()];
                 auto held = cache.loadSample(banks[(i + t) % 2], name);
                 auto again = cache.loadSample(banks[(i + t + 1) % 2], name);
-                if (held.stream() != again.stream())
-                    mismatches++;
+                mismatches += held.stream() != again.stream();
                 held.render(block, 128, 2);
                 again.render(block, 128, 2);
             }
         });
-    }
     std::thread housekeeper([&] {
         while (!stop) {
             cache.optimizeMemory();

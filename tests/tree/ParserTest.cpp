@@ -57,9 +57,7 @@ TEST(SoundBankParser, WalksLayersAndFilesSamples) {
         <Wave file="a-neck.ogg" pickup="neck" repitch="50" ratio="1.5"/>
         <Wave file="a-bridge.ogg" pickup="bridge" repitch="-20" ratio="0.5"/>
       </Sample>
-      <Sample midi="41" string="0" dynamic="ff">
-        <Wave file="b1.ogg"/><Wave file="b2.ogg"/>
-      </Sample>
+      <Sample midi="41" string="0" dynamic="ff"><Wave file="b1.ogg"/><Wave file="b2.ogg"/></Sample>
       <Sample midi="42" dynamic="none"/>
       <Sample midi="43" string="3" dynamic=""/>
       <Sample midi="44" dynamic="loud"/>
