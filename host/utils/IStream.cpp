@@ -88,7 +88,11 @@ std::vector<char> IStream::readAll() {
     const int64_t total = size();
     if (m_position >= total)
         return {};
-    std::vector<char> bytes(size_t(total - m_position));
+    // One spare byte of capacity: callers that parse text terminate it with a
+    // zero, which would otherwise copy the whole content into a larger block.
+    std::vector<char> bytes;
+    bytes.reserve(size_t(total - m_position) + 1);
+    bytes.resize(size_t(total - m_position));
     const int64_t got = readAt(m_position, bytes.data(), int64_t(bytes.size()));
     bytes.resize(size_t(std::max<int64_t>(got, 0)));
     m_position = total;

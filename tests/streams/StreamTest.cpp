@@ -140,3 +140,23 @@ TEST(FileStream, OpensRegularFilesOnly) {
     EXPECT_FALSE(FileStream::open(dir.file("a.bin"), "w"));
     EXPECT_FALSE(FileStream::open(dir.file("a.bin"), "r+"));
 }
+
+TEST(FileStream, TextAndBinaryModesReadTheSameBytes) {
+    // Text is read into memory when opened, binary files are mapped; a file
+    // large enough for the mapped pages to be populated before a long read.
+    oxtest::TempDir dir;
+    std::string bytes(300 * 1024 + 7, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 2654435761u) >> 13);
+    oxtest::writeFile(dir.file("big.bin"), bytes);
+    for (const char* mode : {"r", "rb"}) {
+        auto f = FileStream::open(dir.file("big.bin"), mode);
+        ASSERT_TRUE(f) << mode;
+        EXPECT_EQ(std::string(f->data(), size_t(f->size())), bytes) << mode;
+        EXPECT_EQ(readRest(f->make_view(1000, 290 * 1024)), bytes.substr(1000, 290 * 1024)) << mode;
+        ASSERT_TRUE(f->seek(3, 0));
+        const std::vector<char> rest = f->readAll();
+        EXPECT_EQ(std::string(rest.begin(), rest.end()), bytes.substr(3)) << mode;
+        EXPECT_TRUE(f->atEnd()) << mode;
+    }
+}

@@ -7,13 +7,14 @@
 
 namespace ox::stream {
 
-/// A read-only file stream. The file is memory-mapped, so views never copy it
-/// and reads from several threads need no lock.
+/// A read-only file stream. A binary file ("rb") is memory-mapped, so views
+/// never copy it; a text file ("r") is read into memory when opened. Either
+/// way reads from several threads need no lock.
 class FileStream final : public IStream {
 public:
     /// Opens `path` for reading. Modes "r" and "rb" are accepted (they read the
-    /// same bytes on this platform); any other mode, a missing file or a
-    /// directory gives an empty pointer. The stream's name is `path`.
+    /// same bytes on this platform); any other mode, a missing or unreadable
+    /// file or a directory gives an empty pointer. The stream's name is `path`.
     static std::shared_ptr<FileStream> open(const std::string& path, const std::string& mode);
 
     ~FileStream() override;
@@ -23,14 +24,15 @@ public:
     /// Tells the kernel that reads from now on are random (sample entries), not sequential.
     void finishLoading() override;
 
-    /// The mapped bytes (nullptr for an empty file).
+    /// The file's bytes (nullptr for an empty file).
     const char* data() const { return m_data; }
 
 private:
-    FileStream(const char* data, int64_t size);
+    FileStream(const char* data, int64_t size, bool mapped);
 
     const char* m_data = nullptr;
     int64_t m_size = 0;
+    bool m_mapped = true; ///< mapped ("rb") or read into memory ("r")
 };
 
 } // namespace ox::stream
