@@ -2,6 +2,7 @@
 # both install missing Debian packages first (scripts/install-deps.sh).
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr/local
 CMAKE_ARGS ?=
 
 .PHONY: all deps build test demo bench test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
@@ -62,6 +63,9 @@ fuzz-replay: fuzz-build
 
 fuzz-corpus: fuzz-build
 	scripts/fuzz.sh corpus
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz
