@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace ox::soundfont::treesearch {
 
@@ -72,6 +75,108 @@ const SampleTreeNode* nearestNodeWithSamples(const SampleTreeNode& start, std::s
     return nullptr;
 }
 
+// The nearest sample of a list by SampleCoordinate::distance, computed with the
+// same operations in the same order (so bit for bit the same distances), with
+// the request's side and the weights read once per scan instead of per sample.
+// Strictly smaller only, so among equal distances the earliest stays.
+class NearestSample {
+public:
+    explicit NearestSample(const SampleCoordinate& request) {
+        for (int i = 0; i < 5; ++i) {
+            m_request[i] = request[i];
+            m_weight[i] = SampleCoordinate::_SCDefinitions[i].weight;
+        }
+        m_stringTerm = m_request[0] >= 0 && m_request[4] >= 0;
+        // ((fret - requested fret) - midi) + requested midi, regrouped: the
+        // same in wrapping arithmetic.
+        m_openOffset = wrappingSub(m_request[1], m_request[4]);
+    }
+
+    const SampleTreeNodeSample*
+    operator()(const std::vector<std::unique_ptr<SampleTreeNodeSample>>& samples) const {
+        // With the component table's weights, option and fret add +0 to a sum
+        // that is never negative, which changes nothing.
+        return m_weight[3] == 0.0f && m_weight[4] == 0.0f ? scan<false>(samples)
+                                                          : scan<true>(samples);
+    }
+
+private:
+    int32_t m_request[5];
+    float m_weight[5];
+    bool m_stringTerm;
+    int32_t m_openOffset;
+
+    // Components come straight from bank descriptions: wrap, never overflow.
+    static int32_t wrappingSub(int32_t a, int32_t b) { return int32_t(uint32_t(a) - uint32_t(b)); }
+    static int32_t wrappingAdd(int32_t a, int32_t b) { return int32_t(uint32_t(a) + uint32_t(b)); }
+
+    template <bool AllTerms> float distance(const SampleCoordinate& sample) const {
+        // 0 + string term, or 0 without one: the same sum either way.
+        const float x = float(wrappingAdd(wrappingSub(sample[4], sample[1]), m_openOffset));
+        const bool withString = m_stringTerm && (sample[0] | sample[4]) >= 0;
+        float sum = withString ? x * m_weight[0] * x : 0.0f;
+        for (int i = 1; i <= (AllTerms ? 4 : 2); ++i) {
+            const float d = float(wrappingSub(m_request[i], sample[i]));
+            sum += d * m_weight[i] * d;
+        }
+        return sum;
+    }
+
+    using Ints = int32_t __attribute__((vector_size(16)));
+    using Words = uint32_t __attribute__((vector_size(16))); // wrapping arithmetic
+    using Floats = float __attribute__((vector_size(16)));
+
+    // The distances of four samples side by side: each lane does exactly what
+    // distance() does for one sample.
+    template <bool AllTerms>
+    Floats distances(const SampleCoordinate& a, const SampleCoordinate& b,
+                     const SampleCoordinate& c, const SampleCoordinate& d) const {
+        auto lanes = [&](int i) {
+            return Words{uint32_t(a[i]), uint32_t(b[i]), uint32_t(c[i]), uint32_t(d[i])};
+        };
+        const Words string = lanes(0), fret = lanes(4);
+        const Floats x =
+            __builtin_convertvector((Ints)(fret - lanes(1) + uint32_t(m_openOffset)), Floats);
+        const Ints withString = ((Ints)(string | fret) >= 0) & (m_stringTerm ? -1 : 0);
+        const Floats term = x * m_weight[0] * x;
+        Floats sum = (Floats)((Ints)term & withString);
+        for (int i = 1; i <= (AllTerms ? 4 : 2); ++i) {
+            const Floats e =
+                __builtin_convertvector((Ints)(uint32_t(m_request[i]) - lanes(i)), Floats);
+            sum += e * m_weight[i] * e;
+        }
+        return sum;
+    }
+
+    template <bool AllTerms>
+    const SampleTreeNodeSample*
+    scan(const std::vector<std::unique_ptr<SampleTreeNodeSample>>& samples) const {
+        if (samples.empty())
+            return nullptr;
+        const SampleTreeNodeSample* best = samples.front().get();
+        float bestDistance = distance<AllTerms>(*best);
+        size_t i = 1;
+        for (; i + 4 <= samples.size(); i += 4) {
+            const Floats d =
+                distances<AllTerms>(*samples[i], *samples[i + 1], *samples[i + 2], *samples[i + 3]);
+            for (int lane = 0; lane < 4; ++lane) {
+                if (d[lane] < bestDistance) {
+                    best = samples[i + size_t(lane)].get();
+                    bestDistance = d[lane];
+                }
+            }
+        }
+        for (; i < samples.size(); ++i) {
+            const float d = distance<AllTerms>(*samples[i]);
+            if (d < bestDistance) {
+                best = samples[i].get();
+                bestDistance = d;
+            }
+        }
+        return best;
+    }
+};
+
 } // namespace
 
 SampleTreeNode* findNode(const SampleTreeNode& node, Path path) {
@@ -94,17 +199,7 @@ SampleTreeNode* findNode(const SampleTreeNode& node, Path path) {
 
 const SampleTreeNodeSample* nearestOwnSample(const SampleTreeNode& node,
                                              const SampleCoordinate& coordinate) {
-    const SampleTreeNodeSample* best = nullptr;
-    float bestDistance = 0.0f;
-    for (const auto& sample : node.samples()) {
-        const float distance = coordinate.distance(*sample);
-        // Strictly smaller only: among equal distances the earliest stays.
-        if (best == nullptr || distance < bestDistance) {
-            best = sample.get();
-            bestDistance = distance;
-        }
-    }
-    return best;
+    return NearestSample(coordinate)(node.samples());
 }
 
 const SampleTreeNodeSample* nearestSample(const SampleTreeNode& node,

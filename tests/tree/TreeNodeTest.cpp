@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 using namespace treetest;
 
 namespace {
@@ -128,4 +130,52 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     for (int i = 0; i < 100; ++i)
         empty.addChild(i)->addChild(i);
     EXPECT_EQ(empty.findSample(request(-1, -1, -1, 60), {3, 3, 3}), nullptr);
+}
+
+TEST(SampleTreeNode, NearestSampleAgreesWithAPlainScanOnRandomNodes) {
+    // The node search computes distances several samples at a time; it must
+    // pick exactly the sample a plain scan with SampleCoordinate::distance and
+    // a strict comparison picks. Small value ranges make ties common.
+    unsigned seed = 12345;
+    auto next = [&seed](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % unsigned(range));
+    };
+    auto plainScan = [](const SampleTreeNode& node, const SampleCoordinate& request) {
+        const SampleTreeNodeSample* best = nullptr;
+        float bestDistance = 0.0f;
+        for (const auto& sample : node.samples()) {
+            const float d = request.distance(*sample);
+            if (best == nullptr || d < bestDistance) {
+                best = sample.get();
+                bestDistance = d;
+            }
+        }
+        return best;
+    };
+    auto randomCoordinate = [&](SampleCoordinate& c) {
+        c[0] = next(8) - 1; // strings -1..6
+        c[1] = 38 + next(12);
+        c[2] = next(5) + 8;
+        c[3] = next(3);
+        c[4] = next(7) - 1; // frets -1..5
+        if (next(50) == 0)  // now and then values far out, where arithmetic wraps
+            c[next(5)] = next(2) ? INT32_MAX - next(3) : INT32_MIN + next(3);
+    };
+    for (int round = 0; round < 300; ++round) {
+        SampleTreeNode root(0);
+        SampleTreeNode* node = root.addChild(0);
+        const int count = next(40);
+        for (int i = 0; i < count; ++i) {
+            auto* sample = new SampleTreeNodeSample;
+            randomCoordinate(*sample);
+            node->addSample(sample);
+        }
+        for (int query = 0; query < 20; ++query) {
+            SampleCoordinate request;
+            randomCoordinate(request);
+            ASSERT_EQ(node->findSample(request), plainScan(*node, request))
+                << "round " << round << " query " << query;
+        }
+    }
 }
