@@ -16,7 +16,7 @@ const std::unordered_set<std::string>& noLoopSamples() {
         std::unordered_set<std::string> set;
         for (const char* ll : {"03", "04", "05", "07"}) {
             for (int pitch = 81; pitch <= 108; pitch += 3) {
-                const std::string ppp = (pitch < 100 ? "0" : "") + std::to_string(pitch);
+                const std::string ppp = std::string(pitch < 100 ? "0" : "") + std::to_string(pitch);
                 set.insert("HillsideGrand9-Key-Sus-none-" + std::string(ll) + "-none-" + ppp +
                            "-none.ogg");
             }

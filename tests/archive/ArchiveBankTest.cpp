@@ -147,3 +147,29 @@ TEST(ArchiveBank, FixedNamesPlayWithoutLoop) {
     oxtest::writeFile(dir.file("dir/Samples/" + names[1].first), looped);
     EXPECT_TRUE(SoundFontV6(dir.file("dir")).audioStream(names[1].first)->looping());
 }
+
+TEST(ArchiveBank, LargeIndexWithLongNamesAndDuplicates) {
+    // Thousands of records, a name longer than any read window, and duplicates
+    // of early names late in the index: every name is found, the first wins.
+    oxtest::TempDir dir;
+    const std::string data = "abcdefghij";
+    std::string index;
+    std::vector<std::string> names;
+    for (int i = 0; i < 5000; ++i) {
+        names.push_back("entry-" + std::to_string(i) + std::string(size_t(i % 40), 'x') + ".flac");
+        index += record(25 + i % 10, 1, names.back());
+    }
+    names.push_back(std::string(200000, 'L'));
+    index += record(25 + 3, 4, names.back());
+    for (int i = 0; i < 5000; i += 7)
+        index += record(25, 10, names[size_t(i)]);
+    const uint32_t count = uint32_t(names.size() + (5000 + 6) / 7);
+    oxtest::writeFile(dir.file("big.jux"), header(count, 35) + data + index);
+
+    SoundFontV7 bank(dir.file("big.jux"));
+    for (size_t i = 0; i < 5000; ++i)
+        ASSERT_EQ(readRest(bank.sample(names[i])), data.substr(i % 10, 1)) << names[i];
+    EXPECT_EQ(readRest(bank.sample(names.back())), "defg");
+    EXPECT_EQ(readRest(bank.sample("entry-1")), "<none>");
+    EXPECT_EQ(readRest(bank.sample(names[0] + "x")), "<none>");
+}
