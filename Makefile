@@ -24,6 +24,16 @@ test: build
 demo: build
 	$(BUILD)/bin/oxsf demo --out demo-out
 
+# Benchmarks, in Release in their own build folder: generates the benchmark
+# banks, runs every bench_* binary (JSON under build-bench/bench-results) and
+# prints one table of figures, same-run baselines and targets
+# (also written to build-bench/bench-summary.md). Not part of `make test`.
+BENCH_REPETITIONS ?= 10
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DOXSF_BUILD_BENCH=ON -DOXSF_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target oxsf_benchmarks
+	python3 scripts/bench.py --build build-bench --repetitions $(BENCH_REPETITIONS)
+
 # Sanitizer builds. ASan+UBSan halt on the first report (LeakSanitizer on) and
 # run the whole suite, the tool's tests included; TSan runs the tests labelled
 # "concurrency" and builds only those. Suppressions: scripts/sanitizers/.

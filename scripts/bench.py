@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks and prints one table of figures against their targets.
+
+Generates the benchmark banks (oxsf_bench_generate), runs every bench_* binary
+of the build with Google Benchmark's JSON output, repetitions randomly
+interleaved so that a machine whose load drifts affects figure and baseline
+alike, and summarises: each figure is the median CPU time of its repetitions,
+its baseline is measured in the same run, and the ratio of the two is checked
+against the target.
+
+Usage: scripts/bench.py [--build build-bench] [--repetitions 10] [--strict]
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+
+BINARIES = ["bench_bank", "bench_search", "bench_audio", "bench_coordinate"]
+
+
+def machine():
+    model = platform.processor() or "unknown"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return model, os.cpu_count()
+
+
+def load():
+    try:
+        with open("/proc/loadavg") as f:
+            return " ".join(f.read().split()[:3])
+    except OSError:
+        return "unknown"
+
+
+def commit():
+    try:
+        rev = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True,
+                             text=True, check=True).stdout.strip()
+        dirty = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no"],
+                               capture_output=True, text=True, check=True).stdout.strip()
+        return rev + (" (with uncommitted changes)" if dirty else "")
+    except (OSError, subprocess.CalledProcessError):
+        return "unknown"
+
+
+def run(build, banks, out_dir, repetitions, min_time):
+    """Runs every benchmark binary; returns {run_name: {"cpu": [ns...], "counters": {}}}."""
+    results = {}
+    env = dict(os.environ, OXSF_BENCH_BANKS=banks)
+    for name in BINARIES:
+        binary = os.path.join(build, "bin", name)
+        if not os.path.exists(binary):
+            print(f"missing {binary}", file=sys.stderr)
+            continue
+        out = os.path.join(out_dir, name + ".json")
+        print(f"== {name}", flush=True)
+        subprocess.run([binary, f"--benchmark_repetitions={repetitions}",
+                        "--benchmark_enable_random_interleaving=true",
+                        f"--benchmark_min_time={min_time}",
+                        "--benchmark_display_aggregates_only=true",
+                        f"--benchmark_out={out}", "--benchmark_out_format=json"],
+                       env=env, check=True)
+        with open(out) as f:
+            data = json.load(f)
+        for b in data["benchmarks"]:
+            if b.get("run_type") != "iteration":
+                continue
+            if b.get("error_occurred"):
+                print(f"error in {b['run_name']}: {b.get('error_message')}", file=sys.stderr)
+                continue
+            scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
+            entry = results.setdefault(b["run_name"], {"cpu": [], "counters": {}})
+            entry["cpu"].append(b["cpu_time"] * scale)
+            for key, value in b.items():
+                if key not in ("cpu_time", "real_time") and isinstance(value, (int, float)):
+                    entry["counters"][key] = value
+    return results
+
+
+def fmt_time(ns):
+    if ns is None:
+        return "—"
+    if ns >= 1e6:
+        return f"{ns / 1e6:.2f} ms"
+    if ns >= 1e3:
+        return f"{ns / 1e3:.2f} µs"
+    return f"{ns:.0f} ns"
+
+
+def summarise(results):
+    def median(name):
+        entry = results.get(name)
+        return statistics.median(entry["cpu"]) if entry and entry["cpu"] else None
+
+    def spread(name):
+        entry = results.get(name)
+        if not entry or len(entry["cpu"]) < 2:
+            return ""
+        m = statistics.median(entry["cpu"])
+        return f" ±{100 * statistics.pstdev(entry['cpu']) / m:.0f}%"
+
+    def counter(name, key):
+        entry = results.get(name)
+        return entry["counters"].get(key) if entry else None
+
+    rows = []  # (figure, measured, baseline, ratio, target, verdict)
+
+    def ratio_row(figure, name, base_name, base_label, limit, target, info=False):
+        value, base = median(name), median(base_name)
+        if value is None or base is None:
+            rows.append((figure, fmt_time(value), fmt_time(base), "—", target, "MISSING"))
+            return
+        ratio = value / base
+        verdict = "info" if info else ("PASS" if ratio <= limit else "FAIL")
+        rows.append((figure, fmt_time(value) + spread(name),
+                     f"{fmt_time(base)}{spread(base_name)} ({base_label})", f"{ratio:.3f}",
+                     target, verdict))
+
+    def absolute_row(figure, name, limit_ns, target, allocs=False):
+        value = median(name)
+        if value is None:
+            rows.append((figure, "—", "—", "—", target, "MISSING"))
+            return
+        ok = value <= limit_ns
+        measured = fmt_time(value) + spread(name)
+        if allocs:
+            per_query = counter(name, "allocs_per_query")
+            ok = ok and per_query == 0
+            node = counter(name, "node_samples")
+            measured += f", {per_query:g} allocs/query, node of {node:g}"
+        rows.append((figure, measured, "—", "—", target, "PASS" if ok else "FAIL"))
+
+    parse = "read + rapidxml parse"
+    ratio_row("Open directory bank, 10,000 samples (addDirectory)", "BM_OpenDirectory/10000",
+              "BM_ReadAndParse/10000", parse, 1.3, "≤ 1.3×")
+    ratio_row("Open archive bank, 10,000 samples (addDirectory)", "BM_OpenArchive/10000",
+              "BM_ReadAndParse/10000", parse, 1.3, "≤ 1.3×")
+    ratio_row("First sampleTree(), 10,000 samples", "BM_FirstSampleTree/10000",
+              "BM_ReadAndParse/10000", parse, 1.0, "≤ 1.0×")
+    absolute_row("findSampleByMidi, pitched bank, addressed node of 1,000",
+                 "BM_FindSampleByMidi/Bench10000", 2000, "≤ 2 µs, 0 allocs", allocs=True)
+    absolute_row("findSampleByMidi, demo guitar (directory bank)",
+                 "BM_FindSampleByMidiDemo/DemoGuitar", 2000, "≤ 2 µs, 0 allocs", allocs=True)
+    absolute_row("findSampleByMidi, demo drum kit (archive bank)",
+                 "BM_FindSampleByMidiDemo/DemoDrums", 2000, "≤ 2 µs, 0 allocs", allocs=True)
+    decode = "libsndfile decodes the whole file"
+    ratio_row("First note, cold player until first block rendered (10 s stereo FLAC)",
+              "BM_FirstNote", "BM_LibsndfileDecodeWhole", decode, 0.05, "≤ 0.05×")
+    ratio_row("First note as above, in the 10,000-sample bank", "BM_FirstNoteBench10000",
+              "BM_LibsndfileDecodeWhole", decode, 0.05, "≤ 0.05×")
+    ratio_row("Play a whole sample at transposition 0 (decode included)", "BM_PlayWhole",
+              "BM_LibsndfileDecodeWhole", decode, 1.2, "≤ 1.2×")
+
+    held = counter("BM_PlayWhole", "bytes_held")
+    expected = counter("BM_PlayWhole", "bytes_expected")
+    cache = counter("BM_PlayWhole", "cache_bytes")
+    if held and expected:
+        deviation = abs(held - expected) / expected
+        ok = deviation <= 0.01 and cache == held
+        rows.append(("Memory of a fully played 16-bit file (memoryByteCount: "
+                     f"{cache:,.0f} bytes)", f"{held:,.0f} bytes",
+                     f"{expected:,.0f} bytes (frames × channels × 2)", f"{held / expected:.4f}",
+                     "within 1%, memoryByteCount agrees", "PASS" if ok else "FAIL"))
+    else:
+        rows.append(("Memory of a fully played 16-bit file", "—", "—", "—", "within 1%",
+                     "MISSING"))
+    absolute_row("samplePlayer of a cached sample", "BM_SamplePlayerCached", 1000, "≤ 1 µs")
+
+    for size in (1000, 50000):
+        base = f"BM_ReadAndParse/{size}"
+        ratio_row(f"Open directory bank, {size:,} samples", f"BM_OpenDirectory/{size}", base,
+                  parse, 1.3, "(1.3×)", info=True)
+        ratio_row(f"Open archive bank, {size:,} samples", f"BM_OpenArchive/{size}", base, parse,
+                  1.3, "(1.3×)", info=True)
+        ratio_row(f"First sampleTree(), {size:,} samples", f"BM_FirstSampleTree/{size}", base,
+                  parse, 1.0, "(1.0×)", info=True)
+    for size in (1000, 50000):
+        absolute_row(f"findSampleByMidi, addressed node of {size // 10:,}",
+                     f"BM_FindSampleByMidi/Bench{size}", 0, "—", allocs=True)
+        rows[-1] = rows[-1][:5] + ("info",)
+    return rows
+
+
+def table(rows):
+    header = ("Figure", "Measured (median)", "Baseline, same run", "Ratio", "Target", "Result")
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    for row in rows:
+        lines.append("| " + " | ".join(row) + " |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default="build-bench")
+    parser.add_argument("--banks", help="bank folder (default: <build>/bench-banks)")
+    parser.add_argument("--repetitions", type=int, default=10)
+    parser.add_argument("--min-time", type=float, default=0.2,
+                        help="seconds per repetition of each benchmark")
+    parser.add_argument("--strict", action="store_true", help="exit 1 when a target is missed")
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build)
+    banks = os.path.abspath(args.banks or os.path.join(build, "bench-banks"))
+    out_dir = os.path.join(build, "bench-results")
+    os.makedirs(out_dir, exist_ok=True)
+    subprocess.run([os.path.join(build, "bin", "oxsf_bench_generate"), banks], check=True)
+
+    load_before = load()
+    started = datetime.datetime.now().astimezone()
+    results = run(build, banks, out_dir, args.repetitions, args.min_time)
+    load_after = load()
+
+    model, cores = machine()
+    rows = summarise(results)
+    summary = "\n".join([
+        f"Machine: {model}, {cores} cores; load average {load_before} before, "
+        f"{load_after} after",
+        f"Date: {started:%Y-%m-%d %H:%M %Z}; commit {commit()}",
+        f"Figures: median CPU time of {args.repetitions} randomly interleaved repetitions "
+        "(± population standard deviation of the repetitions).",
+        "",
+        table(rows),
+    ])
+    with open(os.path.join(build, "bench-summary.md"), "w") as f:
+        f.write(summary + "\n")
+    print()
+    print(summary)
+    failed = [r for r in rows if r[5] in ("FAIL", "MISSING")]
+    checked = [r for r in rows if r[5] != "info"]
+    print(f"\n{len(checked) - len(failed)} of {len(checked)} targets met.")
+    return 1 if args.strict and failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
