@@ -71,9 +71,10 @@ int integer(const char* text) {
     const char* c = text + (*text == '-');
     int value = 0;
     int digits = 0;
-    for (; *c >= '0' && *c <= '9' && digits < 10; ++c, ++digits)
+    // Nine digits always fit an int; a tenth is left for atoi (the check below).
+    for (; *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits)
         value = value * 10 + (*c - '0');
-    if (*c != '\0' || digits == 0 || digits > 9)
+    if (*c != '\0' || digits == 0)
         return std::atoi(text);
     return *text == '-' ? -value : value;
 }
