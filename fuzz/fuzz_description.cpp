@@ -20,6 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tree.findSample(request);
     std::vector<ox::soundfont::SampleTreeNodeSample*> samples;
     tree.getSamples(samples);
+    // Every filed sample, asked for by its own coordinate and by its pitch, walks
+    // the node paths the document built.
+    for (size_t i = 0; i < samples.size() && i < 32; ++i) {
+        tree.findSample(*samples[i]);
+        tree.findSampleByMidi(*samples[i]);
+    }
     if (!samples.empty())
         bank.samplePlayer(60);
     return 0;
