@@ -8,43 +8,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef MADV_POPULATE_READ
-#define MADV_POPULATE_READ 22
-#endif
-
 namespace ox::stream {
 
 namespace {
 
-// Reads at least this long (a whole description) map their pages in one call
-// first: faulting them in one by one during the copy costs several times more.
-constexpr int64_t kPopulateBytes = 256 * 1024;
+// Reads at least this long (a whole description inside an archive) go through
+// the kernel instead of the mapping: touching that many freshly mapped pages
+// one by one costs several times more than copying them out of its cache.
+constexpr int64_t kDirectReadBytes = 256 * 1024;
 
-// Best effort: a kernel without MADV_POPULATE_READ leaves the copy to fault.
-void populate(const char* data, int64_t offset, int64_t count) {
-    const int64_t page = ::sysconf(_SC_PAGESIZE);
-    const int64_t start = offset / page * page;
-    ::madvise(const_cast<char*>(data) + start, size_t(offset + count - start), MADV_POPULATE_READ);
+// pread until `count` bytes or the end of the file; -1 on an error.
+int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, out + done, size_t(count - done), offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
 }
 
 // Reads the whole file into memory; returns null on a read error. A file that
 // shrank since its size was taken gives what it still holds.
 char* readWhole(int fd, int64_t& size) {
     auto* bytes = new char[size_t(size)];
-    int64_t done = 0;
-    while (done < size) {
-        const ssize_t got = ::pread(fd, bytes + done, size_t(size - done), done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            delete[] bytes;
-            return nullptr;
-        }
-        if (got == 0)
-            break;
-        done += got;
+    const int64_t got = readFully(fd, bytes, size, 0);
+    if (got < 0) {
+        delete[] bytes;
+        return nullptr;
     }
-    size = done;
+    size = got;
     return bytes;
 }
 
@@ -84,6 +82,11 @@ std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std:
     ::close(fd); // the mapping stays valid without the descriptor
     std::shared_ptr<FileStream> stream(new FileStream(data, size, mapped));
     stream->setName(path);
+    if (mapped) {
+        stream->m_path = path;
+        stream->m_device = uint64_t(info.st_dev);
+        stream->m_inode = uint64_t(info.st_ino);
+    }
     return stream;
 }
 
@@ -107,10 +110,25 @@ int64_t FileStream::readAt(int64_t offset, void* buffer, int64_t count) const {
     if (offset < 0 || count <= 0 || offset >= m_size)
         return 0;
     const int64_t n = std::min(count, m_size - offset);
-    if (n >= kPopulateBytes)
-        populate(m_data, offset, n);
+    if (m_mapped && n >= kDirectReadBytes && readDirect(offset, static_cast<char*>(buffer), n))
+        return n;
     std::memcpy(buffer, m_data + offset, size_t(n));
     return n;
+}
+
+// Reads through a descriptor of its own, and only from the very file that is
+// mapped (same device and inode), so the bytes are the mapping's bytes; any
+// doubt leaves the read to the mapping.
+bool FileStream::readDirect(int64_t offset, char* buffer, int64_t count) const {
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    const bool same = ::fstat(fd, &info) == 0 && uint64_t(info.st_dev) == m_device &&
+                      uint64_t(info.st_ino) == m_inode;
+    const bool read = same && readFully(fd, buffer, count, offset) == count;
+    ::close(fd);
+    return read;
 }
 
 void FileStream::finishLoading() {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 using ox::stream::FileStream;
 using ox::stream::IStream;
@@ -159,4 +160,12 @@ TEST(FileStream, TextAndBinaryModesReadTheSameBytes) {
         EXPECT_EQ(std::string(rest.begin(), rest.end()), bytes.substr(3)) << mode;
         EXPECT_TRUE(f->atEnd()) << mode;
     }
+
+    // Long reads of a mapped file bypass the mapping only while the path still
+    // names the mapped file: replaced, the stream keeps reading the old bytes.
+    auto mapped = FileStream::open(dir.file("big.bin"), "rb");
+    ASSERT_TRUE(mapped);
+    oxtest::writeFile(dir.file("other.bin"), std::string(bytes.size(), 'x'));
+    std::filesystem::rename(dir.file("other.bin"), dir.file("big.bin"));
+    EXPECT_EQ(readRest(mapped->make_view(0, 300 * 1024)), bytes.substr(0, 300 * 1024));
 }

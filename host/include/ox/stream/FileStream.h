@@ -30,9 +30,16 @@ public:
 private:
     FileStream(const char* data, int64_t size, bool mapped);
 
+    /// Long reads of a mapped file, through the kernel; false when not possible.
+    bool readDirect(int64_t offset, char* buffer, int64_t count) const;
+
     const char* m_data = nullptr;
     int64_t m_size = 0;
     bool m_mapped = true; ///< mapped ("rb") or read into memory ("r")
+    // The mapped file, for readDirect.
+    std::string m_path;
+    uint64_t m_device = 0;
+    uint64_t m_inode = 0;
 };
 
 } // namespace ox::stream
