@@ -26,8 +26,12 @@ uint64_t littleEndian64(const unsigned char* bytes) {
 /// cross its end: one read per few thousand records instead of three per record.
 class IndexWindow {
 public:
+    // Long enough that a file stream copies it through the kernel rather than
+    // touching its mapping page by page.
+    static constexpr size_t kWindowBytes = 256 * 1024;
+
     IndexWindow(const ox::stream::IStream& stream, int64_t start)
-        : m_stream(stream), m_next(start), m_bytes(64 * 1024) {}
+        : m_stream(stream), m_next(start), m_bytes(kWindowBytes) {}
 
     /// The next `count` bytes, or null when the stream ends first.
     const unsigned char* take(size_t count) {
