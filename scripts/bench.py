@@ -8,7 +8,7 @@ alike, and summarises: each figure is the median CPU time of its repetitions,
 its baseline is measured in the same run, and the ratio of the two is checked
 against the target.
 
-Usage: scripts/bench.py [--build build-bench] [--repetitions 10] [--strict]
+Usage: scripts/bench.py [--build build-bench] [--repetitions 10] [--strict] [--no-run]
 """
 
 import argparse
@@ -56,15 +56,16 @@ def commit():
 
 
 def run(build, banks, out_dir, repetitions, min_time):
-    """Runs every benchmark binary; returns {run_name: {"cpu": [ns...], "counters": {}}}."""
-    results = {}
+    """Runs every benchmark binary, each writing <out_dir>/<binary>.json."""
     env = dict(os.environ, OXSF_BENCH_BANKS=banks)
     for name in BINARIES:
         binary = os.path.join(build, "bin", name)
+        out = os.path.join(out_dir, name + ".json")
+        if os.path.exists(out):
+            os.remove(out)
         if not os.path.exists(binary):
             print(f"missing {binary}", file=sys.stderr)
             continue
-        out = os.path.join(out_dir, name + ".json")
         print(f"== {name}", flush=True)
         subprocess.run([binary, f"--benchmark_repetitions={repetitions}",
                         "--benchmark_enable_random_interleaving=true",
@@ -72,7 +73,16 @@ def run(build, banks, out_dir, repetitions, min_time):
                         "--benchmark_display_aggregates_only=true",
                         f"--benchmark_out={out}", "--benchmark_out_format=json"],
                        env=env, check=True)
-        with open(out) as f:
+
+
+def load_results(out_dir):
+    """{run_name: {"cpu": [ns per repetition], "counters": {name: value}}}."""
+    results = {}
+    for name in BINARIES:
+        path = os.path.join(out_dir, name + ".json")
+        if not os.path.exists(path):
+            continue
+        with open(path) as f:
             data = json.load(f)
         for b in data["benchmarks"]:
             if b.get("run_type") != "iteration":
@@ -105,11 +115,14 @@ def summarise(results):
         return statistics.median(entry["cpu"]) if entry and entry["cpu"] else None
 
     def spread(name):
+        # Median absolute deviation: one repetition disturbed by the machine's
+        # other work does not swamp it the way it swamps a standard deviation.
         entry = results.get(name)
         if not entry or len(entry["cpu"]) < 2:
             return ""
         m = statistics.median(entry["cpu"])
-        return f" ±{100 * statistics.pstdev(entry['cpu']) / m:.0f}%"
+        mad = statistics.median(abs(x - m) for x in entry["cpu"])
+        return f" ±{100 * mad / m:.0f}%"
 
     def counter(name, key):
         entry = results.get(name)
@@ -209,27 +222,37 @@ def main():
     parser.add_argument("--min-time", type=float, default=0.2,
                         help="seconds per repetition of each benchmark")
     parser.add_argument("--strict", action="store_true", help="exit 1 when a target is missed")
+    parser.add_argument("--no-run", action="store_true",
+                        help="summarise the results of the last run again")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
     banks = os.path.abspath(args.banks or os.path.join(build, "bench-banks"))
     out_dir = os.path.join(build, "bench-results")
-    os.makedirs(out_dir, exist_ok=True)
-    subprocess.run([os.path.join(build, "bin", "oxsf_bench_generate"), banks], check=True)
-
-    load_before = load()
-    started = datetime.datetime.now().astimezone()
-    results = run(build, banks, out_dir, args.repetitions, args.min_time)
-    load_after = load()
+    meta_path = os.path.join(out_dir, "run.json")
+    if args.no_run:
+        with open(meta_path) as f:
+            meta = json.load(f)
+        results = load_results(out_dir)
+    else:
+        os.makedirs(out_dir, exist_ok=True)
+        subprocess.run([os.path.join(build, "bin", "oxsf_bench_generate"), banks], check=True)
+        meta = {"load_before": load(), "repetitions": args.repetitions, "commit": commit(),
+                "started": f"{datetime.datetime.now().astimezone():%Y-%m-%d %H:%M %Z}"}
+        run(build, banks, out_dir, args.repetitions, args.min_time)
+        meta["load_after"] = load()
+        with open(meta_path, "w") as f:
+            json.dump(meta, f)
+        results = load_results(out_dir)
 
     model, cores = machine()
     rows = summarise(results)
     summary = "\n".join([
-        f"Machine: {model}, {cores} cores; load average {load_before} before, "
-        f"{load_after} after",
-        f"Date: {started:%Y-%m-%d %H:%M %Z}; commit {commit()}",
-        f"Figures: median CPU time of {args.repetitions} randomly interleaved repetitions "
-        "(± population standard deviation of the repetitions).",
+        f"Machine: {model}, {cores} cores; load average {meta['load_before']} before, "
+        f"{meta['load_after']} after",
+        f"Date: {meta['started']}; commit {meta['commit']}",
+        f"Figures: median CPU time of {meta['repetitions']} randomly interleaved repetitions "
+        "(± median absolute deviation of the repetitions).",
         "",
         table(rows),
     ])
