@@ -1,8 +1,11 @@
-// Writes the seed corpora of the fuzz targets: bank descriptions, tiny encoded
-// tones, archives packed by our archive writer and catalogue path names, all
-// made here. Usage: fuzz_make_seeds <output folder>; one folder per target is
-// created below it.
+// Writes the seed corpora of the fuzz targets: bank descriptions (ours and the
+// demo banks'), tiny encoded tones, archives packed by our archive writer and
+// catalogue path names, all made here. Usage: fuzz_make_seeds <output folder>;
+// one folder per target is created below it.
 #include <archive/ArchiveWriter.h>
+#ifdef OXSF_SEEDS_WITH_DEMO
+#include <demo/DemoBanks.h>
+#endif
 
 #include <sndfile.h>
 
@@ -223,6 +226,38 @@ void writeArchives(const fs::path& out, const fs::path& scratch,
     writeFile(out / "magic-only.tq7bank", "OXARCHIVE");
 }
 
+// ---------------------------------------------------------------- demo banks
+
+#ifdef OXSF_SEEDS_WITH_DEMO
+// The first `count` names given by the description's file attributes.
+std::vector<std::string> waveFiles(const std::string& xml, size_t count) {
+    std::vector<std::string> names;
+    const std::string key = "file=\"";
+    for (size_t at = xml.find(key); at != std::string::npos && names.size() < count;
+         at = xml.find(key, at)) {
+        at += key.size();
+        names.push_back(xml.substr(at, xml.find('"', at) - at));
+    }
+    return names;
+}
+
+// The demo banks' descriptions as they are, and the drum kit's description in
+// an archive whose first few samples are tiny tones (the real ones are large).
+void writeDemoSeeds(const fs::path& out, const fs::path& scratch, const std::string& tone) {
+    using oxsf::archive::ArchiveInput;
+    oxsf::demo::writeGuitarBank((scratch / "guitar").string());
+    oxsf::demo::writeDrumKit((scratch / "drums").string());
+    const std::string guitar = readFile(scratch / "guitar" / "Samples.xml");
+    const std::string drums = readFile(scratch / "drums" / "Samples.xml");
+    writeFile(out / "fuzz_description" / "demo-guitar.xml", guitar);
+    writeFile(out / "fuzz_description" / "demo-drums.xml", drums);
+    std::vector<ArchiveInput> entries = {ArchiveInput::fromBytes("Samples.xml", drums)};
+    for (const auto& name : waveFiles(drums, 3))
+        entries.push_back(ArchiveInput::fromBytes(name, tone));
+    writeFile(out / "fuzz_archive" / "demo-drums.tq7bank", packed(scratch, entries));
+}
+#endif
+
 // ---------------------------------------------------------------- catalogue
 
 const std::vector<std::string> kPaths = {
@@ -251,6 +286,9 @@ int main(int argc, char** argv) {
         }
         // The archives take a WAV, a FLAC and an Ogg file in that order.
         writeArchives(out / "fuzz_archive", scratch, {audio[0], audio[5], audio[8]});
+#ifdef OXSF_SEEDS_WITH_DEMO
+        writeDemoSeeds(out, scratch, audio[0].second);
+#endif
 
         int index = 0;
         for (const auto& path : kPaths)
