@@ -55,7 +55,8 @@ test-tsan: deps
 
 # libFuzzer targets (clang). `make fuzz` fuzzes each target for FUZZ_SECONDS;
 # `make fuzz-replay` runs the stored corpus and crash reproducers once;
-# `make fuzz-corpus` re-minimizes the stored corpus (-merge=1).
+# `make fuzz-corpus` re-minimizes the stored corpus (a set-cover merge keeping
+# at most FUZZ_CORPUS_MAX inputs, default 40).
 FUZZ_SECONDS ?= 60
 build-fuzz/CMakeCache.txt:
 	@scripts/install-deps.sh fuzz
@@ -68,7 +69,9 @@ fuzz-build: deps build-fuzz/CMakeCache.txt
 fuzz: fuzz-build
 	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh run
 
-fuzz-replay: fuzz-build
+# The replay needs only the targets, not the seed generator.
+fuzz-replay: deps build-fuzz/CMakeCache.txt
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	scripts/fuzz.sh replay
 
 fuzz-corpus: fuzz-build
