@@ -151,11 +151,13 @@ corpus)
             -merge_control_file="$scratch/control" "$scratch/out" "$seedDir/$target" \
             "fuzz/corpus/$target" "$build/fuzz-work/$target" >"$scratch/log" 2>&1
         pick_corpus "$scratch/control" "${FUZZ_CORPUS_MAX:-40}" >"$scratch/picked"
-        rm -rf "fuzz/corpus/$target"
-        mkdir -p "fuzz/corpus/$target"
+        # The picks may come from the stored corpus itself: collect, then swap.
+        mkdir -p "$scratch/keep"
         while IFS= read -r file; do
-            cp "$file" "fuzz/corpus/$target/$(sha1sum "$file" | cut -c1-16)"
+            cp "$file" "$scratch/keep/$(sha1sum "$file" | cut -c1-16)"
         done < <(tail -n +2 "$scratch/picked")
+        rm -rf "fuzz/corpus/$target"
+        mv "$scratch/keep" "fuzz/corpus/$target"
         echo "$target: $(head -n1 "$scratch/picked")"
     done
     ;;
