@@ -36,7 +36,9 @@ bench: deps
 
 # Sanitizer builds. ASan+UBSan halt on the first report (LeakSanitizer on) and
 # run the whole suite, the tool's tests included; TSan runs the tests labelled
-# "concurrency" and builds only those. Suppressions: scripts/sanitizers/.
+# "concurrency" and builds only those, TSAN_REPEAT times each (interleavings
+# differ from run to run). Suppressions: scripts/sanitizers/.
+TSAN_REPEAT ?= 3
 SANITIZER_DIR := $(CURDIR)/scripts/sanitizers
 ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1 \
             LSAN_OPTIONS=suppressions=$(SANITIZER_DIR)/lsan.supp:print_suppressions=0 \
@@ -51,7 +53,8 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXSF_SANITIZE=thread
 	cmake --build build-tsan -j $(JOBS) --target oxsf_concurrency_tests
-	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -L concurrency -j $(JOBS)
+	$(TSAN_ENV) ctest --test-dir build-tsan --output-on-failure -L concurrency -j $(JOBS) \
+	    --repeat until-fail:$(TSAN_REPEAT)
 
 # libFuzzer targets (clang). `make fuzz` fuzzes each target for FUZZ_SECONDS;
 # `make fuzz-replay` runs the stored corpus and crash reproducers once;
