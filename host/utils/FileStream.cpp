@@ -33,19 +33,6 @@ int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {
     return done;
 }
 
-// Reads the whole file into memory; returns null on a read error. A file that
-// shrank since its size was taken gives what it still holds.
-char* readWhole(int fd, int64_t& size) {
-    auto* bytes = new char[size_t(size)];
-    const int64_t got = readFully(fd, bytes, size, 0);
-    if (got < 0) {
-        delete[] bytes;
-        return nullptr;
-    }
-    size = got;
-    return bytes;
-}
-
 } // namespace
 
 std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std::string& mode) {
@@ -59,19 +46,18 @@ std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std:
         ::close(fd);
         return {};
     }
-    int64_t size = info.st_size;
+    const int64_t size = info.st_size;
+    // Text (a bank description) is read once from start to end, straight into
+    // the reader's buffer: copying it out of the kernel's cache costs far less
+    // than mapping every page, and keeping no copy of our own saves a second
+    // pass over it. Binary files are mapped, so that views never copy.
+    if (mode == "r") {
+        std::shared_ptr<FileStream> stream(new FileStream(nullptr, size, fd));
+        stream->setName(path);
+        return stream;
+    }
     const char* data = nullptr;
-    // Text (a bank description) is read once from start to end: copying it out
-    // of the kernel's cache costs far less than mapping every page and
-    // unmapping it again. Binary files are mapped, so that views never copy.
-    const bool mapped = mode == "rb";
-    if (size > 0 && !mapped) {
-        data = readWhole(fd, size);
-        if (!data) {
-            ::close(fd);
-            return {};
-        }
-    } else if (size > 0) {
+    if (size > 0) {
         void* mapping = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
         if (mapping == MAP_FAILED) {
             ::close(fd);
@@ -80,26 +66,22 @@ std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std:
         data = static_cast<const char*>(mapping);
     }
     ::close(fd); // the mapping stays valid without the descriptor
-    std::shared_ptr<FileStream> stream(new FileStream(data, size, mapped));
+    std::shared_ptr<FileStream> stream(new FileStream(data, size, -1));
     stream->setName(path);
-    if (mapped) {
-        stream->m_path = path;
-        stream->m_device = uint64_t(info.st_dev);
-        stream->m_inode = uint64_t(info.st_ino);
-    }
+    stream->m_path = path;
+    stream->m_device = uint64_t(info.st_dev);
+    stream->m_inode = uint64_t(info.st_ino);
     return stream;
 }
 
-FileStream::FileStream(const char* data, int64_t size, bool mapped)
-    : m_data(data), m_size(size), m_mapped(mapped) {}
+FileStream::FileStream(const char* data, int64_t size, int descriptor)
+    : m_data(data), m_size(size), m_descriptor(descriptor) {}
 
 FileStream::~FileStream() {
-    if (!m_data)
-        return;
-    if (m_mapped)
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    if (m_data)
         ::munmap(const_cast<char*>(m_data), size_t(m_size));
-    else
-        delete[] m_data;
 }
 
 int64_t FileStream::size() const {
@@ -110,7 +92,9 @@ int64_t FileStream::readAt(int64_t offset, void* buffer, int64_t count) const {
     if (offset < 0 || count <= 0 || offset >= m_size)
         return 0;
     const int64_t n = std::min(count, m_size - offset);
-    if (m_mapped && n >= kDirectReadBytes && readDirect(offset, static_cast<char*>(buffer), n))
+    if (m_descriptor >= 0) // a file that shrank since it was opened gives what it holds
+        return std::max<int64_t>(readFully(m_descriptor, static_cast<char*>(buffer), n, offset), 0);
+    if (n >= kDirectReadBytes && readDirect(offset, static_cast<char*>(buffer), n))
         return n;
     std::memcpy(buffer, m_data + offset, size_t(n));
     return n;

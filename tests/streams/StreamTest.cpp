@@ -143,8 +143,8 @@ TEST(FileStream, OpensRegularFilesOnly) {
 }
 
 TEST(FileStream, TextAndBinaryModesReadTheSameBytes) {
-    // Text is read into memory when opened, binary files are mapped; a file
-    // large enough for the mapped pages to be populated before a long read.
+    // Text is read through the descriptor, binary files are mapped; a file
+    // large enough for long reads of the mapping to go through the kernel.
     oxtest::TempDir dir;
     std::string bytes(300 * 1024 + 7, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)
@@ -153,7 +153,10 @@ TEST(FileStream, TextAndBinaryModesReadTheSameBytes) {
     for (const char* mode : {"r", "rb"}) {
         auto f = FileStream::open(dir.file("big.bin"), mode);
         ASSERT_TRUE(f) << mode;
-        EXPECT_EQ(std::string(f->data(), size_t(f->size())), bytes) << mode;
+        if (std::string(mode) == "rb")
+            EXPECT_EQ(std::string(f->data(), size_t(f->size())), bytes);
+        else
+            EXPECT_EQ(f->data(), nullptr); // text keeps no copy of its own
         EXPECT_EQ(readRest(f->make_view(1000, 290 * 1024)), bytes.substr(1000, 290 * 1024)) << mode;
         ASSERT_TRUE(f->seek(3, 0));
         const std::vector<char> rest = f->readAll();

@@ -8,8 +8,8 @@
 namespace ox::stream {
 
 /// A read-only file stream. A binary file ("rb") is memory-mapped, so views
-/// never copy it; a text file ("r") is read into memory when opened. Either
-/// way reads from several threads need no lock.
+/// never copy it; a text file ("r") is read through its descriptor straight
+/// into the caller's buffer. Either way reads from several threads need no lock.
 class FileStream final : public IStream {
 public:
     /// Opens `path` for reading. Modes "r" and "rb" are accepted (they read the
@@ -24,18 +24,18 @@ public:
     /// Tells the kernel that reads from now on are random (sample entries), not sequential.
     void finishLoading() override;
 
-    /// The file's bytes (nullptr for an empty file).
+    /// The mapped bytes of a binary file; nullptr for a text file or an empty file.
     const char* data() const { return m_data; }
 
 private:
-    FileStream(const char* data, int64_t size, bool mapped);
+    FileStream(const char* data, int64_t size, int descriptor);
 
     /// Long reads of a mapped file, through the kernel; false when not possible.
     bool readDirect(int64_t offset, char* buffer, int64_t count) const;
 
-    const char* m_data = nullptr;
+    const char* m_data = nullptr; ///< the mapping ("rb")
     int64_t m_size = 0;
-    bool m_mapped = true; ///< mapped ("rb") or read into memory ("r")
+    int m_descriptor = -1; ///< the open file ("r")
     // The mapped file, for readDirect.
     std::string m_path;
     uint64_t m_device = 0;
