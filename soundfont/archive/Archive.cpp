@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <utility>
 #include <vector>
 
 namespace ox::soundfont {
@@ -12,6 +11,9 @@ namespace {
 
 constexpr char kMagic[] = "OXARCHIVE";
 constexpr int kHeaderSize = 25;
+// Names of a real index take a few dozen bytes each; what a damaged header's
+// count may claim beyond this is left to grow as names are actually read.
+constexpr int64_t kMaxNameReserve = 64 << 20;
 
 uint32_t littleEndian32(const unsigned char* bytes) {
     return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
@@ -103,59 +105,67 @@ uint32_t hashOf(std::string_view name) {
 
 } // namespace
 
-size_t ArchiveTable::probe(std::string_view name, uint32_t hash) const {
+std::string_view ArchiveTable::nameOf(const Record& record) const {
+    return std::string_view(m_names).substr(record.nameOffset, record.nameLength);
+}
+
+void ArchiveTable::reserve(size_t count, size_t nameBytes) {
+    m_records.reserve(count);
+    m_names.reserve(nameBytes);
+}
+
+void ArchiveTable::add(std::string_view name, ArchiveEntry entry) {
+    m_records.push_back(Record{m_names.size(), uint32_t(name.size()), hashOf(name), entry});
+    m_names.append(name);
+}
+
+void ArchiveTable::index() {
+    int bits = 4;
+    while ((size_t(1) << bits) < 2 * m_records.size())
+        ++bits;
+    m_shift = 32 - bits;
+    m_slots.assign(size_t(1) << bits, Slot{});
     const size_t mask = m_slots.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const Slot& slot = m_slots[i];
-        if (slot.record == 0)
-            return i;
-        if (slot.hash == hash) {
-            const Record& record = m_records[slot.record - 1];
-            if (std::string_view(m_names).substr(record.nameOffset, record.nameLength) == name)
-                return i;
+
+    // Records sorted by their first slot (a counting sort on the hash's top
+    // byte, which keeps index order among equal bytes, so that a name's first
+    // record still comes first).
+    std::vector<uint32_t> starts(257, 0);
+    for (const Record& record : m_records)
+        ++starts[(record.hash >> 24) + 1];
+    for (size_t i = 1; i < starts.size(); ++i)
+        starts[i] += starts[i - 1];
+    std::vector<uint32_t> order(m_records.size());
+    for (uint32_t i = 0; i < m_records.size(); ++i)
+        order[starts[m_records[i].hash >> 24]++] = i;
+
+    for (const uint32_t number : order) {
+        const Record& record = m_records[number];
+        for (size_t i = record.hash >> m_shift;; i = (i + 1) & mask) {
+            Slot& slot = m_slots[i];
+            if (slot.record == 0) {
+                slot = Slot{record.hash, number + 1};
+                break;
+            }
+            if (slot.hash == record.hash && nameOf(m_records[slot.record - 1]) == nameOf(record))
+                break; // a later record of a name already there
         }
     }
-}
-
-void ArchiveTable::rehash(size_t slots) {
-    const std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(slots));
-    const size_t mask = slots - 1;
-    for (const Slot& slot : old) {
-        if (slot.record == 0)
-            continue;
-        size_t i = slot.hash & mask;
-        while (m_slots[i].record != 0)
-            i = (i + 1) & mask;
-        m_slots[i] = slot;
-    }
-}
-
-void ArchiveTable::reserve(size_t count) {
-    size_t slots = 16;
-    while (slots < 2 * count)
-        slots *= 2;
-    if (slots > m_slots.size())
-        rehash(slots);
-    m_records.reserve(count);
-}
-
-void ArchiveTable::insert(std::string_view name, ArchiveEntry entry) {
-    if (2 * (m_records.size() + 1) > m_slots.size())
-        rehash(std::max<size_t>(16, 2 * m_slots.size()));
-    const uint32_t hash = hashOf(name);
-    Slot& slot = m_slots[probe(name, hash)];
-    if (slot.record != 0)
-        return;
-    m_records.push_back(Record{m_names.size(), name.size(), entry});
-    m_names.append(name);
-    slot = Slot{hash, uint32_t(m_records.size())};
 }
 
 const ArchiveEntry* ArchiveTable::find(std::string_view name) const {
     if (m_slots.empty())
         return nullptr;
-    const Slot& slot = m_slots[probe(name, hashOf(name))];
-    return slot.record != 0 ? &m_records[slot.record - 1].entry : nullptr;
+    const uint32_t hash = hashOf(name);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash >> m_shift;; i = (i + 1) & mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.record == 0)
+            return nullptr;
+        const Record& record = m_records[slot.record - 1];
+        if (slot.hash == hash && nameOf(record) == name)
+            return &record.entry;
+    }
 }
 
 ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
@@ -174,7 +184,8 @@ ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
     // stream runs out rather than trusting it, and size nothing by it beyond
     // what the bytes left could hold (a record takes at least 13).
     const int64_t left = std::max<int64_t>(stream.size() - int64_t(indexOffset), 0);
-    table.reserve(size_t(std::min<int64_t>(count, left / 13)));
+    table.reserve(size_t(std::min<int64_t>(count, left / 13)),
+                  size_t(std::min<int64_t>({left, int64_t(count) * 64, kMaxNameReserve})));
     IndexWindow index(stream, indexOffset);
     for (uint32_t i = 0; i < count; ++i) {
         const unsigned char* record = index.take(12);
@@ -186,8 +197,9 @@ ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
         const char* name = index.takeCString(length);
         if (!name)
             break; // the name ran into the end of the stream without its NUL
-        table.insert(std::string_view(name, length), ArchiveEntry{uint32_t(offset), size});
+        table.add(std::string_view(name, length), ArchiveEntry{uint32_t(offset), size});
     }
+    table.index();
     stream.seek(index.position(), 0);
     return table;
 }

@@ -21,24 +21,27 @@ struct ArchiveEntry {
 };
 
 /// The entry table: a hash map from the whole entry name to its byte run.
-/// Entries are kept in index order in one array with their names in one block;
-/// the hash slots hold only a hash and an entry number, so that the slots of
-/// an index of many thousand entries stay in the processor's cache while it
-/// is read.
+/// Records are kept in index order in one array with their names in one
+/// block. The slots, filled once all records are read, hold only a hash and a
+/// record number; they are filled in the order of their positions, so that
+/// building the table of an index of many thousand entries walks its slots
+/// front to back instead of jumping around them.
 class ArchiveTable {
 public:
-    /// Adds `name` unless it is already there: the first record of a name wins.
-    void insert(std::string_view name, ArchiveEntry entry);
+    /// Adds a record; it can be found once index() has run.
+    void add(std::string_view name, ArchiveEntry entry);
+    /// Makes the records added so far searchable: the first record of a name wins.
+    void index();
     /// The entry of exactly `name`, or null.
     const ArchiveEntry* find(std::string_view name) const;
-    size_t size() const { return m_records.size(); }
-    /// Room for `count` entries without rehashing.
-    void reserve(size_t count);
+    /// Room for `count` records holding `nameBytes` bytes of names.
+    void reserve(size_t count, size_t nameBytes);
 
 private:
     struct Record {
         size_t nameOffset;
-        size_t nameLength;
+        uint32_t nameLength;
+        uint32_t hash;
         ArchiveEntry entry;
     };
     struct Slot {
@@ -49,10 +52,9 @@ private:
     std::string m_names;
     std::vector<Record> m_records;
     std::vector<Slot> m_slots; ///< power-of-two size, at most half full
+    int m_shift = 32;          ///< a hash's top bits pick its first slot
 
-    /// The slot holding `name`, or the free slot where it belongs.
-    size_t probe(std::string_view name, uint32_t hash) const;
-    void rehash(size_t slots);
+    std::string_view nameOf(const Record& record) const;
 };
 
 /// Reads the header and index of `stream` (positioned at 0). A stream that is
