@@ -191,6 +191,16 @@ def summarise(results):
                      "MISSING"))
     absolute_row("samplePlayer of a cached sample", "BM_SamplePlayerCached", 1000, "≤ 1 µs")
 
+    # Where opening 10,000 samples goes: each part against the same baseline.
+    base = "BM_ReadAndParse/10000"
+    ratio_row("  part: rapidxml parse alone, text already in memory", "BM_ParseFromMemory/10000",
+              base, parse, 0, "—", info=True)
+    ratio_row("  part: initialize() from memory (parse + filling the records)",
+              "BM_InitializeFromMemory/10000", base, parse, 0, "—", info=True)
+    ratio_row("  part: the records alone (copying an opened bank's layer)",
+              "BM_CopyRecords/10000", base, parse, 0, "—", info=True)
+    ratio_row("  part: archive index alone (SoundFontV7 constructor)", "BM_IndexArchive/10000",
+              base, parse, 0, "—", info=True)
     for size in (1000, 50000):
         base = f"BM_ReadAndParse/{size}"
         ratio_row(f"Open directory bank, {size:,} samples", f"BM_OpenDirectory/{size}", base,
