@@ -3,6 +3,7 @@
 // catalogue path names, all made here. Usage: fuzz_make_seeds <output folder>;
 // one folder per target is created below it.
 #include <archive/ArchiveWriter.h>
+#include <demo/LoopWriter.h>
 #ifdef OXSF_SEEDS_WITH_DEMO
 #include <demo/DemoBanks.h>
 #endif
@@ -138,24 +139,10 @@ std::string encode(const Tone& tone, const fs::path& scratch) {
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         throw std::runtime_error(std::string("cannot encode: ") + sf_strerror(nullptr));
-    const bool wav = (tone.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
-    std::string comment;
-    if (tone.loopStart >= 0 && wav) {
-        SF_INSTRUMENT instrument{};
-        instrument.gain = 1;
-        instrument.basenote = 60;
-        instrument.velocity_hi = 127;
-        instrument.key_hi = 127;
-        instrument.loop_count = 1;
-        instrument.loops[0].mode = SF_LOOP_FORWARD;
-        instrument.loops[0].start = static_cast<unsigned>(tone.loopStart);
-        instrument.loops[0].end = static_cast<unsigned>(tone.loopEnd);
-        sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof instrument);
-    } else if (tone.loopStart >= 0) {
-        comment = "LOOPSTART=" + std::to_string(tone.loopStart) +
-                  ";LOOPLENGTH=" + std::to_string(tone.loopEnd - tone.loopStart);
-        sf_set_string(file, SF_STR_COMMENT, comment.c_str());
-    }
+    // Any region, also an empty or reversed one: the readers must cope.
+    if (tone.loopStart >= 0)
+        oxsf::demo::writeLoop(file, (tone.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV,
+                              tone.loopStart, tone.loopEnd);
     std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = 0.5f * static_cast<float>(std::sin(0.3 * double(i / tone.channels)));

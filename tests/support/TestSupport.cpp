@@ -2,6 +2,8 @@
 
 #include <ox/stream/MemoryStream.h>
 
+#include <demo/LoopWriter.h>
+
 #include <sndfile.h>
 
 #include <atomic>
@@ -141,26 +143,8 @@ bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         return false;
-    const bool looped = tone.loopStart >= 0 && tone.loopEnd > tone.loopStart;
-    if (looped && isWav(format)) {
-        SF_INSTRUMENT instrument{};
-        instrument.gain = 1;
-        instrument.basenote = 60;
-        instrument.velocity_hi = 127;
-        instrument.key_hi = 127;
-        instrument.loop_count = 1;
-        instrument.loops[0].mode = SF_LOOP_FORWARD;
-        instrument.loops[0].start = static_cast<unsigned>(tone.loopStart);
-        instrument.loops[0].end = static_cast<unsigned>(tone.loopEnd);
-        instrument.loops[0].count = 0;
-        sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof(instrument));
-    } else if (looped) {
-        // FLAC and Ogg carry the loop as comments, as sample libraries commonly do.
-        static thread_local std::string comment;
-        comment = "LOOPSTART=" + std::to_string(tone.loopStart) +
-                  ";LOOPLENGTH=" + std::to_string(tone.loopEnd - tone.loopStart);
-        sf_set_string(file, SF_STR_COMMENT, comment.c_str());
-    }
+    if (tone.loopStart >= 0 && tone.loopEnd > tone.loopStart)
+        oxsf::demo::writeLoop(file, isWav(format), tone.loopStart, tone.loopEnd);
     if (format == AudioFormat::OggVorbis) {
         double quality = 0.9;
         sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof(quality));

@@ -1,5 +1,7 @@
 #include "demo/Synth.h"
 
+#include "demo/LoopWriter.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -271,25 +273,8 @@ std::string writeAudio(const std::string& path, FileFormat format, const Audio& 
     if (!file) {
         return sf_strerror(nullptr);
     }
-    const bool looped = loopStart >= 0 && loopEnd > loopStart;
-    std::string comment;
-    if (looped && format == FileFormat::Wav) {
-        SF_INSTRUMENT instrument{};
-        instrument.gain = 1;
-        instrument.basenote = 60;
-        instrument.velocity_hi = 127;
-        instrument.key_hi = 127;
-        instrument.loop_count = 1;
-        instrument.loops[0].mode = SF_LOOP_FORWARD;
-        instrument.loops[0].start = static_cast<unsigned>(loopStart);
-        instrument.loops[0].end = static_cast<unsigned>(loopEnd);
-        sf_command(file, SFC_SET_INSTRUMENT, &instrument, sizeof instrument);
-    } else if (looped) {
-        // Compressed formats carry the loop as a comment, read back by the audio library.
-        comment = "LOOPSTART=" + std::to_string(loopStart) +
-                  ";LOOPLENGTH=" + std::to_string(loopEnd - loopStart);
-        sf_set_string(file, SF_STR_COMMENT, comment.c_str());
-    }
+    if (loopStart >= 0 && loopEnd > loopStart)
+        writeLoop(file, format == FileFormat::Wav, loopStart, loopEnd);
     if (format == FileFormat::Ogg) {
         double quality = 0.6;
         sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
