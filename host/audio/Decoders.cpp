@@ -116,14 +116,7 @@ public:
     }
 
     int64_t readFrames(float* out, int64_t frames) override {
-        int64_t total = 0;
-        while (total < frames) {
-            const sf_count_t got =
-                sf_readf_float(m_file, out + total * m_info.channels, frames - total);
-            if (got <= 0)
-                break;
-            total += got;
-        }
+        const int64_t total = readUntilEnd(out, frames, sf_readf_float);
         if (m_gain != 1.0f)
             for (int64_t i = 0, n = total * m_info.channels; i < n; ++i)
                 out[i] *= m_gain;
@@ -131,15 +124,7 @@ public:
     }
 
     int64_t readFrames16(int16_t* out, int64_t frames) override {
-        int64_t total = 0;
-        while (total < frames) {
-            const sf_count_t got =
-                sf_readf_short(m_file, out + total * m_info.channels, frames - total);
-            if (got <= 0)
-                break;
-            total += got;
-        }
-        return total;
+        return readUntilEnd(out, frames, sf_readf_short);
     }
 
     bool seekFrame(int64_t frame) override {
@@ -158,6 +143,21 @@ private:
     int m_bits = 0;
     bool m_hasLoop = false;
     Loop m_loop;
+
+    // libsndfile may hand out fewer frames than asked before the end: ask again
+    // until it gives none.
+    template <class Sample>
+    int64_t readUntilEnd(Sample* out, int64_t frames,
+                         sf_count_t (*read)(SNDFILE*, Sample*, sf_count_t)) {
+        int64_t total = 0;
+        while (total < frames) {
+            const sf_count_t got = read(m_file, out + total * m_info.channels, frames - total);
+            if (got <= 0)
+                break;
+            total += got;
+        }
+        return total;
+    }
 
     void setLoop(int64_t start, int64_t end) {
         if (start < 0 || end <= start || end > m_info.frames)
