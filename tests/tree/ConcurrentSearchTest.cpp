@@ -11,8 +11,7 @@ using namespace treetest;
 
 TEST(ConcurrentSearch, ThreadsAgreeWithASequentialSearch) {
     PitchedSampleTreeBuilder builder;
-    std::unique_ptr<SampleTree> tree(builder());
-    tree->setBuilder(&builder);
+    const auto tree = builtTree(builder);
     SampleTreeNode* root = tree->root();
     for (int midi = 40; midi < 80; midi += 2) {
         root->child(0, 0, 1)->addSample(makeSample(midi, 9 + midi % 3, midi % 6));

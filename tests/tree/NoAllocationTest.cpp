@@ -1,6 +1,5 @@
-// Searching a finished tree must not touch the heap, so that it can run on an
-// audio thread. This binary replaces the global allocation functions with
-// counting ones and searches a filled tree.
+// Searching a finished tree must not touch the heap (it runs on audio threads):
+// this binary counts every global allocation while it searches a filled tree.
 
 #include "TreeTestSupport.h"
 
@@ -36,10 +35,9 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
     SampleTreeBuilder* builders[] = {&pitched, &unpitched};
     for (SampleTreeBuilder* builder : builders) {
         const long beforeLayout = allocations.load();
-        std::unique_ptr<SampleTree> tree((*builder)());
+        const auto tree = builtTree(*builder);
         // The library's own allocations reach the counting functions too.
         ASSERT_GT(allocations.load(), beforeLayout);
-        tree->setBuilder(builder);
         SampleTreeNode* root = tree->root();
         // Samples at the far end of the layout, so most requests climb.
         SampleTreeNode* last = root->children().back()->children().back().get();

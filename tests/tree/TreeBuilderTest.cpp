@@ -20,9 +20,7 @@ std::string layout(const SampleTreeNode& node) {
 
 TEST(SampleTree, WithoutBuilderAnswersThroughTheRoot) {
     auto* root = new SampleTreeNode(0);
-    SampleTreeNode* node = root->addChild(2)->addChild(0)->addChild(5);
-    auto* sample = makeSample(60);
-    node->addSample(sample);
+    auto* sample = fileSample(root->addChild(2)->addChild(0)->addChild(5), 60);
     SampleTree tree("hand-made", root);
     EXPECT_EQ(tree.findSampleByMidi(60, 9), nullptr);
     EXPECT_EQ(tree.findSampleByMidi(request(2, 0, 5, 60)), nullptr);
@@ -55,50 +53,39 @@ TEST(Builders, LayoutsAndMidiCoordinates) {
 
 TEST(BuilderSearch, AttackOneSearchesVariationsTwoToFourWithEarlierPathWinningTies) {
     PitchedSampleTreeBuilder builder;
-    std::unique_ptr<SampleTree> tree(builder());
-    tree->setBuilder(&builder);
+    const auto tree = builtTree(builder);
     SampleTreeNode* root = tree->root();
-    auto* thumb = makeSample(58);
-    auto* middle = makeSample(62);
-    root->child(1, 0, 3)->addSample(thumb);
-    root->child(1, 0, 4)->addSample(middle);
+    auto* thumb = fileSample(root->child(1, 0, 3), 58);
+    auto* middle = fileSample(root->child(1, 0, 4), 62);
     // Variation 0 is not a finger node here, and the request's variation is never used.
     EXPECT_EQ(tree->findSample(request(1, 0, 0, 60)), thumb);
     EXPECT_EQ(tree->findSample(request(1, 0, 4, 61)), middle);
 
-    auto* index = makeSample(62);
-    root->child(1, 0, 2)->addSample(index);
+    auto* index = fileSample(root->child(1, 0, 2), 62);
     EXPECT_EQ(tree->findSample(request(1, 0, 4, 60)), index); // ties: 2 before 3 before 4
 
     // An attack that is not in the tree finds nothing; the default coordinate has attack -1.
     EXPECT_EQ(tree->findSample(SampleCoordinate()), nullptr);
 
-    // A pick request with pick empty climbs to the root and takes the first
-    // node holding samples: finger/sustain/index.
+    // With pick empty, a pick request climbs to the first filled node: finger/sustain/index.
     EXPECT_EQ(tree->findSampleByMidi(62, 9), index);
 }
 
 TEST(BuilderSearch, EmptyVariationAnswersFromFirstSiblingInChildOrder) {
     UnpitchedSampleTreeBuilder builder;
-    std::unique_ptr<SampleTree> tree(builder());
-    tree->setBuilder(&builder);
+    const auto tree = builtTree(builder);
     SampleTreeNode* root = tree->root();
-    auto* brushHit = makeSample(38);
-    auto* brushMute = makeSample(40);
-    root->child(1, 0, 0)->addSample(brushHit);
-    root->child(1, 0, 13)->addSample(brushMute);
+    auto* brushHit = fileSample(root->child(1, 0, 0), 38);
+    fileSample(root->child(1, 0, 13), 40);
     EXPECT_EQ(tree->findSample(request(1, 0, 13, 40)), brushHit);
 
-    auto* stickMid = makeSample(50);
-    auto* stickMute = makeSample(38);
-    root->child(0, 0, 7)->addSample(stickMid);
-    root->child(0, 0, 13)->addSample(stickMute);
+    auto* stickMid = fileSample(root->child(0, 0, 7), 50);
+    fileSample(root->child(0, 0, 13), 38);
     // stick/hit has no handhit: the walk stops at stick/hit and the first
     // non-empty variation answers even though a later one is nearer.
     EXPECT_EQ(tree->findSample(request(0, 0, 3, 38)), stickMid);
     EXPECT_EQ(tree->findSampleByMidi(38, 9), stickMid);
 
-    auto* handHit = makeSample(60);
-    root->child(5, 0, 3)->addSample(handHit);
+    auto* handHit = fileSample(root->child(5, 0, 3), 60);
     EXPECT_EQ(tree->findSample(request(5, 0, 3, 38)), handHit);
 }

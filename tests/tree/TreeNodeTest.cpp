@@ -63,16 +63,13 @@ TEST(SampleTreeNode, ChildAndFindNodeFollowFirstMatchesOnly) {
 
 TEST(SampleTreeNode, NearestSampleIsStrictAndStaysAtTheAddressedNode) {
     SmallTree t;
-    auto* first = makeSample(60);
-    auto* twin = makeSample(64); // same distance to 62 as `first`
-    t.c->addSample(first);
-    t.c->addSample(twin);
+    auto* first = fileSample(t.c, 60);
+    auto* twin = fileSample(t.c, 64); // same distance to 62 as `first`
     t.c->sortSamples();
     EXPECT_EQ(t.c->findSample(request(-1, -1, -1, 62)), first);
     EXPECT_EQ(t.c->findSample(request(-1, -1, -1, 63)), twin);
 
-    auto* near = makeSample(62);
-    t.d->addSample(near);
+    fileSample(t.d, 62);
     // Node 3 answers however far its samples are.
     EXPECT_EQ(t.root.findSample(request(-1, -1, -1, 62), {1, 2, 3}), first);
     EXPECT_EQ(t.root.findSample(request(-1, -1, -1, 62), {8, 2, 3}), nullptr);
@@ -81,30 +78,24 @@ TEST(SampleTreeNode, NearestSampleIsStrictAndStaysAtTheAddressedNode) {
 TEST(SampleTreeNode, ClimbPrefersDescendantsThenSiblingsThenTheRest) {
     SampleTreeNode root(0);
     SampleTreeNode* x = root.addChild(0);
-    SampleTreeNode* y = root.addChild(1);
-    SampleTreeNode* xa = x->addChild(0);
+    SampleTreeNode* yv = root.addChild(1)->addChild(0)->addChild(0);
+    SampleTreeNode* xaDeep = x->addChild(0)->addChild(0);
     SampleTreeNode* xb = x->addChild(1);
     SampleTreeNode* xc = x->addChild(2);
-    SampleTreeNode* xaDeep = xa->addChild(0);
-    SampleTreeNode* yv = y->addChild(0)->addChild(0);
     const SampleCoordinate c = request(-1, -1, -1, 60);
 
-    auto* far = makeSample(100);
-    yv->addSample(far);
+    auto* far = fileSample(yv, 100);
     // Everything under attack 0 empty: the climb reaches the root and the other attack.
     EXPECT_EQ(root.findSample(c, {0, 0, 0}), far);
     // A one-id path does not climb.
     EXPECT_EQ(root.findSample(c, {0}), nullptr);
 
-    auto* sibling2 = makeSample(100);
-    auto* sibling1 = makeSample(40);
-    xc->addSample(sibling2);
-    xb->addSample(sibling1);
+    auto* sibling2 = fileSample(xc, 100);
+    auto* sibling1 = fileSample(xb, 40);
     EXPECT_EQ(root.findSample(c, {0, 0}), sibling1); // first sibling in child order wins
     EXPECT_EQ(root.findSample(c, {0, 2}), sibling2); // the addressed node itself
 
-    auto* descendant = makeSample(10);
-    xaDeep->addSample(descendant);
+    auto* descendant = fileSample(xaDeep, 10);
     EXPECT_EQ(root.findSample(c, {0, 0}), descendant); // below the addressed node first
 
     EXPECT_EQ(root.findRandomSample(), descendant); // pre-order, deterministic
@@ -120,9 +111,7 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     SampleTreeNode root(0);
     for (int i = 0; i < 200; ++i)
         root.addChild(i)->addChild(0)->addChild(0);
-    SampleTreeNode* last = root.addChild(200)->addChild(0);
-    auto* sample = makeSample(60);
-    last->addSample(sample);
+    auto* sample = fileSample(root.addChild(200)->addChild(0), 60);
     EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {0, 0, 0}), sample);
     EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {150, 0, 0}), sample);
 
@@ -133,9 +122,8 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
 }
 
 TEST(SampleTreeNode, NearestSampleAgreesWithAPlainScanOnRandomNodes) {
-    // The node search computes distances several samples at a time; it must
-    // pick exactly the sample a plain scan with SampleCoordinate::distance and
-    // a strict comparison picks. Small value ranges make ties common.
+    // The batched node search must pick what a plain strict scan with
+    // SampleCoordinate::distance picks. Small value ranges make ties common.
     unsigned seed = 12345;
     auto next = [&seed](int range) {
         seed = seed * 1664525u + 1013904223u;

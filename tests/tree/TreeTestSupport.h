@@ -21,6 +21,20 @@ inline SampleTreeNodeSample* makeSample(int midi, int dynamic = 9, int string = 
     return sample;
 }
 
+/// Files a new sample with the given midi at `node` and returns it.
+inline SampleTreeNodeSample* fileSample(SampleTreeNode* node, int midi) {
+    auto* sample = makeSample(midi);
+    node->addSample(sample);
+    return sample;
+}
+
+/// A fresh tree from `builder`, set up to search through it.
+inline std::unique_ptr<SampleTree> builtTree(SampleTreeBuilder& builder) {
+    std::unique_ptr<SampleTree> tree(builder());
+    tree->setBuilder(&builder);
+    return tree;
+}
+
 /// A request coordinate with the given articulation, midi and dynamic.
 inline SampleCoordinate request(int attack, int technique, int variation, int midi,
                                 int dynamic = 9) {
