@@ -120,10 +120,7 @@ TEST(ArchiveBank, DamagedArchivesAreHarmless) {
 
 TEST(ArchiveBank, FixedNamesPlayWithoutLoop) {
     oxtest::TempDir dir;
-    oxtest::Tone tone;
-    tone.frames = 4410;
-    tone.loopStart = 100;
-    tone.loopEnd = 4000;
+    const oxtest::Tone tone{.frames = 4410, .loopStart = 100, .loopEnd = 4000};
     const std::string looped = oxtest::encodeTone(oxtest::AudioFormat::OggVorbis, tone);
     const std::string stem = "HillsideGrand9-Key-Sus-none-";
     const std::pair<std::string, bool> names[] = {

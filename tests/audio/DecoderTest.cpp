@@ -27,10 +27,7 @@ TEST(Decoders, DecodeWhatWasWrittenInEveryFormat) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.format) << " channels " << c.channels);
         const bool lossy = c.format == AudioFormat::OggVorbis;
-        Tone tone;
-        tone.channels = c.channels;
-        tone.sampleRate = 22050;
-        tone.frames = 5000;
+        const Tone tone{.channels = c.channels, .sampleRate = 22050, .frames = 5000};
         const std::string bytes = encodeTone(c.format, tone);
         auto decoder = decoderFor(c.format, streamOf(bytes), 0.5f);
         ASSERT_TRUE(decoder);
@@ -112,11 +109,7 @@ TEST(Decoders, DamagedAndCutFilesNeverCrash) {
         seed = seed * 1664525u + 1013904223u;
         return seed >> 8;
     };
-    Tone tone;
-    tone.channels = 2;
-    tone.frames = 3000;
-    tone.loopStart = 100;
-    tone.loopEnd = 2000;
+    const Tone tone{.channels = 2, .frames = 3000, .loopStart = 100, .loopEnd = 2000};
     for (AudioFormat format :
          {AudioFormat::Wav16, AudioFormat::Wav24, AudioFormat::Flac16, AudioFormat::OggVorbis}) {
         const std::string original = encodeTone(format, tone);

@@ -29,9 +29,7 @@ std::vector<float> renderAll(const std::shared_ptr<AudioStream>& stream, double 
 } // namespace
 
 TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
-    Tone tone;
-    tone.channels = 2;
-    tone.frames = 150000;
+    const Tone tone{.channels = 2, .frames = 150000};
     for (AudioFormat format : {AudioFormat::Flac16, AudioFormat::Wav24}) {
         // The expected output comes from a stream of its own, played alone.
         auto alone = audioStreamOf(format, tone, 0.8f);
@@ -55,10 +53,7 @@ TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
 }
 
 TEST(PlayerConcurrency, DisablingTheLoopWhilePlaying) {
-    Tone tone;
-    tone.frames = 40000;
-    tone.loopStart = 100;
-    tone.loopEnd = 39000;
+    const Tone tone{.frames = 40000, .loopStart = 100, .loopEnd = 39000};
     auto stream = audioStreamOf(AudioFormat::Wav16, tone);
     ASSERT_TRUE(stream->looping());
     std::thread player([&] { renderAll(stream, 0.0); }); // until the loop is disabled

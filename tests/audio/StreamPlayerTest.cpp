@@ -34,9 +34,7 @@ std::vector<float> play(TQ7SamplePlayer& player, int64_t frames, int channels,
 } // namespace
 
 TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
-    Tone tone;
-    tone.channels = 2;
-    tone.frames = 100000;
+    const Tone tone{.channels = 2, .frames = 100000};
     // 16-bit sources are held in 2 bytes a sample, deeper ones as float.
     for (auto [format, sampleBytes] :
          {std::pair{AudioFormat::Flac16, 2}, {AudioFormat::Wav24, 4}}) {
@@ -88,10 +86,7 @@ TEST(AudioStream, EmptyStreamsAndCutFiles) {
 
     // A cut file announces more than it delivers: the sound ends where decoding
     // stopped, and a loop reaching beyond that is dropped.
-    Tone tone;
-    tone.frames = 100000;
-    tone.loopStart = 1000;
-    tone.loopEnd = 90000;
+    const Tone tone{.frames = 100000, .loopStart = 1000, .loopEnd = 90000};
     const std::string bytes = encodeTone(AudioFormat::Flac16, tone);
     auto cut = std::make_shared<AudioStream>(
         decoderFor(AudioFormat::Flac16, streamOf(bytes.substr(0, bytes.size() / 2))), 0);
@@ -107,10 +102,7 @@ TEST(AudioStream, EmptyStreamsAndCutFiles) {
 }
 
 TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
-    Tone tone;
-    tone.frames = 30000;
-    tone.loopStart = 1000;
-    tone.loopEnd = 21000;
+    const Tone tone{.frames = 30000, .loopStart = 1000, .loopEnd = 21000};
     for (AudioFormat format : {AudioFormat::Wav16, AudioFormat::Flac16, AudioFormat::OggVorbis}) {
         SCOPED_TRACE(int(format));
         // Without a loop, or with one that does not fit the sound, nothing loops.
@@ -149,10 +141,7 @@ TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
 }
 
 TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
-    Tone tone;
-    tone.channels = 2;
-    tone.frames = 44100;
-    tone.frequency = 220;
+    const Tone tone{.channels = 2, .frames = 44100, .frequency = 220};
     auto stream = audioStreamOf(AudioFormat::Wav16, tone, 1.0f);
     TQ7SamplePlayer player(stream);
     EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 44100), 220, 5);
