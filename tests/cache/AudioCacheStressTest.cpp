@@ -1,6 +1,5 @@
-// Several threads load and play while another keeps releasing memory: a file is
-// opened again only after its previous stream is gone, and while a player holds
-// a stream every load of that name returns it.
+// Threads load and play while another releases memory: while a stream lives, every
+// load of its name returns it, and its file is opened again only once it is gone.
 
 #include "CountingBank.h"
 

@@ -17,9 +17,7 @@ public:
     CountingBank() : MemoryBank("<Bank id=\"counting\"/>") { initialize(); }
 
     void addTone(const std::string& name, int64_t frames = 1000) {
-        Tone tone;
-        tone.frames = frames;
-        addSample(name, encodeTone(AudioFormat::Wav16, tone));
+        addSample(name, encodeTone(AudioFormat::Wav16, Tone{.frames = frames}));
     }
 
     std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override {
