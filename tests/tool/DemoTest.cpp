@@ -1,6 +1,5 @@
-// The demo must work on a fresh machine: its banks open through the library,
-// every note of its phrases finds a sample, and its loops are the ones the
-// audio library reads.
+// The demo works on a fresh machine: its banks open through the library, every
+// phrase note finds a sample, and the audio library reads its loops.
 
 #include "ToolRunner.h"
 
@@ -34,12 +33,8 @@ TEST(Demo, BanksOpenAndEveryPhraseNoteFindsASample) {
     EXPECT_EQ(drums->sampleTree().name(), "unpitched");
 
     // Every sample of the descriptions is filed (no layer name outside the vocabulary).
-    std::vector<SampleTreeNodeSample*> samples;
-    guitar->sampleTree().getSamples(samples);
-    EXPECT_EQ(static_cast<int>(samples.size()), banks.guitarSamples);
-    samples.clear();
-    drums->sampleTree().getSamples(samples);
-    EXPECT_EQ(static_cast<int>(samples.size()), banks.drumSamples);
+    EXPECT_EQ(guitar->sampleTree().sampleCount(), banks.guitarSamples);
+    EXPECT_EQ(drums->sampleTree().sampleCount(), banks.drumSamples);
 
     for (const auto& [bank, phrase] : {std::pair{guitar, &oxsf::demo::guitarPhrase()},
                                        std::pair{drums, &oxsf::demo::drumPhrase()}}) {
@@ -82,9 +77,8 @@ TEST(Demo, CommandWritesAnAudibleMix) {
     EXPECT_EQ(info.channels, 2);
     EXPECT_GT(info.frames, 3 * 44100);
     float peak = 0.0f;
-    for (float s : mix) {
+    for (float s : mix)
         peak = std::max(peak, std::fabs(s));
-    }
     EXPECT_GT(peak, 0.5f);
     EXPECT_LT(peak, 1.0f);
 }

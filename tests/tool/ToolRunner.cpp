@@ -23,9 +23,8 @@ ToolResult runTool(const std::vector<std::string>& args) {
     std::vector<std::string> all{OXSF_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& arg : all) {
+    for (std::string& arg : all)
         argv.push_back(arg.data());
-    }
     argv.push_back(nullptr);
     ToolResult result;
     pid_t pid = 0;
@@ -43,9 +42,8 @@ ToolResult runTool(const std::vector<std::string>& args) {
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
         result.push_back(line);
-    }
     return result;
 }
 

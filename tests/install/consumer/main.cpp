@@ -14,15 +14,12 @@
 
 namespace {
 
-void put32(std::string& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out += static_cast<char>((v >> (8 * i)) & 0xFF);
-    }
-}
-
-void put16(std::string& out, uint16_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>(v >> 8);
+/// `value` as `bytes` little-endian bytes.
+std::string le(uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out;
 }
 
 /// A mono 16-bit WAV file of a sine tone.
@@ -30,21 +27,11 @@ std::string sineWav(double frequency, int frames) {
     std::string data;
     for (int i = 0; i < frames; ++i) {
         const double s = 0.5 * std::sin(2.0 * 3.141592653589793 * frequency * i / 44100.0);
-        put16(data, static_cast<uint16_t>(static_cast<int16_t>(s * 32767.0)));
+        data += le(static_cast<uint16_t>(static_cast<int16_t>(s * 32767.0)), 2);
     }
-    std::string wav = "RIFF";
-    put32(wav, static_cast<uint32_t>(36 + data.size()));
-    wav += "WAVEfmt ";
-    put32(wav, 16);
-    put16(wav, 1);
-    put16(wav, 1);
-    put32(wav, 44100);
-    put32(wav, 44100 * 2);
-    put16(wav, 2);
-    put16(wav, 16);
-    wav += "data";
-    put32(wav, static_cast<uint32_t>(data.size()));
-    return wav + data;
+    const auto size = static_cast<uint32_t>(data.size());
+    return "RIFF" + le(36 + size, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(1, 2) + le(44100, 4) +
+           le(44100 * 2, 4) + le(2, 2) + le(16, 2) + "data" + le(size, 4) + data;
 }
 
 int fail(const char* what) {
@@ -55,9 +42,8 @@ int fail(const char* what) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    if (argc != 2)
         return fail("usage: consumer SCRATCH_DIR");
-    }
     const std::filesystem::path bankDir = std::filesystem::path(argv[1]) / "Bank";
     std::filesystem::create_directories(bankDir / "Samples");
     std::ofstream(bankDir / "Samples.xml")
@@ -69,28 +55,23 @@ int main(int argc, char** argv) {
 
     ox::soundfont::SoundFontManager manager;
     auto bank = manager.addDirectory(bankDir.string());
-    if (!bank || bank->id() != "consumer") {
+    if (!bank || bank->id() != "consumer")
         return fail("the bank did not open");
-    }
     const auto* sample = bank->sampleTree().findSampleByMidi(62, 10);
-    if (!sample || (*sample)[1] != 60) {
+    if (!sample || (*sample)[1] != 60)
         return fail("no sample found for D4");
-    }
     auto [player, transposition] = bank->samplePlayer(62);
-    if (transposition != 2) {
+    if (transposition != 2)
         return fail("wrong transposition");
-    }
     player.setOutputSampleRate(44100);
     player.setTransposition(transposition);
     std::vector<float> out(2 * 1024);
     const int64_t sounding = player.render(out.data(), 1024, 2);
     float peak = 0.0f;
-    for (float s : out) {
+    for (float s : out)
         peak = std::max(peak, std::fabs(s));
-    }
-    if (sounding <= 0 || peak <= 0.01f) {
+    if (sounding <= 0 || peak <= 0.01f)
         return fail("the player rendered silence");
-    }
     std::printf("consumer: OK (transposition %d, peak %.3f)\n", transposition, peak);
     return 0;
 }
