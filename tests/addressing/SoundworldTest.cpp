@@ -15,9 +15,8 @@ template <auto F> int lookup(const std::string& word) {
 
 } // namespace
 
-// Words match whole, exactly and case-sensitively; a word shared by several
-// tables means something different (or nothing) in each. Note options give 0
-// for anything not in their table.
+// Words match whole and case-sensitively; a word shared by tables means something
+// different (or nothing) in each. Unknown note options give 0.
 TEST(Vocabulary, WordsMapToTheirTablesValues) {
     using Lookup = int (*)(const std::string&);
     const Lookup type = lookup<&Soundworld::typeFromString>, pa = lookup<&P::attackFromString>,

@@ -1,8 +1,7 @@
 #pragma once
 
 // Helpers shared by the test binaries: temporary folders, files, synthesized
-// audio written through libsndfile, and a bank that reads its description
-// from memory.
+// audio (through libsndfile), and a bank served from memory.
 
 #include <soundfont/SoundFont.h>
 
