@@ -96,15 +96,13 @@ TEST(ArchiveBank, DamagedArchivesAreHarmless) {
     SoundFontV7 bank(dir.file("hostile.tq7bank"));
     // "short" is clipped to the file; of "high" only the low 32 bits of the offset
     // count; the size of "huge" is -1 as a 32-bit signed number.
-    const struct {
-        const char* name;
-        std::string bytes;
-    } rows[] = {{"whole", data},  {"short", file.substr(30, 100)},
-                {"beyond", ""},   {"negative", ""},
-                {"high", "234"},  {"huge", ""},
-                {"cut", "<none>"}};
-    for (const auto& row : rows)
-        EXPECT_EQ(readRest(bank.sample(row.name)), row.bytes) << row.name;
+    const std::pair<const char*, std::string> rows[] = {
+        {"whole", data},  {"short", file.substr(30, 100)},
+        {"beyond", ""},   {"negative", ""},
+        {"high", "234"},  {"huge", ""},
+        {"cut", "<none>"}};
+    for (const auto& [name, bytes] : rows)
+        EXPECT_EQ(readRest(bank.sample(name)), bytes) << name;
 
     // Shorter than the header, even with the magic: not an archive.
     oxtest::writeFile(dir.file("tiny.tq7bank"), header(1, 25).substr(0, 24));

@@ -85,14 +85,12 @@ TEST(ArchiveWriter, RefusesAndLeavesNothingBehind) {
                                         {ArchiveInput::fromBytes("Samples.xml", "<Bank/>"), bad});
         };
     };
-    const struct {
-        ArchiveInput bad;
-        std::string mention;
-    } rows[] = {{ArchiveInput::fromBytes("", "x"), target},
-                {ArchiveInput::fromBytes(std::string("a\0b.wav", 7), "x"), "NUL"},
-                {ArchiveInput::fromFile("gone.wav", dir.file("gone.wav")), dir.file("gone.wav")}};
-    for (const auto& row : rows)
-        expectRefused(writeWith(row.bad), row.mention, out, 0);
+    const std::pair<ArchiveInput, std::string> rows[] = {
+        {ArchiveInput::fromBytes("", "x"), target},
+        {ArchiveInput::fromBytes(std::string("a\0b.wav", 7), "x"), "NUL"},
+        {ArchiveInput::fromFile("gone.wav", dir.file("gone.wav")), dir.file("gone.wav")}};
+    for (const auto& [bad, mention] : rows)
+        expectRefused(writeWith(bad), mention, out, 0);
     expectRefused([&] { oxsf::archive::packDirectoryBank(dir.file("nobank"), target); },
                   "Samples.xml", out, 0);
 

@@ -7,7 +7,6 @@
 
 #include <ox/audio/AudioStream.h>
 #include <ox/audio/Decoders.h>
-#include <ox/stream/MemoryStream.h>
 
 #include <sndfile.h>
 
@@ -16,12 +15,6 @@
 #include <vector>
 
 namespace oxtest {
-
-inline std::shared_ptr<ox::stream::IStream> streamOf(const std::string& bytes,
-                                                     const std::string& name = "tone") {
-    return std::make_shared<ox::stream::MemoryStream>(std::vector<char>(bytes.begin(), bytes.end()),
-                                                      name);
-}
 
 /// The decoder each format calls for.
 inline std::shared_ptr<ox::audio::IDecoder>
@@ -36,7 +29,7 @@ decoderFor(AudioFormat format, const std::shared_ptr<ox::stream::IStream>& s, fl
 inline std::shared_ptr<ox::audio::AudioStream> audioStreamOf(AudioFormat format, const Tone& tone,
                                                              float gain = 1.0f) {
     return std::make_shared<ox::audio::AudioStream>(
-        decoderFor(format, streamOf(encodeTone(format, tone)), gain), 0);
+        decoderFor(format, memoryStream(encodeTone(format, tone)), gain), 0);
 }
 
 /// All frames of an encoded file as libsndfile reads them, as float.

@@ -29,7 +29,7 @@ TEST(Decoders, DecodeWhatWasWrittenInEveryFormat) {
         const bool lossy = c.format == AudioFormat::OggVorbis;
         const Tone tone{.channels = c.channels, .sampleRate = 22050, .frames = 5000};
         const std::string bytes = encodeTone(c.format, tone);
-        auto decoder = decoderFor(c.format, streamOf(bytes), 0.5f);
+        auto decoder = decoderFor(c.format, memoryStream(bytes), 0.5f);
         ASSERT_TRUE(decoder);
         EXPECT_EQ(decoder->channels(), c.channels);
         EXPECT_EQ(decoder->sampleRate(), 22050);
@@ -70,16 +70,16 @@ TEST(Decoders, DecodeWhatWasWrittenInEveryFormat) {
     }
     // Asked for float output, a WAV decoder reports no integer depth (so streams hold float).
     const std::string wav = encodeTone(AudioFormat::Wav16, Tone{});
-    EXPECT_EQ(WavDecoder::make(streamOf(wav), 1.0f, true)->bitsPerSample(), 0);
+    EXPECT_EQ(WavDecoder::make(memoryStream(wav), 1.0f, true)->bitsPerSample(), 0);
 }
 
 TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
     const std::string wav = encodeTone(AudioFormat::Wav16, Tone{});
     const std::string flac = encodeTone(AudioFormat::Flac16, Tone{});
     const std::string ogg = encodeTone(AudioFormat::OggVorbis, Tone{});
-    auto wavOf = [](const std::string& b) { return WavDecoder::make(streamOf(b), 1, false); };
-    auto flacOf = [](const std::string& b) { return FlacDecoder::make(streamOf(b), 1); };
-    auto oggOf = [](const std::string& b) { return OggVorbisDecoder::make(streamOf(b), 1); };
+    auto wavOf = [](const std::string& b) { return WavDecoder::make(memoryStream(b), 1, false); };
+    auto flacOf = [](const std::string& b) { return FlacDecoder::make(memoryStream(b), 1); };
+    auto oggOf = [](const std::string& b) { return OggVorbisDecoder::make(memoryStream(b), 1); };
 
     EXPECT_TRUE(wavOf(wav) && flacOf(flac) && oggOf(ogg));
     EXPECT_FALSE(wavOf(flac) || wavOf(ogg) || flacOf(wav) || flacOf(ogg) || oggOf(wav) ||
@@ -121,8 +121,8 @@ TEST(Decoders, DamagedAndCutFilesNeverCrash) {
                 for (int f = 1 + int(next() % 8); f > 0; --f)
                     bytes[next() % bytes.size()] = char(next());
             }
-            auto stream =
-                std::make_shared<ox::audio::AudioStream>(decoderFor(format, streamOf(bytes)), 0);
+            auto stream = std::make_shared<ox::audio::AudioStream>(
+                decoderFor(format, memoryStream(bytes)), 0);
             ox::audio::TQ7SamplePlayer player(stream);
             player.setTransposition(double(next() % 25) - 12.0);
             std::vector<float> out(2 * 8192);

@@ -40,7 +40,8 @@ TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
          {std::pair{AudioFormat::Flac16, 2}, {AudioFormat::Wav24, 4}}) {
         SCOPED_TRACE(int(format));
         const std::string bytes = encodeTone(format, tone);
-        auto stream = std::make_shared<AudioStream>(decoderFor(format, streamOf(bytes), 0.5f), 0);
+        auto stream =
+            std::make_shared<AudioStream>(decoderFor(format, memoryStream(bytes), 0.5f), 0);
         const int64_t first = stream->decodedFrames();
         EXPECT_GT(first, 0);
         EXPECT_LE(first, 32768);
@@ -67,7 +68,8 @@ TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
         EXPECT_EQ(stream->readFrames(100000, tail.data(), 10), 0);
 
         // A preload decodes at least that much up front.
-        EXPECT_GE(AudioStream(decoderFor(format, streamOf(bytes)), 50000).decodedFrames(), 50000);
+        EXPECT_GE(AudioStream(decoderFor(format, memoryStream(bytes)), 50000).decodedFrames(),
+                  50000);
     }
 }
 
@@ -89,7 +91,7 @@ TEST(AudioStream, EmptyStreamsAndCutFiles) {
     const Tone tone{.frames = 100000, .loopStart = 1000, .loopEnd = 90000};
     const std::string bytes = encodeTone(AudioFormat::Flac16, tone);
     auto cut = std::make_shared<AudioStream>(
-        decoderFor(AudioFormat::Flac16, streamOf(bytes.substr(0, bytes.size() / 2))), 0);
+        decoderFor(AudioFormat::Flac16, memoryStream(bytes.substr(0, bytes.size() / 2))), 0);
     EXPECT_TRUE(cut->looping());
     TQ7SamplePlayer player(cut);
     int64_t sounding = 0;

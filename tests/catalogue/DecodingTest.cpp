@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 using oxtest::AudioFormat;
 using oxtest::MemoryBank;
 
@@ -20,18 +22,14 @@ TEST(Decoding, ExtensionChoosesDecoder) {
     MemoryBank bank("", false);
     bank.initialize();
     // Each decoder accepts only its own format, so a wrong choice shows as an empty decoder.
-    const struct {
-        const char* name;
-        const std::string& bytes;
-        bool decodes;
-    } cases[] = {{"x.ogg", ogg, true},     {"x.OGG", ogg, false},  {"x.Ogg", ogg, false},
-                 {"x.OGG.f", flac, true},  {"x.flac", flac, true}, {"x.aif", flac, true},
-                 {"x", flac, true},        {"x.wav", wav, true},   {"x.WAV", wav, false},
-                 {"x.wav.ogg", wav, false}};
-    for (const auto& c : cases) {
-        bank.addSample(c.name, c.bytes);
-        const auto decoder = bank.makeDecoder(bank.sample(c.name));
-        EXPECT_EQ(decoder != nullptr, c.decodes) << c.name;
+    const std::tuple<const char*, const std::string&, bool> cases[] = {
+        {"x.ogg", ogg, true},     {"x.OGG", ogg, false},  {"x.Ogg", ogg, false},
+        {"x.OGG.f", flac, true},  {"x.flac", flac, true}, {"x.aif", flac, true},
+        {"x", flac, true},        {"x.wav", wav, true},   {"x.WAV", wav, false},
+        {"x.wav.ogg", wav, false}};
+    for (const auto& [name, bytes, decodes] : cases) {
+        bank.addSample(name, bytes);
+        EXPECT_EQ(bank.makeDecoder(bank.sample(name)) != nullptr, decodes) << name;
     }
     // The WAV decoder is asked to keep integer sources compact.
     EXPECT_EQ(bank.makeDecoder(bank.sample("x.wav"))->bitsPerSample(), 16);

@@ -32,14 +32,12 @@ TEST(Description, GainCurveFollowsVelocity) {
     EXPECT_FLOAT_EQ(bank.velocity(), 0.72f);
     EXPECT_NEAR(bank.gain(), 0.8254, 1e-4);
 
-    const struct {
-        float velocity;
-        double level;
-    } points[] = {{1.0f, 10.0},     {1.5f, 10.0},   {0.72f, -1.6667}, {0.52f, -10.0},
-                  {0.5f, -11.6667}, {0.16f, -40.0}, {0.04f, -60.0},   {0.0f, -200.0}};
-    for (const auto& point : points) {
-        bank.setVelocity(point.velocity);
-        EXPECT_NEAR(20.0 * std::log10(double(bank.gain())), point.level, 1e-3) << point.velocity;
+    const std::pair<float, double> points[] = {{1.0f, 10.0},   {1.5f, 10.0},     {0.72f, -1.6667},
+                                               {0.52f, -10.0}, {0.5f, -11.6667}, {0.16f, -40.0},
+                                               {0.04f, -60.0}, {0.0f, -200.0}};
+    for (const auto& [velocity, level] : points) {
+        bank.setVelocity(velocity);
+        EXPECT_NEAR(20.0 * std::log10(double(bank.gain())), level, 1e-3) << velocity;
     }
     bank.setVelocity(std::numeric_limits<float>::quiet_NaN());
     EXPECT_FLOAT_EQ(bank.gain(), 1e-10f);
@@ -93,19 +91,17 @@ TEST(Description, Tuning) {
             out += (out.empty() ? "" : " ") + std::to_string(pitch);
         return out;
     };
-    const struct {
-        const char* value;
-        const char* expected;
-    } rows[] = {{"64 59 55 50 45 40", "64 59 55 50 45 40"},
-                {"64 +59x", "64 59"},
-                {"40", ""},
-                {"", ""},
-                {"64 x", "invalid: invalid stoi argument"},
-                {"64  59", "invalid: invalid stoi argument"},
-                {" 64 59", "invalid: invalid stoi argument"},
-                {"64 2147483648", "range: stoi argument out of range"}};
-    for (const auto& row : rows)
-        EXPECT_EQ(tuning(row.value), row.expected) << '"' << row.value << '"';
+    const std::pair<const char*, const char*> rows[] = {
+        {"64 59 55 50 45 40", "64 59 55 50 45 40"},
+        {"64 +59x", "64 59"},
+        {"40", ""},
+        {"", ""},
+        {"64 x", "invalid: invalid stoi argument"},
+        {"64  59", "invalid: invalid stoi argument"},
+        {" 64 59", "invalid: invalid stoi argument"},
+        {"64 2147483648", "range: stoi argument out of range"}};
+    for (const auto& [value, expected] : rows)
+        EXPECT_EQ(tuning(value), expected) << '"' << value << '"';
 
     // Attributes before the broken tuning are applied, later ones and the layers are not,
     // and the gain is not recomputed.

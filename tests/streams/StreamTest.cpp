@@ -1,5 +1,4 @@
 #include <ox/stream/FileStream.h>
-#include <ox/stream/MemoryStream.h>
 
 #include "support/TestSupport.h"
 
@@ -7,17 +6,14 @@
 
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 using ox::stream::FileStream;
 using ox::stream::IStream;
-using ox::stream::MemoryStream;
+using oxtest::memoryStream;
 using oxtest::readRest;
 
 namespace {
-
-std::shared_ptr<IStream> memory(const std::string& text, const std::string& name = "mem") {
-    return std::make_shared<MemoryStream>(std::vector<char>(text.begin(), text.end()), name);
-}
 
 std::string readString(IStream& stream, int64_t count) {
     std::string out(size_t(count), '\0');
@@ -28,7 +24,7 @@ std::string readString(IStream& stream, int64_t count) {
 } // namespace
 
 TEST(Stream, SeekReadAndReadAll) {
-    auto s = memory("0123456789");
+    auto s = memoryStream("0123456789");
     EXPECT_EQ(readString(*s, 3), "012");
     EXPECT_TRUE(s->seek(-2, 1));
     EXPECT_EQ(s->tell(), 1);
@@ -46,18 +42,16 @@ TEST(Stream, SeekReadAndReadAll) {
 }
 
 TEST(Stream, ViewsClipAndReadIndependently) {
-    auto s = memory("abcdefghij", "bank.tq7bank");
+    auto s = memoryStream("abcdefghij", "bank.tq7bank");
     // Partly or entirely outside, negative offset or size; a long offset is taken
     // as 32 bits.
-    const struct {
-        long offset, size;
-        const char* bytes;
-    } rows[] = {{2, 4, "cdef"}, {8, 100, "ij"}, {20, 5, ""},
-                {-1, 5, ""},    {0, -5, ""},    {0x100000003L, 2, "de"}};
-    for (const auto& row : rows) {
-        auto view = s->make_view(row.offset, row.size);
-        EXPECT_EQ(view->size(), int64_t(std::strlen(row.bytes))) << row.offset;
-        EXPECT_EQ(readRest(view), row.bytes) << row.offset;
+    const std::tuple<long, long, const char*> rows[] = {{2, 4, "cdef"}, {8, 100, "ij"},
+                                                        {20, 5, ""},    {-1, 5, ""},
+                                                        {0, -5, ""},    {0x100000003L, 2, "de"}};
+    for (const auto& [offset, size, bytes] : rows) {
+        auto view = s->make_view(offset, size);
+        EXPECT_EQ(view->size(), int64_t(std::strlen(bytes))) << offset;
+        EXPECT_EQ(readRest(view), bytes) << offset;
     }
     EXPECT_EQ(s->tell(), 0); // the parent's cursor never moved
 
@@ -86,9 +80,9 @@ TEST(Stream, ViewsClipAndReadIndependently) {
 }
 
 TEST(Stream, LittleEndianReadersAndCStrings) {
-    auto s = memory(std::string("\x01\x02\x03\x04\xfe\xff\xff\xff\xff\xff\xff\xff"
-                                "ab\0\0cd",
-                                18));
+    auto s = memoryStream(std::string("\x01\x02\x03\x04\xfe\xff\xff\xff\xff\xff\xff\xff"
+                                      "ab\0\0cd",
+                                      18));
     bool ok = false;
     EXPECT_EQ(s->readUInt32(&ok), 0x04030201u);
     EXPECT_TRUE(ok);
@@ -103,15 +97,15 @@ TEST(Stream, LittleEndianReadersAndCStrings) {
     EXPECT_FALSE(ok);
 
     // A short read returns 0 and leaves the cursor at the end.
-    auto t = memory("\x05\x06\x07");
+    auto t = memoryStream("\x05\x06\x07");
     EXPECT_EQ(t->readInt64(&ok), 0);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(t->atEnd());
 
     // A long string without NUL spans several internal chunks.
     const std::string longText(1000, 'z');
-    EXPECT_EQ(memory(longText + '\0' + "rest")->readCString(), longText);
-    EXPECT_EQ(memory(longText)->make_view(10, 600)->readCString(), std::string(600, 'z'));
+    EXPECT_EQ(memoryStream(longText + '\0' + "rest")->readCString(), longText);
+    EXPECT_EQ(memoryStream(longText)->make_view(10, 600)->readCString(), std::string(600, 'z'));
 }
 
 TEST(FileStream, OpensRegularFilesOnly) {

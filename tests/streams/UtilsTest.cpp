@@ -4,22 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace fs = ox::utils::filesystem;
 
 TEST(Utils, PathPieces) {
-    const struct {
-        const char* path;
-        const char* extension;
-        const char* filename;
-    } rows[] = {{"/banks/Piano.tq7bank", "tq7bank", "Piano.tq7bank"},
-                {"a.b/c", "", "c"},
-                {"x.tar.gz", "gz", "x.tar.gz"},
-                {"dir/name.", "", "name."},
-                {"", "", ""},
-                {"x.OGG", "OGG", "x.OGG"},
-                {"a/b/", "", ""}};
-    for (const auto& row : rows) {
-        EXPECT_EQ(fs::extension(row.path), row.extension) << row.path;
-        EXPECT_EQ(fs::filename(row.path), row.filename) << row.path;
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        {"/banks/Piano.tq7bank", "tq7bank", "Piano.tq7bank"},
+        {"a.b/c", "", "c"},
+        {"x.tar.gz", "gz", "x.tar.gz"},
+        {"dir/name.", "", "name."},
+        {"", "", ""},
+        {"x.OGG", "OGG", "x.OGG"},
+        {"a/b/", "", ""}};
+    for (const auto& [path, extension, filename] : rows) {
+        EXPECT_EQ(fs::extension(path), extension) << path;
+        EXPECT_EQ(fs::filename(path), filename) << path;
     }
 }

@@ -53,6 +53,12 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+std::shared_ptr<ox::stream::IStream> memoryStream(const std::string& bytes,
+                                                  const std::string& name) {
+    return std::make_shared<ox::stream::MemoryStream>(std::vector<char>(bytes.begin(), bytes.end()),
+                                                      name);
+}
+
 std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream) {
     if (!stream)
         return "<none>";
@@ -172,15 +178,13 @@ void MemoryBank::addSample(const std::string& name, std::string bytes) {
 std::shared_ptr<ox::stream::IStream> MemoryBank::sampleXML() const {
     if (!m_hasXml)
         return {};
-    return std::make_shared<ox::stream::MemoryStream>(std::vector<char>(m_xml.begin(), m_xml.end()),
-                                                      "memory/Samples.xml");
+    return memoryStream(m_xml, "memory/Samples.xml");
 }
 
 std::shared_ptr<ox::stream::IStream> MemoryBank::sample(const std::string& name) const {
     for (const auto& [sampleName, bytes] : m_samples)
         if (sampleName == name)
-            return std::make_shared<ox::stream::MemoryStream>(
-                std::vector<char>(bytes.begin(), bytes.end()), "memory/Samples/" + name);
+            return memoryStream(bytes, "memory/Samples/" + name);
     return {};
 }
 

@@ -31,6 +31,9 @@ private:
 /// Writes `bytes` to `path`, creating parent folders.
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
+/// `bytes` as an in-memory stream called `name`.
+std::shared_ptr<ox::stream::IStream> memoryStream(const std::string& bytes,
+                                                  const std::string& name = "memory");
 /// Every byte left in `stream` from its cursor on, or "<none>" for a null stream.
 std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream);
 

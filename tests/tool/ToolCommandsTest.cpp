@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -57,7 +58,7 @@ void expectOneLineError(const ToolResult& result, const std::string& file,
                         const std::string& fragment) {
     SCOPED_TRACE(result.err);
     EXPECT_EQ(result.exitCode, 1);
-    ASSERT_EQ(lines(result.err).size(), 1u);
+    ASSERT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
     EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
     EXPECT_NE(result.err.find(file), std::string::npos);
     EXPECT_NE(result.err.find(fragment), std::string::npos);
@@ -128,7 +129,7 @@ TEST(ToolErrors, BadUsageExits2AndHelpExits0) {
         const ToolResult result = runTool(args);
         SCOPED_TRACE(args.empty() ? "(no arguments)" : args[0] + " ... : " + result.err);
         EXPECT_EQ(result.exitCode, 2);
-        EXPECT_EQ(lines(result.err).size(), 1u);
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
         EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
     }
     EXPECT_FALSE(fs::exists(dir.file("out.zip")));

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,14 +35,6 @@ ToolResult runTool(const std::vector<std::string>& args) {
     posix_spawn_file_actions_destroy(&actions);
     result.out = readFile(outPath);
     result.err = readFile(errPath);
-    return result;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        result.push_back(line);
     return result;
 }
 

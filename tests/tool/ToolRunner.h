@@ -14,7 +14,4 @@ struct ToolResult {
 /// Runs the built oxsf with `args` (no shell involved) and collects its output.
 ToolResult runTool(const std::vector<std::string>& args);
 
-/// The lines of `text`, without their line ends.
-std::vector<std::string> lines(const std::string& text);
-
 } // namespace oxtest
