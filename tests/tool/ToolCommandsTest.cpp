@@ -33,8 +33,8 @@ const char* kDescription = R"(<?xml version="1.0"?>
 
 /// A two-sample directory bank, one of its files in a sub-folder of Samples/.
 /// The tones loop, so a note sounds for as long as it is held.
-std::string writeBank(const TempDir& dir, const std::string& name = "Bank") {
-    const std::string bank = dir.file(name);
+std::string writeBank(const TempDir& dir) {
+    const std::string bank = dir.file("Bank");
     writeFile(bank + "/Samples.xml", kDescription);
     fs::create_directories(bank + "/Samples/sub");
     Tone tone{.frames = 4410, .frequency = 130.8, .loopStart = 441, .loopEnd = 4410};
@@ -52,6 +52,13 @@ std::pair<int64_t, int> soundFileShape(const std::string& path) {
         return {0, 0};
     sf_close(file);
     return {info.frames, info.channels};
+}
+
+/// Runs oxsf with `args`, expects success, and parses what it prints.
+nlohmann::json runJson(const std::vector<std::string>& args) {
+    const ToolResult result = runTool(args);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return nlohmann::json::parse(result.out);
 }
 
 void expectOneLineError(const ToolResult& result, const std::string& file,
@@ -158,9 +165,7 @@ TEST(ToolArchive, PackThenUnpackGivesBackTheSameFiles) {
     EXPECT_EQ(copied, 3);
 
     // The listing matches the files, and the archive opens as the same bank.
-    const ToolResult listed = runTool({"ls", archive, "--json"});
-    ASSERT_EQ(listed.exitCode, 0) << listed.err;
-    const auto entries = nlohmann::json::parse(listed.out).at("entries");
+    const auto entries = runJson({"ls", archive, "--json"}).at("entries");
     ASSERT_EQ(entries.size(), 3u);
     for (const auto& entry : entries) {
         const std::string name = entry.at("name");
@@ -170,9 +175,7 @@ TEST(ToolArchive, PackThenUnpackGivesBackTheSameFiles) {
         EXPECT_LE(entry.at("offset").get<uint64_t>() + entry.at("size").get<uint64_t>(),
                   fs::file_size(archive));
     }
-    const ToolResult info = runTool({"info", archive, "--json"});
-    ASSERT_EQ(info.exitCode, 0) << info.err;
-    const auto j = nlohmann::json::parse(info.out);
+    const auto j = runJson({"info", archive, "--json"});
     EXPECT_EQ(j.at("id"), "tool-test");
     EXPECT_EQ(j.at("packaging"), "archive");
     EXPECT_TRUE(j.at("files").at("missing").empty());
@@ -186,9 +189,7 @@ TEST(ToolJson, InfoAndFindPrintJsonThatParses) {
     TempDir dir;
     const std::string bank = writeBank(dir);
 
-    const ToolResult info = runTool({"info", bank, "--json"});
-    ASSERT_EQ(info.exitCode, 0) << info.err;
-    const auto j = nlohmann::json::parse(info.out);
+    const auto j = runJson({"info", bank, "--json"});
     EXPECT_EQ(j.at("kind"), "pitched");
     EXPECT_EQ(j.at("tuning"), nlohmann::json({64, 59, 55, 50, 45, 40}));
     EXPECT_EQ(j.at("samples").at("tree"), 2);
@@ -196,19 +197,15 @@ TEST(ToolJson, InfoAndFindPrintJsonThatParses) {
     EXPECT_EQ(pick.at("name"), "pick");
     EXPECT_EQ(pick.at("children").at(0).at("children").at(0).at("samples").size(), 2u);
 
-    const ToolResult byMidi = runTool({"find", bank, "--midi", "B3", "--json"});
-    ASSERT_EQ(byMidi.exitCode, 0) << byMidi.err;
-    const auto found = nlohmann::json::parse(byMidi.out);
+    const auto found = runJson({"find", bank, "--midi", "B3", "--json"});
     EXPECT_EQ(found.at("file"), "sub/b.flac");
     EXPECT_EQ(found.at("sample").at("midi"), 60);
     EXPECT_EQ(found.at("transposition"), -1);
     EXPECT_EQ(found.at("climbed"), false);
 
     // pick/sustain/up holds nothing: the search climbs to pick/sustain/down and says so.
-    const ToolResult climbed =
-        runTool({"find", bank, "--midi", "50", "--attack", "pick", "--variation", "up", "--json"});
-    ASSERT_EQ(climbed.exitCode, 0) << climbed.err;
-    const auto c = nlohmann::json::parse(climbed.out);
+    const auto c =
+        runJson({"find", bank, "--midi", "50", "--attack", "pick", "--variation", "up", "--json"});
     EXPECT_EQ(c.at("addressed"), nlohmann::json({"pick/sustain/up"}));
     EXPECT_EQ(c.at("answeredBy"), "pick/sustain/down");
     EXPECT_EQ(c.at("climbed"), true);
