@@ -12,10 +12,11 @@ namespace ox::stream {
 
 namespace {
 
-// Reads at least this long (a whole description inside an archive) go through
-// the kernel instead of the mapping: touching that many freshly mapped pages
-// one by one costs several times more than copying them out of its cache.
-constexpr int64_t kDirectReadBytes = 256 * 1024;
+// Reads at least this long (a description or an index inside an archive, a
+// decoder's larger requests) go through the kernel instead of the mapping:
+// faulting in eight or more freshly mapped pages costs more than reopening
+// the file and copying the bytes out of the kernel's cache.
+constexpr int64_t kDirectReadBytes = 32 * 1024;
 
 // pread until `count` bytes or the end of the file; -1 on an error.
 int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {

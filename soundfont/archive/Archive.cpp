@@ -32,8 +32,11 @@ public:
     // touching its mapping page by page.
     static constexpr size_t kWindowBytes = 256 * 1024;
 
+    // No longer than what is left of the stream: a small archive's index
+    // needs no quarter megabyte cleared for it.
     IndexWindow(const ox::stream::IStream& stream, int64_t start)
-        : m_stream(stream), m_next(start), m_bytes(kWindowBytes) {}
+        : m_stream(stream), m_next(start),
+          m_bytes(size_t(std::clamp<int64_t>(stream.size() - start, 64, kWindowBytes))) {}
 
     /// The next `count` bytes, or null when the stream ends first.
     const unsigned char* take(size_t count) {
