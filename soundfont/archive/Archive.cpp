@@ -109,7 +109,17 @@ uint32_t hashOf(std::string_view name) {
 } // namespace
 
 std::string_view ArchiveTable::nameOf(const Record& record) const {
-    return std::string_view(m_names).substr(record.nameOffset, record.nameLength);
+    return std::string_view(m_names.data() + record.nameOffset, record.nameLength);
+}
+
+// Inline: building the table probes once for every record of the index.
+inline size_t ArchiveTable::probe(std::string_view name, uint32_t hash) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash >> m_shift;; i = (i + 1) & mask) {
+        const Slot& slot = m_slots[i];
+        if (slot.record == 0 || (slot.hash == hash && nameOf(m_records[slot.record - 1]) == name))
+            return i;
+    }
 }
 
 void ArchiveTable::reserve(size_t count, size_t nameBytes) {
@@ -128,7 +138,6 @@ void ArchiveTable::index() {
         ++bits;
     m_shift = 32 - bits;
     m_slots.assign(size_t(1) << bits, Slot{});
-    const size_t mask = m_slots.size() - 1;
 
     // Records sorted by their first slot (a counting sort on the hash's top
     // byte, which keeps index order among equal bytes, so that a name's first
@@ -144,31 +153,17 @@ void ArchiveTable::index() {
 
     for (const uint32_t number : order) {
         const Record& record = m_records[number];
-        for (size_t i = record.hash >> m_shift;; i = (i + 1) & mask) {
-            Slot& slot = m_slots[i];
-            if (slot.record == 0) {
-                slot = Slot{record.hash, number + 1};
-                break;
-            }
-            if (slot.hash == record.hash && nameOf(m_records[slot.record - 1]) == nameOf(record))
-                break; // a later record of a name already there
-        }
+        Slot& slot = m_slots[probe(nameOf(record), record.hash)];
+        if (slot.record == 0) // else a later record of a name already there
+            slot = Slot{record.hash, number + 1};
     }
 }
 
 const ArchiveEntry* ArchiveTable::find(std::string_view name) const {
     if (m_slots.empty())
         return nullptr;
-    const uint32_t hash = hashOf(name);
-    const size_t mask = m_slots.size() - 1;
-    for (size_t i = hash >> m_shift;; i = (i + 1) & mask) {
-        const Slot& slot = m_slots[i];
-        if (slot.record == 0)
-            return nullptr;
-        const Record& record = m_records[slot.record - 1];
-        if (slot.hash == hash && nameOf(record) == name)
-            return &record.entry;
-    }
+    const Slot& slot = m_slots[probe(name, hashOf(name))];
+    return slot.record != 0 ? &m_records[slot.record - 1].entry : nullptr;
 }
 
 ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {

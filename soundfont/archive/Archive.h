@@ -55,6 +55,8 @@ private:
     int m_shift = 32;          ///< a hash's top bits pick its first slot
 
     std::string_view nameOf(const Record& record) const;
+    /// The slot holding `name`, or the free slot where it belongs.
+    size_t probe(std::string_view name, uint32_t hash) const;
 };
 
 /// Reads the header and index of `stream` (positioned at 0). A stream that is
