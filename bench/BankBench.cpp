@@ -32,8 +32,20 @@ int samplesOf(const benchmark::State& state) {
     return static_cast<int>(state.range(0));
 }
 
+std::string descriptionPath(const benchmark::State& state) {
+    return benchBanks().directoryBank(samplesOf(state)) + "/Samples.xml";
+}
+
+// The description's bytes without the terminating zero that readFile adds: a
+// bank appends its own.
+std::vector<char> descriptionBytes(const benchmark::State& state) {
+    std::vector<char> bytes = readFile(descriptionPath(state));
+    bytes.pop_back();
+    return bytes;
+}
+
 void BM_ReadAndParse(benchmark::State& state) {
-    const std::string path = benchBanks().directoryBank(samplesOf(state)) + "/Samples.xml";
+    const std::string path = descriptionPath(state);
     for (auto _ : state) {
         std::vector<char> text = readFile(path);
         rapidxml::xml_document<char> document;
@@ -46,8 +58,7 @@ void BM_ReadAndParse(benchmark::State& state) {
 // Where the time of opening goes, without the file system: the same text
 // copied from memory and parsed, then read into a bank's records.
 void BM_ParseFromMemory(benchmark::State& state) {
-    const std::vector<char> file =
-        readFile(benchBanks().directoryBank(samplesOf(state)) + "/Samples.xml");
+    const std::vector<char> file = readFile(descriptionPath(state));
     for (auto _ : state) {
         std::vector<char> text(file.size());
         std::memcpy(text.data(), file.data(), file.size());
@@ -77,9 +88,7 @@ private:
 // opened bank's layer allocates and fills the same strings and vectors,
 // with no document to read them from.
 void BM_CopyRecords(benchmark::State& state) {
-    std::vector<char> file =
-        readFile(benchBanks().directoryBank(samplesOf(state)) + "/Samples.xml");
-    file.pop_back();
+    const std::vector<char> file = descriptionBytes(state);
     MemoryBank bank(file);
     bank.initialize();
     for (auto _ : state) {
@@ -93,9 +102,7 @@ void BM_CopyRecords(benchmark::State& state) {
 }
 
 void BM_InitializeFromMemory(benchmark::State& state) {
-    std::vector<char> file =
-        readFile(benchBanks().directoryBank(samplesOf(state)) + "/Samples.xml");
-    file.pop_back(); // the bank appends its own terminating zero
+    const std::vector<char> file = descriptionBytes(state);
     for (auto _ : state) {
         auto bank = std::make_unique<MemoryBank>(file);
         bank->initialize();
