@@ -92,4 +92,29 @@ private:
     int32_t m_tqStaffIndex;
 };
 
+/// The dynamics scale of component 2: 17 steps, "NONE" (0), "PPPPPPP" (1) to "P" (7),
+/// "MP" (8), "MF" (9), "F" (10) to "FFFFFFF" (16). Player requests by pitch alone ask for "F".
+inline constexpr int kDynamicCount = 17;
+
+/// The name of a dynamic on the scale ("NONE" ... "FFFFFFF"); null outside 0 to 16.
+OXSF_EXPORT const char* dynamicName(int dynamic);
+
+/// MIDI velocity and the dynamics scale, one curve both ways. The dynamics from
+/// "PPPPPPP" to "FFF" each stand for one nominal velocity:
+///
+///     PPPPPPP 1, PPPPPP 4, PPPPP 8, PPPP 12, PPP 16, PP 33, P 49, MP 64, MF 80, F 96, FF 112, FFF
+///     127
+///
+/// A velocity (1 to 127) is the dynamic whose nominal velocity is nearest, halfway
+/// going to the louder: 1-2 PPPPPPP, 3-5 PPPPPP, 6-9 PPPPP, 10-13 PPPP, 14-24 PPP,
+/// 25-40 PP, 41-56 P, 57-71 MP, 72-87 MF, 88-103 F, 104-119 FF, 120-127 FFF.
+/// Velocity 0 or less is "NONE"; above 127 counts as 127. Thread-safe, allocation-free.
+OXSF_EXPORT int dynamicFromVelocity(int velocity);
+/// The nominal velocity of a dynamic: the table above; 0 for "NONE" and below,
+/// 127 for the dynamics above "FFF" (no velocity is louder).
+OXSF_EXPORT int velocityFromDynamic(int dynamic);
+/// The linear gain a velocity plays at: (velocity / 127) squared, so 127 is 0 dB,
+/// 90 about -6 dB, 64 about -11.9 dB and 1 about -42 dB; 0 or less is silent.
+OXSF_EXPORT float gainFromVelocity(int velocity);
+
 } // namespace ox::soundfont

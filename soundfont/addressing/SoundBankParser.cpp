@@ -48,12 +48,9 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
 // The dynamics scale, "NONE" = 0 to "FFFFFFF" = 16, matched regardless of
 // case; anything else is "NONE".
 int dynamicFromString(const std::string& text) {
-    static constexpr std::array<std::string_view, 17> scale{
-        "NONE", "PPPPPPP", "PPPPPP", "PPPPP", "PPPP", "PPP",   "PP",     "P",      "MP",
-        "MF",   "F",       "FF",     "FFF",   "FFFF", "FFFFF", "FFFFFF", "FFFFFFF"};
-    for (std::size_t i = 0; i < scale.size(); ++i) {
-        if (sameIgnoringAsciiCase(text, scale[i])) {
-            return static_cast<int>(i);
+    for (int value = 0; value < kDynamicCount; ++value) {
+        if (sameIgnoringAsciiCase(text, dynamicName(value))) {
+            return value;
         }
     }
     return 0;

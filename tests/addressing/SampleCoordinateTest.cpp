@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 using ox::audio::SoundCorrection;
@@ -146,4 +147,37 @@ TEST(SampleCoordinate, TableFunctions) {
     EXPECT_EQ(SampleCoordinate::getPitch(1)()(60), 60.0f);
     EXPECT_FALSE(SampleCoordinate::getAmplitude(0));
     EXPECT_FALSE(SampleCoordinate::getPitch(2));
+}
+
+TEST(Dynamics, VelocityCurveBothWays) {
+    using namespace ox::soundfont;
+    EXPECT_STREQ(dynamicName(0), "NONE");
+    EXPECT_STREQ(dynamicName(10), "F");
+    EXPECT_STREQ(dynamicName(16), "FFFFFFF");
+    EXPECT_EQ(dynamicName(17), nullptr);
+    EXPECT_EQ(dynamicName(-1), nullptr);
+
+    // Every velocity's dynamic, as the header's bins state them.
+    const std::vector<std::pair<int, int>> firstOfBin{{1, 1},  {3, 2},   {6, 3},    {10, 4},
+                                                      {14, 5}, {25, 6},  {41, 7},   {57, 8},
+                                                      {72, 9}, {88, 10}, {104, 11}, {120, 12}};
+    for (size_t i = 0; i < firstOfBin.size(); ++i) {
+        const auto [first, dynamic] = firstOfBin[i];
+        const int last = i + 1 < firstOfBin.size() ? firstOfBin[i + 1].first - 1 : 127;
+        for (int v = first; v <= last; ++v)
+            ASSERT_EQ(dynamicFromVelocity(v), dynamic) << "velocity " << v;
+        // The nominal velocity of a dynamic lies in its own bin.
+        EXPECT_EQ(dynamicFromVelocity(velocityFromDynamic(dynamic)), dynamic);
+    }
+    EXPECT_EQ(dynamicFromVelocity(0), 0);
+    EXPECT_EQ(dynamicFromVelocity(-5), 0);
+    EXPECT_EQ(dynamicFromVelocity(300), 12);
+    EXPECT_EQ(velocityFromDynamic(0), 0);
+    EXPECT_EQ(velocityFromDynamic(10), 96);
+    EXPECT_EQ(velocityFromDynamic(16), 127);
+
+    EXPECT_EQ(gainFromVelocity(127), 1.0f);
+    EXPECT_NEAR(20 * std::log10(gainFromVelocity(64)), -11.9, 0.01);
+    EXPECT_EQ(gainFromVelocity(0), 0.0f);
+    EXPECT_EQ(gainFromVelocity(200), 1.0f);
 }
