@@ -102,8 +102,8 @@ OXSF_EXPORT const char* dynamicName(int dynamic);
 /// MIDI velocity and the dynamics scale, one curve both ways. The dynamics from
 /// "PPPPPPP" to "FFF" each stand for one nominal velocity:
 ///
-///     PPPPPPP 1, PPPPPP 4, PPPPP 8, PPPP 12, PPP 16, PP 33, P 49, MP 64, MF 80, F 96, FF 112, FFF
-///     127
+///     PPPPPPP 1, PPPPPP 4, PPPPP 8, PPPP 12, PPP 16, PP 33,
+///     P 49, MP 64, MF 80, F 96, FF 112, FFF 127
 ///
 /// A velocity (1 to 127) is the dynamic whose nominal velocity is nearest, halfway
 /// going to the louder: 1-2 PPPPPPP, 3-5 PPPPPP, 6-9 PPPPP, 10-13 PPPP, 14-24 PPP,
