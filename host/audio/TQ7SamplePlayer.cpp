@@ -22,14 +22,17 @@ struct Source {
     bool looping;
     int64_t loopStart;
     int64_t loopEnd;
+    bool decode; ///< false in non-blocking mode: only what is decoded already plays
 
-    explicit Source(const AudioStream& s)
-        : stream(&s), channels(s.channels()), frames(s.frameCount()), looping(s.looping()),
-          loopStart(s.loopStart()), loopEnd(s.loopEnd()) {}
+    /// A released player no longer loops.
+    Source(const AudioStream& s, bool released, bool decode)
+        : stream(&s), channels(s.channels()), frames(s.frameCount()),
+          looping(s.looping() && !released), loopStart(s.loopStart()), loopEnd(s.loopEnd()),
+          decode(decode) {}
 
     /// Decodes what indices [first, last] need; false when that changed the sound's length.
     bool prepare(int64_t first, int64_t last) const {
-        if (last < 0)
+        if (last < 0 || !decode)
             return true;
         const int64_t end = looping && last >= loopEnd ? loopEnd : last + 1;
         if (std::max<int64_t>(first, 0) >= end)
@@ -39,10 +42,12 @@ struct Source {
     }
 
     /// Fills `out` with the frames at indices [index, index + count) of the
-    /// played sequence: indices past the loop end wrap into the loop, indices
-    /// outside the sound are silent.
-    void fetch(int64_t index, int64_t count, float* out) const {
+    /// played sequence, times `gain`: indices past the loop end wrap into the
+    /// loop, indices outside the sound are silent. Returns the frames of the
+    /// sound that were silent because they are not decoded yet.
+    int64_t fetch(int64_t index, int64_t count, float* out, GainRamp gain) const {
         const int64_t loopLength = loopEnd - loopStart;
+        int64_t missed = 0;
         while (count > 0) {
             int64_t real = index;
             if (looping && real >= loopEnd)
@@ -54,13 +59,17 @@ struct Source {
             } else if (real < frames) {
                 const int64_t limit = looping && real < loopEnd ? loopEnd : frames;
                 run = std::min(count, limit - real);
-                got = stream->readFrames(real, out, run);
+                got = stream->readFrames(real, out, run, gain, decode);
+                if (!decode)
+                    missed += run - got;
             }
             std::fill(out + got * channels, out + run * channels, 0.0f);
+            gain.start += float(run) * gain.slope;
             out += run * channels;
             index += run;
             count -= run;
         }
+        return missed;
     }
 };
 
@@ -103,11 +112,8 @@ TQ7SamplePlayer::TQ7SamplePlayer(const std::shared_ptr<AudioStream>& stream) : m
     updateStep();
 }
 
-TQ7SamplePlayer::TQ7SamplePlayer(TQ7SamplePlayer&& other) noexcept
-    : m_stream(std::move(other.m_stream)), m_position(other.m_position),
-      m_transposition(other.m_transposition), m_step(other.m_step),
-      m_outputRate(other.m_outputRate), m_gain(other.m_gain), m_finished(other.m_finished) {
-    other.m_finished = true;
+TQ7SamplePlayer::TQ7SamplePlayer(TQ7SamplePlayer&& other) noexcept {
+    *this = std::move(other);
 }
 
 TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
@@ -119,6 +125,13 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_outputRate = other.m_outputRate;
         m_gain = other.m_gain;
         m_finished = other.m_finished;
+        m_released = other.m_released;
+        m_hasEnvelope = other.m_hasEnvelope;
+        m_envelopeStarted = other.m_envelopeStarted;
+        m_nonBlocking = other.m_nonBlocking;
+        m_envelope = other.m_envelope;
+        m_level = other.m_level;
+        m_missed = other.m_missed;
         other.m_finished = true;
     }
     return *this;
@@ -164,6 +177,61 @@ bool TQ7SamplePlayer::finished() const {
 void TQ7SamplePlayer::reset() {
     m_position = 0.0;
     m_finished = !m_stream || m_stream->empty();
+    m_released = false;
+    m_envelopeStarted = false;
+    m_level = EnvelopeState();
+}
+
+void TQ7SamplePlayer::setEnvelope(const Envelope& envelope) {
+    m_envelope = envelope;
+    m_hasEnvelope = true;
+    m_envelopeStarted = false;
+}
+
+const Envelope* TQ7SamplePlayer::envelope() const {
+    return m_hasEnvelope ? &m_envelope : nullptr;
+}
+
+void TQ7SamplePlayer::startEnvelope() {
+    if (m_hasEnvelope && !m_envelopeStarted)
+        m_level.start(m_envelope, m_outputRate);
+    m_envelopeStarted = true;
+}
+
+void TQ7SamplePlayer::release() {
+    release(m_hasEnvelope ? m_envelope.release : 0.0);
+}
+
+void TQ7SamplePlayer::release(double seconds) {
+    startEnvelope();
+    m_released = true;
+    m_level.release(seconds, m_outputRate);
+    m_finished = m_finished || m_level.silent();
+}
+
+bool TQ7SamplePlayer::released() const {
+    return m_released;
+}
+
+void TQ7SamplePlayer::prefetch(int64_t frames) {
+    if (!m_stream || frames <= 0)
+        return;
+    // Until a loop wraps back over frames decoded already, the cursor only moves
+    // forward; the cubic reads up to two frames past it.
+    const double end = std::floor(m_position + double(frames) * m_step) + 3.0;
+    m_stream->ensureDecoded(int64_t(std::min(end, double(m_stream->frameCount()))));
+}
+
+void TQ7SamplePlayer::setNonBlocking(bool nonBlocking) {
+    m_nonBlocking = nonBlocking;
+}
+
+bool TQ7SamplePlayer::nonBlocking() const {
+    return m_nonBlocking;
+}
+
+int64_t TQ7SamplePlayer::missedFrames() const {
+    return m_missed;
 }
 
 void TQ7SamplePlayer::updateStep() {
@@ -180,45 +248,47 @@ void TQ7SamplePlayer::updateStep() {
 int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
     if (!out || frames <= 0 || outChannels <= 0)
         return 0;
+    m_missed = 0;
+    startEnvelope();
     const AudioStream* stream = m_stream.get();
-    if (!stream || stream->empty()) {
+    if (!stream || stream->empty() || m_level.silent()) {
         std::fill(out, out + frames * outChannels, 0.0f);
         m_finished = true;
         return 0;
     }
-    Source source(*stream);
+    Source source(*stream, m_released, !m_nonBlocking);
     const int inChannels = source.channels;
     float scratch[kChunkFrames * kMaxChannels];
 
     int64_t done = 0;
     while (done < frames) {
         const bool looping = source.looping;
-        if (!looping && m_position >= double(source.frames)) {
+        if ((!looping && m_position >= double(source.frames)) || m_level.silent()) {
             m_finished = true;
             break;
         }
         float* dst = out + done * outChannels;
-        int64_t count = frames - done;
+        // A run stays within one straight piece of the envelope: frame j of it
+        // plays at gain.start + j * gain.slope.
+        int64_t count = std::min(frames - done, m_level.left());
+        const GainRamp gain{m_gain * m_level.level(), m_gain * m_level.slope()};
         if (m_step == 1.0 && m_position == std::floor(m_position)) {
             // Whole frames at the recorded rate: a copy with the gain.
             const int64_t index = int64_t(m_position);
             if (!looping)
                 count = std::min(count, source.frames - index);
             if (!source.prepare(index, index + count - 1)) {
-                source = Source(*stream);
+                source = Source(*stream, m_released, !m_nonBlocking);
                 continue;
             }
             if (inChannels == outChannels) {
-                source.fetch(index, count, dst);
-                if (m_gain != 1.0f)
-                    for (int64_t i = 0, n = count * outChannels; i < n; ++i)
-                        dst[i] *= m_gain;
+                m_missed += source.fetch(index, count, dst, gain);
             } else {
                 count = std::min(count, kChunkFrames);
-                source.fetch(index, count, scratch);
+                m_missed += source.fetch(index, count, scratch, GainRamp{});
                 for (int64_t j = 0; j < count; ++j)
                     mapFrame(scratch + j * inChannels, inChannels, dst + j * outChannels,
-                             outChannels, m_gain);
+                             outChannels, gain.start + float(j) * gain.slope);
             }
             m_position += double(count);
         } else {
@@ -232,10 +302,10 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
             const int64_t first = int64_t(std::floor(m_position)) - 1;
             const int64_t last = int64_t(std::floor(m_position + double(count - 1) * m_step)) + 2;
             if (!source.prepare(first, last)) {
-                source = Source(*stream);
+                source = Source(*stream, m_released, !m_nonBlocking);
                 continue;
             }
-            source.fetch(first, last - first + 1, scratch);
+            m_missed += source.fetch(first, last - first + 1, scratch, GainRamp{});
             float frame[kMaxChannels];
             for (int64_t j = 0; j < count; ++j) {
                 const double p = m_position + double(j) * m_step;
@@ -245,10 +315,12 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
                 for (int c = 0; c < inChannels; ++c)
                     frame[c] = cubic(y[c], y[c + inChannels], y[c + 2 * inChannels],
                                      y[c + 3 * inChannels], t);
-                mapFrame(frame, inChannels, dst + j * outChannels, outChannels, m_gain);
+                mapFrame(frame, inChannels, dst + j * outChannels, outChannels,
+                         gain.start + float(j) * gain.slope);
             }
             m_position += double(count) * m_step;
         }
+        m_level.advance(count);
         if (looping && m_position >= double(source.loopEnd))
             m_position =
                 double(source.loopStart) + std::fmod(m_position - double(source.loopStart),
@@ -256,7 +328,7 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
         done += count;
     }
     std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
-    if (!source.looping && m_position >= double(source.frames))
+    if ((!source.looping && m_position >= double(source.frames)) || m_level.silent())
         m_finished = true;
     return done;
 }

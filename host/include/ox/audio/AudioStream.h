@@ -7,6 +7,13 @@
 
 namespace ox::audio {
 
+/// A gain that moves in a straight line: frame k of a copy is multiplied by
+/// `start + k * slope`. The default leaves the frames as they are.
+struct GainRamp {
+    float start = 1.0f;
+    float slope = 0.0f;
+};
+
 /// The decoded audio of one sample file, shared by every player of it.
 ///
 /// Decoding is progressive: the constructor decodes a first block; later blocks
@@ -14,6 +21,11 @@ namespace ox::audio {
 /// for every other player. Players of one stream may render on different
 /// threads at once. Sources of 16 bits or fewer are held at 2 bytes per sample.
 /// A stream built over an empty decoder is empty: 0 frames, 0 bytes, silence.
+///
+/// Threads: every call is thread-safe. On an audio thread: everything but the
+/// constructor, ensureDecoded() and the decoding readFrames(), which decode on the
+/// calling thread when they reach frames not decoded yet (a lock another thread may
+/// hold, an allocation and codec work); the non-decoding readFrames() never does.
 class AudioStream {
 public:
     /// `preloadFrames`: frames to decode at once; 0 means one default block.
@@ -42,7 +54,13 @@ public:
     /// Copies frames [first, first + count) as interleaved float with the gain
     /// applied, decoding what is missing; returns the frames copied (short at the end).
     int64_t readFrames(int64_t first, float* out, int64_t count) const;
+    /// As readFrames, with frame k of the copy also multiplied by `gain` (one
+    /// multiply a sample, in the copying loop). With `decode` false it decodes
+    /// nothing and takes no lock: it copies only the frames decoded already, from
+    /// `first` on, and returns how many.
+    int64_t readFrames(int64_t first, float* out, int64_t count, GainRamp gain, bool decode) const;
     /// Makes sure every frame before `end` is decoded; returns the frames available.
+    /// A host's loader thread may call it while players of the stream render.
     int64_t ensureDecoded(int64_t end) const;
     /// Frames decoded so far.
     int64_t decodedFrames() const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ox/audio/AudioStream.h>
+#include <ox/audio/Envelope.h>
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,18 @@ namespace ox::audio {
 /// output rate the host asks for, transposed by a number of semitones, with
 /// cubic interpolation, honouring the stream's loop. Each player has its own
 /// cursor; many players of one stream play independently.
+///
+/// A note: optionally an amplitude envelope (setEnvelope), then release() at
+/// note-off. A released player leaves the loop and plays on into the recorded
+/// tail under its release, and finishes at silence or at the end of the sound.
+/// A player that is given none of these plays exactly as one without them.
+///
+/// Threads: one player is used by one thread at a time. On an audio thread: every
+/// call but prefetch(). render() takes no lock and allocates nothing as long as
+/// the frames it reaches are decoded (prefetch() ahead, from another thread, before
+/// handing the player over); in non-blocking mode it never decodes, whatever it
+/// reaches. Destroying the last holder of a stream frees its audio: keep
+/// AudioCache::optimizeMemory off while an audio thread may drop players.
 class TQ7SamplePlayer {
 public:
     explicit TQ7SamplePlayer(const std::shared_ptr<AudioStream>& stream);
@@ -32,14 +45,42 @@ public:
     void setGain(float gain);
     float gain() const;
 
+    /// The note's amplitude envelope. It starts with the next render() from the
+    /// start of the sound (or of the envelope after reset()), its times counted at
+    /// the output rate of that moment.
+    void setEnvelope(const Envelope& envelope);
+    /// The envelope set, or null when there is none.
+    const Envelope* envelope() const;
+
+    /// Note-off with the envelope's release time (none: silent at once).
+    void release();
+    /// Note-off: this player (and no other of its stream) stops wrapping at the
+    /// loop end and plays on into the recorded tail, falling from its current
+    /// level to -100 dB in `seconds` (0 or less: silent at once).
+    void release(double seconds);
+    bool released() const;
+
+    /// Decodes, on the calling thread, every frame the next `frames` output
+    /// frames can reach, loop or release alike; the stream keeps them for all its players.
+    void prefetch(int64_t frames);
+    /// Non-blocking mode (off by default): render() decodes nothing and takes no
+    /// lock; frames whose audio is not decoded yet come out silent (missedFrames).
+    void setNonBlocking(bool nonBlocking);
+    bool nonBlocking() const;
+    /// Source frames the last render() found not decoded yet and played as
+    /// silence; always 0 outside non-blocking mode.
+    int64_t missedFrames() const;
+
     /// Renders `frames` frames of `outChannels`-interleaved float into `out`
     /// (mono sources are copied to every output channel; stereo sources are
     /// averaged for mono output). Overwrites `out`; frames after the end of the
-    /// sound are zero. Returns the number of frames that carry sound.
+    /// sound, or after a release has faded out, are zero. Returns the number of
+    /// frames rendered before that end.
     int64_t render(float* out, int64_t frames, int outChannels);
-    /// True once the sound has ended (never for a looping stream).
+    /// True once the sound has ended or its envelope has reached silence (never
+    /// for an unreleased looping stream with a sustain above -100 dB).
     bool finished() const;
-    /// Back to the start of the sound.
+    /// Back to the start of the sound, unreleased, with the envelope from its start.
     void reset();
 
 private:
@@ -50,8 +91,16 @@ private:
     int m_outputRate = 44100;
     float m_gain = 1.0f;
     bool m_finished = false;
+    bool m_released = false;
+    bool m_hasEnvelope = false;
+    bool m_envelopeStarted = false;
+    bool m_nonBlocking = false;
+    Envelope m_envelope;
+    EnvelopeState m_level; ///< where the note is on its envelope
+    int64_t m_missed = 0;
 
     void updateStep();
+    void startEnvelope();
 };
 
 } // namespace ox::audio
