@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,8 @@ struct OXSF_EXPORT Wav {
     std::string pickup;
     float ratio = 1.0f;
     float gain = 1.0f; ///< linear factor (the description gives decibels)
+    /// From the "amp..." attributes; none when the Wave gives none of them.
+    std::optional<ox::audio::Envelope> envelope;
 };
 
 /// One "Sample" element: a recorded note with its files.
@@ -48,8 +51,24 @@ struct OXSF_EXPORT Layer {
     const Wav* findWav(const std::string& file) const;
 };
 
+/// A player for a note played at a MIDI velocity, and what chose it.
+struct OXSF_EXPORT VelocityPlayer {
+    ox::audio::TQ7SamplePlayer player; ///< transposition, envelope and gain already set
+    double transposition;              ///< semitones, the wave's repitch included
+    int dynamic;                       ///< the dynamic the velocity stands for
+};
+
 /// The abstract sound bank: identity, velocity and gain, tuning, the parsed
 /// description and the sample tree. Subclasses supply the packaging.
+///
+/// Threads: initialize() must not overlap any other use of the bank; the first
+/// sampleTree() must not overlap another call on the same bank; after that the
+/// getters, sampleTree() and the searches of the tree may run on any thread. On
+/// an audio thread: the getters, setVelocity(), sampleTree() once built, and
+/// trySamplePlayer(), which never waits and allocates nothing. samplePlayer()
+/// and samplePlayerForVelocity() are not for an audio thread: the first player
+/// of a file opens and starts decoding it under the cache's lock, and any other
+/// thread's load waits behind it.
 class OXSF_EXPORT SoundFont {
 public:
     SoundFont();
@@ -83,6 +102,19 @@ public:
     /// A player of the sample that best fits `midi` at dynamic "F", and the
     /// transposition in semitones to apply (midi minus the recorded pitch).
     std::pair<ox::audio::TQ7SamplePlayer, int> samplePlayer(int midi) const;
+    /// A player of the sample that best fits `midi` at `dynamic` (0 to 16, see
+    /// dynamicName), with the sample's envelope and the transposition set, and
+    /// that transposition: midi minus the recorded pitch plus the wave's repitch,
+    /// in semitones. A bank without a fitting sample gives a silent player and 0.
+    std::pair<ox::audio::TQ7SamplePlayer, double> samplePlayer(int midi, int dynamic) const;
+    /// samplePlayer(midi, dynamicFromVelocity(velocity)), with the player's gain
+    /// set to gainFromVelocity(velocity) (SampleCoordinate.h).
+    VelocityPlayer samplePlayerForVelocity(int midi, int velocity) const;
+    /// samplePlayer(midi, dynamic) when the sample's file is in the audio cache
+    /// already and nobody holds the cache's lock; otherwise nothing, at once. It
+    /// opens no file and allocates nothing (the tree must have been built).
+    std::optional<std::pair<ox::audio::TQ7SamplePlayer, double>> trySamplePlayer(int midi,
+                                                                                 int dynamic) const;
 
     struct Impl;
 

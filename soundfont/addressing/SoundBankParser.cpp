@@ -103,6 +103,18 @@ std::string kindOf(const SoundFont& bank) {
     return unpitchedTypes().count(bank.type()) > 0 ? "unpitched" : "pitched";
 }
 
+// The envelope travels with the sample as corrections, so that a player finds
+// it from the searched sample alone.
+void setEnvelope(SampleTreeNodeSample& sample, const ox::audio::Envelope& envelope) {
+    using ox::audio::SoundCorrection;
+    sample.setCorrection(SoundCorrection::AmpDelay, envelope.delay);
+    sample.setCorrection(SoundCorrection::AmpAttack, envelope.attack);
+    sample.setCorrection(SoundCorrection::AmpHold, envelope.hold);
+    sample.setCorrection(SoundCorrection::AmpDecay, envelope.decay);
+    sample.setCorrection(SoundCorrection::AmpSustain, envelope.sustain);
+    sample.setCorrection(SoundCorrection::AmpRelease, envelope.release);
+}
+
 void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
     const Registry& r = registry();
     const Converter& option = r.attributeConverters.at("option");
@@ -118,6 +130,8 @@ void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
             record->files[w.pickup] = w.file;
             record->setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);
             record->setCorrection(ox::audio::SoundCorrection::Repitch, w.repitch * 0.01f);
+            if (w.envelope)
+                setEnvelope(*record, *w.envelope);
         }
         node->addSample(record.release());
     }

@@ -57,6 +57,16 @@ ox::audio::TQ7SamplePlayer AudioCache::loadSample(const SoundFont& bank, const s
     return ox::audio::TQ7SamplePlayer(found->second.stream);
 }
 
+std::optional<ox::audio::TQ7SamplePlayer> AudioCache::tryLoadSample(const std::string& name) {
+    std::unique_lock lock(d->mutex, std::try_to_lock);
+    if (!lock.owns_lock())
+        return std::nullopt;
+    const auto found = d->table.find(name);
+    if (found == d->table.end())
+        return std::nullopt;
+    return ox::audio::TQ7SamplePlayer(found->second.stream);
+}
+
 int AudioCache::memoryByteCount() const {
     std::unique_lock lock(d->mutex, std::try_to_lock);
     if (!lock.owns_lock())

@@ -2,6 +2,7 @@
 
 #include <ox/utils/split.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -182,6 +183,31 @@ private:
         return description::decimal(attribute, m_dotDecimals);
     }
 
+    // The optional envelope attributes of a "Wave", in the order of Envelope's fields.
+    static constexpr std::array<std::string_view, 6> kEnvelopeAttributes{
+        "ampDelay", "ampAttack", "ampHold", "ampDecay", "ampSustain", "ampRelease"};
+    using EnvelopeAttributes = std::array<const Attribute*, kEnvelopeAttributes.size()>;
+
+    static const Attribute** envelopeSlot(std::string_view name, EnvelopeAttributes& slots) {
+        for (size_t i = 0; i < slots.size(); ++i)
+            if (name == kEnvelopeAttributes[i])
+                return &slots[i];
+        return nullptr;
+    }
+
+    // Times in seconds, the sustain in decibels; absent parts are 0 s and 0 dB.
+    ox::audio::Envelope readEnvelope(const EnvelopeAttributes& attributes) const {
+        const auto value = [&](size_t i) { return attributes[i] ? decimal(*attributes[i]) : 0.0f; };
+        ox::audio::Envelope envelope;
+        envelope.delay = value(0);
+        envelope.attack = value(1);
+        envelope.hold = value(2);
+        envelope.decay = value(3);
+        envelope.sustain = powf(10.0f, value(4) / 20.0f);
+        envelope.release = value(5);
+        return envelope;
+    }
+
     // One pass over the attributes; the first of each name counts.
     void readWav(const Element& element, Wav& wav) const {
         const Attribute* file = nullptr;
@@ -191,6 +217,7 @@ private:
         const Attribute* velocity = nullptr;
         const Attribute* ratio = nullptr;
         const Attribute* gain = nullptr;
+        EnvelopeAttributes envelope{};
         for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
             const std::string_view name(a->name(), a->name_size());
             const Attribute** slot = name == "file"       ? &file
@@ -200,7 +227,7 @@ private:
                                      : name == "velocity" ? &velocity
                                      : name == "ratio"    ? &ratio
                                      : name == "gain"     ? &gain
-                                                          : nullptr;
+                                                          : envelopeSlot(name, envelope);
             if (slot && !*slot)
                 *slot = a;
         }
@@ -221,6 +248,8 @@ private:
             wav.ratio = decimal(*ratio);
         if (gain)
             wav.gain = powf(10.0f, decimal(*gain) / 20.0f);
+        if (std::any_of(envelope.begin(), envelope.end(), [](const Attribute* a) { return a; }))
+            wav.envelope = readEnvelope(envelope);
     }
 
     void readSample(const Element& element, Sample& sample) const {

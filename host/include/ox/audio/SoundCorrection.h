@@ -7,13 +7,22 @@ namespace ox::audio {
 
 /// Per-sample corrections that a bank attaches to its recordings. Held in a
 /// fixed array: copying one never allocates (coordinates are copied freely).
+/// Threads: plain data; every call may run on an audio thread.
 class SoundCorrection {
 public:
     enum Type : int {
         Repitch = 0, ///< pitch correction, in semitones (a fraction of one)
         Ratio = 1,   ///< playback-rate ratio
+        // The parts of the sample's amplitude envelope (Envelope.h): times in
+        // seconds, the sustain level linear.
+        AmpDelay = 2,
+        AmpAttack = 3,
+        AmpHold = 4,
+        AmpDecay = 5,
+        AmpSustain = 6,
+        AmpRelease = 7,
     };
-    static constexpr int TypeCount = 2;
+    static constexpr int TypeCount = 8;
 
     SoundCorrection() = default;
     SoundCorrection(const SoundCorrection&) = default;
