@@ -37,7 +37,8 @@ std::string writeBank(const TempDir& dir) {
     const std::string bank = dir.file("Bank");
     writeFile(bank + "/Samples.xml", kDescription);
     fs::create_directories(bank + "/Samples/sub");
-    Tone tone{.frames = 4410, .frequency = 130.8, .loopStart = 441, .loopEnd = 4410};
+    // A loop, then a recorded tail that released notes play into.
+    Tone tone{.frames = 44100, .frequency = 130.8, .loopStart = 441, .loopEnd = 4410};
     EXPECT_TRUE(writeTone(bank + "/Samples/a.wav", AudioFormat::Wav16, tone));
     tone.frequency = 261.6;
     EXPECT_TRUE(writeTone(bank + "/Samples/sub/b.flac", AudioFormat::Flac16, tone));
@@ -129,6 +130,7 @@ TEST(ToolErrors, BadUsageExits2AndHelpExits0) {
         {"find", bank, "--midi", "60", "--attack", "strum"},
         {"find", bank, "--midi", "60", "--dynamic", "loud"},
         {"play", bank, "C4@soon", "-o", dir.file("x.wav")},
+        {"play", bank, "C4@0:1/128", "-o", dir.file("x.wav")},
         {"play", bank, "C4"},
         {"pack", bank, dir.file("out.zip")},
     };
@@ -218,7 +220,7 @@ TEST(ToolRender, PlayAndRenderFollowNoteTimesAndTheTempoMap) {
 
     // Two notes, the second starting at 1 s and lasting 0.5 s, then an 80 ms release.
     const std::string played = dir.file("played.wav");
-    ASSERT_EQ(runTool({"play", bank, "C4", "E4@1:0.5", "-o", played, "-q"}).exitCode, 0);
+    ASSERT_EQ(runTool({"play", bank, "C4/20", "E4@1:0.5/110", "-o", played, "-q"}).exitCode, 0);
     auto [frames, channels] = soundFileShape(played);
     EXPECT_EQ(channels, 2);
     EXPECT_NEAR(static_cast<double>(frames) / 44100.0, 1.58, 0.01);

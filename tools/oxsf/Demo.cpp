@@ -53,7 +53,7 @@ int printPhrase(const std::string& title, const std::vector<NoteReport>& reports
             continue;
         }
         fmt::print(
-            "  {:5.2f}s  {:<4} ({:>2})  {:<28} recorded {:<4} ({:>2})  transposition {:+d}\n",
+            "  {:5.2f}s  {:<4} ({:>2})  {:<28} recorded {:<4} ({:>2})  transposition {:+g}\n",
             r.note.start, pitchName(r.note.midi), r.note.midi, r.file, pitchName(r.recordedMidi),
             r.recordedMidi, r.transposition);
     }

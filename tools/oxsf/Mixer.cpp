@@ -21,19 +21,27 @@ namespace {
 
 constexpr int64_t BlockFrames = 4096;
 
-/// Adds one note into `mix`, growing it as needed; the player runs until the
-/// note's release has faded out or the sound ends.
+// Releases longer than this are cut, so that a bank cannot make a render endless.
+constexpr double kMaxReleaseSeconds = 30.0;
+
+/// Adds one note into `mix`, growing it as needed: the player sounds until the
+/// note's end, is released then, and runs until it finishes.
 void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const MixSettings& settings,
                  std::vector<float>& mix) {
     const double rate = settings.sampleRate;
     const int64_t start = std::llround(std::max(0.0, note.start) * rate);
     const int64_t noteOff = start + std::max<int64_t>(1, std::llround(note.length * rate));
-    const int64_t releaseFrames = std::max<int64_t>(1, std::llround(settings.release * rate));
-    const int64_t end = noteOff + releaseFrames;
+    const ox::audio::Envelope* envelope = player.envelope();
+    const double release =
+        std::min(envelope ? envelope->release : settings.release, kMaxReleaseSeconds);
 
     std::vector<float> block(static_cast<size_t>(BlockFrames) * 2);
-    for (int64_t position = start; position < end;) {
-        const int64_t count = std::min(BlockFrames, end - position);
+    for (int64_t position = start; !player.finished();) {
+        if (position == noteOff) {
+            player.release(release);
+        }
+        const int64_t count =
+            position < noteOff ? std::min(BlockFrames, noteOff - position) : BlockFrames;
         const int64_t sounding = player.render(block.data(), count, 2);
         if (sounding > 0) {
             const size_t needed = static_cast<size_t>(position + sounding) * 2;
@@ -41,20 +49,11 @@ void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const Mix
                 mix.resize(needed, 0.0f);
             }
         }
-        for (int64_t i = 0; i < sounding; ++i) {
-            const int64_t frame = position + i;
-            const float envelope = frame < noteOff ? 1.0f
-                                                   : 1.0f - static_cast<float>(frame - noteOff) /
-                                                                static_cast<float>(releaseFrames);
-            for (int c = 0; c < 2; ++c) {
-                mix[static_cast<size_t>(frame) * 2 + c] +=
-                    block[static_cast<size_t>(i) * 2 + c] * envelope;
-            }
+        for (int64_t i = 0; i < sounding * 2; ++i) {
+            mix[static_cast<size_t>(position) * 2 + static_cast<size_t>(i)] +=
+                block[static_cast<size_t>(i)];
         }
         position += count;
-        if (player.finished()) {
-            break;
-        }
     }
 }
 
@@ -69,16 +68,15 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
         NoteReport report;
         report.note = note;
         const SampleTreeNodeSample* sample =
-            note.bank ? note.bank->sampleTree().findSampleByMidi(note.midi, 10) : nullptr;
+            note.bank ? note.bank->sampleTree().findSampleByMidi(note.midi, note.dynamic) : nullptr;
         if (sample && !sample->files.empty()) {
             // The same search samplePlayer makes, to say which file serves the note.
             report.found = true;
             report.file = firstFile(*sample);
             report.recordedMidi = (*sample)[1];
-            auto [player, transposition] = note.bank->samplePlayer(note.midi);
+            auto [player, transposition] = note.bank->samplePlayer(note.midi, note.dynamic);
             report.transposition = transposition;
             player.setOutputSampleRate(settings.sampleRate);
-            player.setTransposition(transposition);
             player.setGain(note.gain);
             renderVoice(player, note, settings, mix.samples);
         }

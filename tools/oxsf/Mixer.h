@@ -21,20 +21,21 @@ struct Note {
     double start = 0.0;  ///< seconds
     double length = 0.5; ///< seconds until the release starts
     float gain = 1.0f;   ///< linear, on top of the bank's own gain
+    int dynamic = 10;    ///< the dynamic the sample is chosen for ("F")
 };
 
 /// What served one note.
 struct NoteReport {
     Note note;
     bool found = false;
-    std::string file;      ///< the file the player plays
-    int recordedMidi = -1; ///< pitch the sample was recorded at
-    int transposition = 0; ///< semitones the player transposes by
+    std::string file;         ///< the file the player plays
+    int recordedMidi = -1;    ///< pitch the sample was recorded at
+    double transposition = 0; ///< semitones the player transposes by, the bank's tuning included
 };
 
 struct MixSettings {
     int sampleRate = 44100;
-    double release = 0.08;  ///< seconds of fade after a note's length
+    double release = 0.08;  ///< release after a note's length, for samples without an envelope
     bool normalize = false; ///< scale the peak to -1 dBFS (otherwise only protect from clipping)
 };
 
@@ -47,7 +48,8 @@ struct Mix {
 };
 
 /// Renders every note with SoundFont::samplePlayer: the player of the sample for
-/// the note's pitch, transposed by what the library says, at the mix rate.
+/// the note's pitch and dynamic, transposed by what the library says, at the mix
+/// rate, released at the end of the note.
 /// Notes for which the bank has no sample are reported with found = false and stay silent.
 Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
                 std::vector<NoteReport>* reports = nullptr, Progress* progress = nullptr);

@@ -8,6 +8,8 @@
 #include "Progress.h"
 #include "Vocabulary.h"
 
+#include <soundfont/SampleCoordinate.h>
+
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
@@ -55,15 +57,24 @@ std::optional<double> parseSeconds(const std::string& text) {
     return value;
 }
 
-/// PITCH[@START[:LENGTH]]; a note without a start follows the previous one.
+/// Sets the dynamic and gain a MIDI velocity (1-127) stands for.
+void setVelocity(Note& note, int velocity) {
+    note.dynamic = dynamicFromVelocity(velocity);
+    note.gain = gainFromVelocity(velocity);
+}
+
+/// PITCH[@START[:LENGTH]][/VELOCITY]; a note without a start follows the previous
+/// one, a note without a velocity plays at dynamic F and full gain.
 Note parseNote(const std::string& text, double& cursor, double defaultLength) {
     const auto bad = [&text](const std::string& why) {
-        return UsageError(fmt::format("note '{}': {} (expected PITCH[@START[:LENGTH]], e.g. "
-                                      "C4, 60@0.5, F#3@1:2)",
+        return UsageError(fmt::format("note '{}': {} (expected PITCH[@START[:LENGTH]][/VELOCITY], "
+                                      "e.g. C4, 60@0.5, F#3@1:2/90)",
                                       text, why));
     };
-    const size_t at = text.find('@');
-    const auto pitch = parsePitch(text.substr(0, at));
+    const size_t slash = text.find('/');
+    const std::string timed = text.substr(0, slash);
+    const size_t at = timed.find('@');
+    const auto pitch = parsePitch(timed.substr(0, at));
     if (!pitch) {
         throw bad("not a MIDI note (0-127 or a name like C4)");
     }
@@ -71,8 +82,17 @@ Note parseNote(const std::string& text, double& cursor, double defaultLength) {
     note.midi = *pitch;
     note.start = cursor;
     note.length = defaultLength;
+    if (slash != std::string::npos) {
+        const std::string velocity = text.substr(slash + 1);
+        char* end = nullptr;
+        const long value = std::strtol(velocity.c_str(), &end, 10);
+        if (velocity.empty() || *end != '\0' || value < 1 || value > 127) {
+            throw bad("the velocity is not a number from 1 to 127");
+        }
+        setVelocity(note, static_cast<int>(value));
+    }
     if (at != std::string::npos) {
-        const std::string timing = text.substr(at + 1);
+        const std::string timing = timed.substr(at + 1);
         const size_t colon = timing.find(':');
         const auto start = parseSeconds(timing.substr(0, colon));
         if (!start) {
@@ -98,7 +118,8 @@ void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
     cmd->add_option("--rate", out.mix.sampleRate, "Output sample rate in Hz")
         ->capture_default_str()
         ->check(CLI::Range(8000, 192000));
-    cmd->add_option("--release", out.mix.release, "Fade after each note, in seconds")
+    cmd->add_option("--release", out.mix.release,
+                    "Release after each note, in seconds, for samples whose bank gives no envelope")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 10.0));
     cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
@@ -122,7 +143,7 @@ void printReports(const std::vector<NoteReport>& reports) {
                        r.note.midi);
             continue;
         }
-        fmt::print("{:6.2f}s  {:<4} ({:>3})  {}  recorded at {} ({}), transposed {:+d}\n",
+        fmt::print("{:6.2f}s  {:<4} ({:>3})  {}  recorded at {} ({}), transposed {:+g}\n",
                    r.note.start, pitchName(r.note.midi), r.note.midi, r.file,
                    pitchName(r.recordedMidi), r.recordedMidi, r.transposition);
     }
@@ -180,8 +201,7 @@ void runRender(RenderOptions& options) {
         note.midi = m.midi;
         note.start = m.start;
         note.length = std::max(0.01, m.end - m.start);
-        const float velocity = static_cast<float>(m.velocity) / 127.0f;
-        note.gain = velocity * velocity;
+        setVelocity(note, m.velocity);
         notes.push_back(note);
     }
     if (notes.empty()) {
@@ -209,8 +229,10 @@ void addPlayCommands(CLI::App& app) {
     CLI::App* cmd = app.add_subcommand("play", "Play notes through a bank into a WAV file");
     cmd->add_option("BANK", play->bank, "Bank folder or archive")->required();
     cmd->add_option("NOTES", play->notes,
-                    "Notes as PITCH[@START[:LENGTH]] (seconds); PITCH is a MIDI number or a "
-                    "name like C4, F#3, Bb2. A note without @START follows the previous one.")
+                    "Notes as PITCH[@START[:LENGTH]][/VELOCITY] (seconds); PITCH is a MIDI "
+                    "number or a name like C4, F#3, Bb2; VELOCITY 1-127 chooses the dynamic "
+                    "layer and the loudness (default: dynamic F at full loudness). A note "
+                    "without @START follows the previous one.")
         ->required();
     cmd->add_option("--length", play->length, "Length of notes that give none, in seconds")
         ->capture_default_str()
