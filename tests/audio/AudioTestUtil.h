@@ -7,6 +7,7 @@
 
 #include <ox/audio/AudioStream.h>
 #include <ox/audio/Decoders.h>
+#include <ox/audio/TQ7SamplePlayer.h>
 
 #include <sndfile.h>
 
@@ -46,6 +47,26 @@ inline std::vector<float> referenceFrames(const std::string& bytes) {
     sf_close(file);
     frames.resize(static_cast<size_t>(got * info.channels));
     return frames;
+}
+
+/// Half the sign changes per second on the first channel.
+inline double measuredFrequency(const std::vector<float>& samples, int channels, int rate) {
+    int crossings = 0;
+    const size_t frames = samples.size() / size_t(channels);
+    for (size_t f = 1; f < frames; ++f)
+        crossings +=
+            (samples[(f - 1) * size_t(channels)] < 0) != (samples[f * size_t(channels)] < 0);
+    return crossings / 2.0 / (double(frames) / rate);
+}
+
+/// One render() of `frames` frames into a buffer first filled with garbage.
+inline std::vector<float> play(ox::audio::TQ7SamplePlayer& player, int64_t frames, int channels,
+                               int64_t* sounding = nullptr) {
+    std::vector<float> out(size_t(frames * channels), 99.0f);
+    const int64_t got = player.render(out.data(), frames, channels);
+    if (sounding)
+        *sounding = got;
+    return out;
 }
 
 } // namespace oxtest

@@ -10,29 +10,6 @@ using namespace oxtest;
 using ox::audio::AudioStream;
 using ox::audio::TQ7SamplePlayer;
 
-namespace {
-
-/// Half the sign changes per second on the first channel.
-double measuredFrequency(const std::vector<float>& samples, int channels, int rate) {
-    int crossings = 0;
-    const size_t frames = samples.size() / size_t(channels);
-    for (size_t f = 1; f < frames; ++f)
-        crossings +=
-            (samples[(f - 1) * size_t(channels)] < 0) != (samples[f * size_t(channels)] < 0);
-    return crossings / 2.0 / (double(frames) / rate);
-}
-
-std::vector<float> play(TQ7SamplePlayer& player, int64_t frames, int channels,
-                        int64_t* sounding = nullptr) {
-    std::vector<float> out(size_t(frames * channels), 99.0f);
-    const int64_t got = player.render(out.data(), frames, channels);
-    if (sounding)
-        *sounding = got;
-    return out;
-}
-
-} // namespace
-
 TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
     const Tone tone{.channels = 2, .frames = 100000};
     // 16-bit sources are held in 2 bytes a sample, deeper ones as float.

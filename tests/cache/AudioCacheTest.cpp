@@ -50,7 +50,7 @@ TEST(AudioCache, SharesOneStreamPerNameAndDropsOnlyThoseNobodyPlays) {
     EXPECT_EQ(bank.opens("kept.wav"), 2) << "an erased entry is opened afresh";
 }
 
-TEST(AudioCache, HousekeepingNeverWaitsForALoad) {
+TEST(AudioCache, HousekeepingAndTriedLoadsNeverWaitForALoad) {
     CountingBank bank;
     bank.addTone("slow.wav");
     bank.addTone("other.wav");
@@ -63,9 +63,14 @@ TEST(AudioCache, HousekeepingNeverWaitsForALoad) {
     // The loader holds the cache's lock inside audioStream: both calls give up at once.
     EXPECT_EQ(cache.memoryByteCount(), 0);
     cache.optimizeMemory();
+    EXPECT_FALSE(cache.tryLoadSample("other.wav"));
     bank.release();
     loader.join();
     EXPECT_EQ(cache.streamCount(), 2) << "the skipped optimizeMemory changed nothing";
+    // Free again: cached names are served, others are not opened.
+    EXPECT_EQ(cache.tryLoadSample("other.wav")->stream(), other.stream());
+    EXPECT_FALSE(cache.tryLoadSample("unloaded.wav"));
+    EXPECT_EQ(bank.opens("unloaded.wav"), 0);
 }
 
 TEST(AudioCache, ReportsTheRemainingCountToTheProfiler) {

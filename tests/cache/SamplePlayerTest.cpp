@@ -1,5 +1,7 @@
+#include "audio/AudioTestUtil.h"
 #include "support/TestSupport.h"
 
+#include <soundfont/SampleCoordinate.h>
 #include <soundfont/SoundFont.h>
 #include <soundfont/SoundFontManager.h>
 
@@ -7,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -83,4 +86,60 @@ TEST(SamplePlayer, AnEmptyBankGivesASilentPlayer) {
     float out[64];
     EXPECT_EQ(player.render(out, 32, 2), 0);
     EXPECT_TRUE(player.finished());
+}
+
+TEST(SamplePlayer, VelocityChoosesTheLayerAndTheGainAndTheBankTunesAndShapesTheNote) {
+    // A soft and a loud layer of C4, and an A4 tone filed twice: untuned at C3, and at C5
+    // with a repitch of +100 cents (-100 in a bank whose id ends in "+").
+    for (const std::string id : {"expressive", "expressive+"}) {
+        SCOPED_TRACE(id);
+        MemoryBank bank(R"(<Bank id=")" + id + R"(" type="guitar"><SamplesTree>
+          <Node class="pick"><Node class="sustain"><Node class="down"><Samples>
+            <Sample midi="60" dynamic="P">
+              <Wave file=")" +
+                        id + R"(-soft.wav" ampAttack="0.01" ampSustain="-6"/></Sample>
+            <Sample midi="60" dynamic="FF"><Wave file=")" +
+                        id + R"(-loud.wav"/></Sample>
+            <Sample midi="48" dynamic="F"><Wave file=")" +
+                        id + R"(-plain.wav"/></Sample>
+            <Sample midi="72" dynamic="F">
+              <Wave file=")" +
+                        id + R"(-tuned.wav" repitch=")" + (id.back() == '+' ? "-" : "") +
+                        R"(100"/></Sample>
+          </Samples></Node></Node></Node></SamplesTree></Bank>)");
+        const Tone tone{.frames = 44100, .frequency = 440};
+        for (const char* name : {"-loud.wav", "-plain.wav", "-tuned.wav"})
+            bank.addSample(id + name, encodeTone(AudioFormat::Wav16, tone));
+        bank.addSample(id + "-soft.wav", encodeTone(AudioFormat::Wav16, Tone{.frames = 1000}));
+        bank.initialize();
+
+        // Velocity 20 is "PPP", nearer the soft layer; 120 is "FFF".
+        const ox::soundfont::VelocityPlayer soft = bank.samplePlayerForVelocity(60, 20);
+        const ox::soundfont::VelocityPlayer loud = bank.samplePlayerForVelocity(60, 120);
+        EXPECT_STREQ(ox::soundfont::dynamicName(soft.dynamic), "PPP");
+        EXPECT_STREQ(ox::soundfont::dynamicName(loud.dynamic), "FFF");
+        EXPECT_EQ(soft.player.stream()->frameCount(), 1000);
+        EXPECT_EQ(loud.player.stream()->frameCount(), 44100);
+        EXPECT_EQ(soft.player.gain(), ox::soundfont::gainFromVelocity(20));
+        EXPECT_EQ(loud.player.gain(), ox::soundfont::gainFromVelocity(120));
+        // The soft wave's envelope: what it gives, 0 s and 0 dB for the rest.
+        ASSERT_TRUE(soft.player.envelope());
+        EXPECT_EQ(soft.player.envelope()->attack, 0.01f);
+        EXPECT_NEAR(soft.player.envelope()->sustain, 0.501, 1e-3);
+        EXPECT_EQ(soft.player.envelope()->delay + soft.player.envelope()->hold +
+                      soft.player.envelope()->decay + soft.player.envelope()->release,
+                  0.0f);
+        EXPECT_FALSE(loud.player.envelope());
+
+        // Both asked for at their recorded pitch: the repitched one sounds a semitone higher.
+        auto [plain, plainShift] = bank.samplePlayer(48, 10);
+        auto [tuned, tunedShift] = bank.samplePlayer(72, 10);
+        EXPECT_EQ(plainShift, 0.0);
+        EXPECT_NEAR(tunedShift, 1.0, 1e-6);
+        EXPECT_NEAR(measuredFrequency(play(plain, 22050, 1), 1, 44100), 440.0, 3.0);
+        EXPECT_NEAR(measuredFrequency(play(tuned, 22050, 1), 1, 44100),
+                    440.0 * std::pow(2, 1 / 12.0), 3.0);
+        // The pitch-only call keeps its whole transposition.
+        EXPECT_EQ(bank.samplePlayer(72).second, 0);
+    }
 }

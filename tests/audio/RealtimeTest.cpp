@@ -1,0 +1,132 @@
+// What an audio thread calls must not touch the heap or wait on a lock: this
+// binary counts every global allocation and every pthread_mutex_lock while
+// prefetched and non-blocking players render and while players are looked up
+// without waiting.
+
+#include "AudioTestUtil.h"
+
+#include <soundfont/SoundFont.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <new>
+#include <pthread.h>
+
+namespace {
+std::atomic<long> allocationCount{0};
+std::atomic<long> lockCount{0};
+} // namespace
+
+// The standard library's array forms forward to these.
+void* operator new(std::size_t size) {
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+// std::mutex locks through this; the executable's definition comes first.
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
+    using Lock = int (*)(pthread_mutex_t*);
+    static const Lock next = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+    lockCount.fetch_add(1, std::memory_order_relaxed);
+    return next(mutex);
+}
+
+using namespace oxtest;
+using ox::audio::TQ7SamplePlayer;
+
+namespace {
+
+struct Counts {
+    long allocations = allocationCount.load();
+    long locks = lockCount.load();
+};
+
+} // namespace
+
+TEST(RealTime, PrefetchedAndNonBlockingPlayersNeitherAllocateNorLock) {
+    // Ten seconds of looping stereo; a stream decodes only its first block up front.
+    const Tone tone{.channels = 2, .frames = 441000, .loopStart = 100000, .loopEnd = 400000};
+    const std::string bytes = encodeTone(AudioFormat::Flac16, tone);
+    auto prefetched = std::make_shared<ox::audio::AudioStream>(
+        decoderFor(AudioFormat::Flac16, memoryStream(bytes)), 0);
+    auto fresh = std::make_shared<ox::audio::AudioStream>(
+        decoderFor(AudioFormat::Flac16, memoryStream(bytes)), 0);
+
+    // A bent note and a plain one, both with envelopes, released on the way.
+    TQ7SamplePlayer bent(prefetched), plain(prefetched), early(fresh);
+    bent.setTransposition(0.37);
+    for (TQ7SamplePlayer* player : {&bent, &plain}) {
+        player->setEnvelope({.attack = 0.01f, .decay = 0.5f, .sustain = 0.3f, .release = 0.2f});
+        player->prefetch(int64_t(1) << 40); // whatever it may ever reach
+    }
+    early.setNonBlocking(true);
+
+    std::vector<float> out(2 * 512);
+    int64_t missed = 0;
+    const Counts before;
+    for (int block = 0; block < 1200; ++block) {
+        if (block == 1000) {
+            bent.release();
+            plain.release(0.05);
+        }
+        bent.render(out.data(), 512, 2);
+        plain.render(out.data(), 512, 2);
+        if (block < 100) {
+            early.render(out.data(), 512, 2);
+            missed += early.missedFrames();
+        }
+    }
+    const Counts after;
+    EXPECT_EQ(after.allocations - before.allocations, 0);
+    EXPECT_EQ(after.locks - before.locks, 0);
+    EXPECT_TRUE(bent.finished() && plain.finished());
+    // The non-blocking player plays on past what is decoded, in silence, and says so.
+    EXPECT_GT(missed, 0);
+    EXPECT_EQ(play(early, 512, 2), std::vector<float>(2 * 512, 0.0f));
+    EXPECT_EQ(early.missedFrames(), 512);
+
+    // Once a loader thread has decoded the stream, it plays what a blocking player plays.
+    fresh->ensureDecoded(fresh->frameCount());
+    TQ7SamplePlayer blocking(fresh);
+    early.reset();
+    EXPECT_EQ(play(early, 100000, 2), play(blocking, 100000, 2));
+    EXPECT_EQ(early.missedFrames(), 0);
+}
+
+TEST(RealTime, TriedPlayersOfCachedSamplesNeitherAllocateNorLock) {
+    MemoryBank bank(R"(<Bank id="realtime"><SamplesTree><Node class="pick"><Node class="sustain">
+        <Node class="down"><Samples>
+          <Sample midi="60" dynamic="F"><Wave file="realtime-c.wav" ampRelease="0.1"/></Sample>
+          <Sample midi="80" dynamic="F"><Wave file="realtime-a.wav"/></Sample>
+        </Samples></Node></Node></Node></SamplesTree></Bank>)");
+    for (const char* name : {"realtime-c.wav", "realtime-a.wav"})
+        bank.addSample(name, encodeTone(AudioFormat::Wav16, Tone{.frames = 4000}));
+    bank.initialize();
+    // Warm-up on a loader thread: the tree, the stream in the cache.
+    const auto loaded = bank.samplePlayer(62, 10);
+
+    bool served = false, refused = false;
+    const Counts before;
+    {
+        auto tried = bank.trySamplePlayer(62, 10);
+        served = tried && tried->first.stream() == loaded.first.stream() && tried->second == 2.0 &&
+                 tried->first.envelope();
+        refused = !bank.trySamplePlayer(80, 10); // not loaded yet: nothing, and no file opened
+    }
+    const Counts after;
+    EXPECT_TRUE(served);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(after.allocations - before.allocations, 0);
+    EXPECT_EQ(after.locks - before.locks, 0);
+}
