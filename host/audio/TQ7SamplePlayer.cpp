@@ -64,10 +64,11 @@ struct Source {
                     missed += run - got;
             }
             std::fill(out + got * channels, out + run * channels, 0.0f);
-            gain.start += float(run) * gain.slope;
             out += run * channels;
             index += run;
             count -= run;
+            if (count > 0)
+                gain = gain.after(run);
         }
         return missed;
     }
@@ -268,10 +269,11 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
             break;
         }
         float* dst = out + done * outChannels;
-        // A run stays within one straight piece of the envelope: frame j of it
-        // plays at gain.start + j * gain.slope.
+        // A run stays within one stage of the envelope, whose gain moves by one
+        // multiply-add a frame (GainRamp).
         int64_t count = std::min(frames - done, m_level.left());
-        const GainRamp gain{m_gain * m_level.level(), m_gain * m_level.slope()};
+        const GainRamp gain{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};
+        float level = gain.start;
         if (m_step == 1.0 && m_position == std::floor(m_position)) {
             // Whole frames at the recorded rate: a copy with the gain.
             const int64_t index = int64_t(m_position);
@@ -286,9 +288,11 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
             } else {
                 count = std::min(count, kChunkFrames);
                 m_missed += source.fetch(index, count, scratch, GainRamp{});
-                for (int64_t j = 0; j < count; ++j)
+                for (int64_t j = 0; j < count; ++j) {
                     mapFrame(scratch + j * inChannels, inChannels, dst + j * outChannels,
-                             outChannels, gain.start + float(j) * gain.slope);
+                             outChannels, gain.gain * level);
+                    level = level * gain.ratio + gain.slope;
+                }
             }
             m_position += double(count);
         } else {
@@ -315,8 +319,8 @@ int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
                 for (int c = 0; c < inChannels; ++c)
                     frame[c] = cubic(y[c], y[c + inChannels], y[c + 2 * inChannels],
                                      y[c + 3 * inChannels], t);
-                mapFrame(frame, inChannels, dst + j * outChannels, outChannels,
-                         gain.start + float(j) * gain.slope);
+                mapFrame(frame, inChannels, dst + j * outChannels, outChannels, gain.gain * level);
+                level = level * gain.ratio + gain.slope;
             }
             m_position += double(count) * m_step;
         }

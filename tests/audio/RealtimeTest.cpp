@@ -4,35 +4,18 @@
 // without waiting.
 
 #include "AudioTestUtil.h"
+#include "support/CountingAllocations.h"
 
 #include <soundfont/SoundFont.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <dlfcn.h>
-#include <new>
 #include <pthread.h>
 
 namespace {
-std::atomic<long> allocationCount{0};
 std::atomic<long> lockCount{0};
 } // namespace
-
-// The standard library's array forms forward to these.
-void* operator new(std::size_t size) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 // std::mutex locks through this; the executable's definition comes first.
 extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
@@ -48,7 +31,7 @@ using ox::audio::TQ7SamplePlayer;
 namespace {
 
 struct Counts {
-    long allocations = allocationCount.load();
+    long allocations = oxtest::allocationCount.load();
     long locks = lockCount.load();
 };
 

@@ -2,30 +2,9 @@
 // this binary counts every global allocation while it searches a filled tree.
 
 #include "TreeTestSupport.h"
+#include "support/CountingAllocations.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<long> allocations{0};
-}
-
-// The standard library's array forms forward to these.
-void* operator new(std::size_t size) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 using namespace treetest;
 
@@ -34,10 +13,10 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
     UnpitchedSampleTreeBuilder unpitched;
     SampleTreeBuilder* builders[] = {&pitched, &unpitched};
     for (SampleTreeBuilder* builder : builders) {
-        const long beforeLayout = allocations.load();
+        const long beforeLayout = oxtest::allocationCount.load();
         const auto tree = builtTree(*builder);
         // The library's own allocations reach the counting functions too.
-        ASSERT_GT(allocations.load(), beforeLayout);
+        ASSERT_GT(oxtest::allocationCount.load(), beforeLayout);
         SampleTreeNode* root = tree->root();
         // Samples at the far end of the layout, so most requests climb.
         SampleTreeNode* last = root->children().back()->children().back().get();
@@ -53,7 +32,7 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
                                              request(1, 0, 13, 62), request(8, 3, 13, 50),
                                              request(0, 0, 3, 40),  request(-1, 0, 0, 40)};
         long found = 0;
-        const long before = allocations.load();
+        const long before = oxtest::allocationCount.load();
         for (int round = 0; round < 50; ++round) {
             for (const SampleCoordinate& c : requests)
                 found += tree->findSample(c) != nullptr;
@@ -62,7 +41,7 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
             found += tree->findSampleByMidi(requests[0]) != nullptr;
             found += root->findSample(requests[0], path) != nullptr;
         }
-        EXPECT_EQ(allocations.load() - before, 0) << tree->name();
+        EXPECT_EQ(oxtest::allocationCount.load() - before, 0) << tree->name();
         EXPECT_EQ(found, 50 * (5 + 80 + 2)) << tree->name();
     }
 }

@@ -7,11 +7,20 @@
 
 namespace ox::audio {
 
-/// A gain that moves in a straight line: frame k of a copy is multiplied by
-/// `start + k * slope`. The default leaves the frames as they are.
+/// A gain that changes from frame to frame: frame k of a copy is multiplied by
+/// `gain * g(k)`, where g(0) = start and g(k + 1) = g(k) * ratio + slope (a
+/// straight line in amplitude when ratio is 1, in decibels when slope is 0). The
+/// default leaves the frames as they are; with g fixed at 1 the result is bit
+/// for bit a copy multiplied by `gain`.
 struct GainRamp {
+    float gain = 1.0f;
     float start = 1.0f;
+    float ratio = 1.0f;
     float slope = 0.0f;
+
+    bool constant() const { return ratio == 1.0f && slope == 0.0f; }
+    /// The same ramp `frames` frames on.
+    GainRamp after(int64_t frames) const;
 };
 
 /// The decoded audio of one sample file, shared by every player of it.
@@ -54,10 +63,9 @@ public:
     /// Copies frames [first, first + count) as interleaved float with the gain
     /// applied, decoding what is missing; returns the frames copied (short at the end).
     int64_t readFrames(int64_t first, float* out, int64_t count) const;
-    /// As readFrames, with frame k of the copy also multiplied by `gain` (one
-    /// multiply a sample, in the copying loop). With `decode` false it decodes
-    /// nothing and takes no lock: it copies only the frames decoded already, from
-    /// `first` on, and returns how many.
+    /// As readFrames, with the frames of the copy also multiplied by `gain`, in
+    /// the copying loop. With `decode` false it decodes nothing and takes no lock:
+    /// it copies only the frames decoded already, from `first` on, and returns how many.
     int64_t readFrames(int64_t first, float* out, int64_t count, GainRamp gain, bool decode) const;
     /// Makes sure every frame before `end` is decoded; returns the frames available.
     /// A host's loader thread may call it while players of the stream render.

@@ -26,16 +26,15 @@ struct Envelope {
     float release = 0.0f;
 };
 
-/// Where one note is on its envelope, as a run of straight pieces: frame j of
-/// the current piece (j from 0 to left() - 1) plays at gain
+/// Where one note is on its envelope. Each stage is one run of frames whose
+/// gains follow
 ///
-///     level() + j * slope()
+///     gain(0) = level(),  gain(j + 1) = gain(j) * ratio() + slope()
 ///
-/// which is the whole per-frame step a render loop needs. Curves in decibels
-/// are cut into pieces of at most 0.5 dB, so the straight piece stays within
-/// 0.004 dB of the curve; everything else is exact. Plain data: copying,
-/// advancing and releasing never allocate or lock, so all of it may run on an
-/// audio thread.
+/// for left() frames: a straight line in amplitude (ratio 1) or in decibels
+/// (slope 0), exactly. That recurrence is the whole per-frame step a render loop
+/// needs. Plain data: copying, advancing and releasing never allocate or lock,
+/// so all of it may run on an audio thread.
 class EnvelopeState {
 public:
     /// No envelope: level 1, for ever (until released).
@@ -47,49 +46,37 @@ public:
     /// (0 or less, or a current level at or below -100 dB: silent at once).
     void release(double seconds, int rate);
 
-    float level() const { return m_level; }
-    float slope() const { return m_slope; }
-    /// Frames left in the current piece, at least 1.
+    float level() const { return float(m_level); }
+    float ratio() const { return float(m_ratio); }
+    float slope() const { return float(m_slope); }
+    /// Frames left in the current stage, at least 1.
     int64_t left() const { return m_left; }
     /// True once the envelope has reached silence: nothing more will sound.
     bool silent() const { return m_stage == Stage::Silent; }
-    bool released() const { return m_stage == Stage::Release || m_stage == Stage::Silent; }
     /// Moves `frames` frames on, 1 to left().
-    void advance(int64_t frames) {
-        if (frames < m_left) {
-            m_level += float(frames) * m_slope;
-            m_left -= frames;
-        } else {
-            nextPiece();
-        }
-    }
+    void advance(int64_t frames);
 
 private:
     enum class Stage : uint8_t { Off, Delay, Attack, Hold, Decay, Sustain, Release, Silent };
     static constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
 
     Stage m_stage = Stage::Off;
-    float m_level = 1.0f;
-    float m_slope = 0.0f;
+    double m_level = 1.0;
+    double m_ratio = 1.0;
+    double m_slope = 0.0;
     int64_t m_left = kForever;
+    // ratio^frames for the last run length: runs are mostly a host's block size.
+    int64_t m_powerFrames = 0;
+    double m_power = 1.0;
 
     // The note's stages, in frames.
     int64_t m_attack = 0;
     int64_t m_hold = 0;
     int64_t m_decay = 0;
-    float m_sustain = 1.0f;
-
-    // The curve in decibels being cut into pieces (decay, release).
-    double m_curveLevel = 1.0; ///< level at the end of the current piece
-    double m_pieceRatio = 1.0; ///< level change over one whole piece
-    double m_frameRatio = 1.0; ///< level change over one frame
-    int64_t m_pieceFrames = 1;
-    int64_t m_curveLeft = 0; ///< frames of the curve after the current piece
+    double m_sustain = 1.0;
 
     void enter(Stage stage);
-    void beginCurve(double from, double to, int64_t frames);
-    void curvePiece(double from);
-    void nextPiece();
+    void curve(Stage stage, double from, double to, int64_t frames);
 };
 
 } // namespace ox::audio
