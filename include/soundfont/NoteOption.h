@@ -8,6 +8,8 @@
 namespace ox::soundfont {
 
 /// A further playing attribute of a sample ("slow", "shs", ...); 0 when none.
+/// Threads: plain data; every call may run on an audio thread (stringToInt
+/// compares text and allocates nothing).
 class OXSF_EXPORT NoteOption {
 public:
     enum Value : int32_t {

@@ -13,6 +13,12 @@ namespace ox::soundfont {
 /// The address of a sample: how it is played (attack, technique, variation),
 /// five integer components (0 string from 0, 1 MIDI pitch, 2 dynamic, 3 option,
 /// 4 fret) and a few free attributes. Nearness is distance().
+///
+/// Threads: the first default construction in the process fills the component
+/// table (thread-safe). After that a coordinate is plain data: every call may
+/// run on an audio thread, except that setPickup() and copying a coordinate with
+/// a pickup name may allocate. The dynamics functions below are free functions of
+/// tables and may run anywhere.
 class OXSF_EXPORT SampleCoordinate {
 public:
     using FunctionFactory = std::function<std::function<float(int)>()>;

@@ -15,6 +15,12 @@ namespace ox::soundfont {
 class SoundFont;
 class SampleTree;
 
+// Threads: a finished tree is read-only. Its searches (findSample,
+// findSampleByMidi, findFallback, and the builders' searches) may run on several
+// threads at once and on an audio thread: they take no lock and allocate
+// nothing. Building, filling and sorting (addChild, addSample, sortSamples, the
+// builders' operator()), and getSamples() allocate.
+
 /// One recorded sample as it lies in the tree: its coordinate, an ordering key
 /// and its files by pickup name.
 struct OXSF_EXPORT SampleTreeNodeSample : public SampleCoordinate {

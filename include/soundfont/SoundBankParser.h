@@ -12,6 +12,9 @@ class SampleTree;
 class SampleTreeBuilder;
 
 /// Turns a bank's description into its filled sample tree.
+/// Threads: not for an audio thread (it builds a whole tree); one parser is used
+/// by one thread, and the first parser of the process must not be constructed by
+/// two threads at once.
 class OXSF_EXPORT SoundBankParser {
 public:
     SoundBankParser();

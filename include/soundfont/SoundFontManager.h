@@ -9,6 +9,8 @@
 namespace ox::soundfont {
 
 /// The catalogue of opened banks, keyed by the path they were opened with.
+/// Threads: not for an audio thread (addDirectory reads files); adding banks
+/// must not overlap any other call on the same manager, lookups may run together.
 class OXSF_EXPORT SoundFontManager {
 public:
     SoundFontManager();

@@ -9,7 +9,8 @@ namespace ox::soundfont {
 
 // The words a bank description uses for how a note is played, and their
 // numbers. Every conversion gives -1 for a word it does not know; matching is
-// exact and case-sensitive.
+// exact and case-sensitive. Threads: every conversion is thread-safe and may run
+// on an audio thread once its table is built (the first call of each builds it).
 
 struct OXSF_EXPORT Soundworld {
     enum Type : int32_t { Unknown = -1, Pitched = 0, Unpitched = 1 };

@@ -6,7 +6,10 @@
  *
  * Value handles are opaque. A value added to an object belongs to the object;
  * an object passed to oxprof_counter_event belongs to the event. Nobody
- * releases a handle that has been passed on. */
+ * releases a handle that has been passed on.
+ *
+ * Threads: every call is thread-safe, under one process-wide lock, and the
+ * value handles allocate: not for an audio thread. */
 
 #include <stdbool.h>
 

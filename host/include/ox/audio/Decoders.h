@@ -11,6 +11,8 @@ namespace ox::audio {
 // stream it cannot decode (garbage, truncated, another format). The decoder
 // keeps the stream and reads it through its own view, so several decoders of
 // one stream never disturb each other's position.
+// Threads: making and using a decoder reads the file and allocates: not for an
+// audio thread. One decoder is used by one thread at a time.
 
 struct FlacDecoder {
     static std::shared_ptr<IDecoder> make(const std::shared_ptr<ox::stream::IStream>& stream,

@@ -5,6 +5,8 @@
 namespace ox::audio {
 
 /// A decoder of one encoded audio file. Frames are interleaved.
+/// Threads: one thread at a time; reading and seeking do codec work and may
+/// allocate, so not on an audio thread (AudioStream calls them under its lock).
 class IDecoder {
 public:
     struct Loop {

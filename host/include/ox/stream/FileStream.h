@@ -10,6 +10,8 @@ namespace ox::stream {
 /// A read-only file stream. A binary file ("rb") is memory-mapped, so views
 /// never copy it; a text file ("r") is read through its descriptor straight
 /// into the caller's buffer. Either way reads from several threads need no lock.
+/// Threads: open() is file I/O, not for an audio thread; reads of a mapped file
+/// may still wait for the disk.
 class FileStream final : public IStream {
 public:
     /// Opens `path` for reading. Modes "r" and "rb" are accepted (they read the

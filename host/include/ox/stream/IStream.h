@@ -17,6 +17,10 @@ namespace ox::stream {
 /// At or past the end nothing fails into garbage: read() returns what there is
 /// (possibly 0 bytes), the integer readers return 0 and clear *ok, and atEnd()
 /// tells that the cursor has reached the end.
+///
+/// Threads: readAt() may run on several threads at once; the cursor calls (seek,
+/// read and the readers) belong to one thread at a time. A stream reads a file or
+/// memory and readAll()/make_view() allocate: not for an audio thread.
 class IStream : public std::enable_shared_from_this<IStream> {
 public:
     IStream() = default;

@@ -8,6 +8,7 @@
 namespace ox::stream {
 
 /// A stream over bytes held in memory; views share the bytes without copying.
+/// Threads: as IStream; readAt() copies memory and takes no lock.
 class MemoryStream final : public IStream {
 public:
     MemoryStream(std::vector<char> bytes, std::string name);

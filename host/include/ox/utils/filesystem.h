@@ -4,6 +4,9 @@
 
 namespace ox::utils::filesystem {
 
+// Threads: thread-safe. exists() asks the file system and extension() and
+// filename() allocate their result: none is for an audio thread.
+
 /// Whether something exists at `path` (file or directory).
 bool exists(const std::string& path);
 /// The text after the last dot of the last path component, without the dot;
