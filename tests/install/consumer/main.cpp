@@ -72,6 +72,16 @@ int main(int argc, char** argv) {
         peak = std::max(peak, std::fabs(s));
     if (sounding <= 0 || peak <= 0.01f)
         return fail("the player rendered silence");
+    // A note at a velocity, released: it fades out and finishes.
+    auto note = bank->samplePlayerForVelocity(62, 100);
+    if (note.transposition != 2.0 || note.player.gain() != ox::soundfont::gainFromVelocity(100))
+        return fail("wrong note at velocity 100");
+    note.player.release(0.01);
+    int64_t released = 0;
+    while (!note.player.finished() && released < 44100)
+        released += note.player.render(out.data(), 64, 2);
+    if (!note.player.finished())
+        return fail("the released note did not finish");
     std::printf("consumer: OK (transposition %d, peak %.3f)\n", transposition, peak);
     return 0;
 }
