@@ -1,8 +1,8 @@
 // The audio path of a note: the first note of a sample (cold: nothing of the
 // file decoded yet) until its player can render a first block, playing a whole
-// sample at its recorded pitch, the memory a played file holds, and a player
-// for a sample that is already cached. The baseline is libsndfile alone
-// decoding the same file in the same run.
+// sample at its recorded pitch (with and without an envelope), the memory a
+// played file holds, and a player for a sample that is already cached. The
+// baseline is libsndfile alone decoding the same file in the same run.
 #include "BenchBanks.h"
 
 #include <soundfont/AudioCache.h>
@@ -128,8 +128,10 @@ void BM_PlayWhole(benchmark::State& state) {
 }
 
 // The same play over a stream that is already decoded: what rendering costs
-// by itself.
-void BM_PlayWholeDecoded(benchmark::State& state) {
+// by itself, plain or under an envelope released `releaseSeconds` before the
+// end of the sound, so that both render about as many frames.
+void playDecoded(benchmark::State& state, const ox::audio::Envelope* envelope,
+                 double releaseSeconds) {
     const auto bank = openBank(benchBanks().audioBank());
     if (!bank) {
         state.SkipWithError("bank did not open");
@@ -137,14 +139,43 @@ void BM_PlayWholeDecoded(benchmark::State& state) {
     }
     AudioCache cache;
     auto keep = playerFor(*bank, cache, kAudioMidi);
-    keep.first.stream()->ensureDecoded(keep.first.stream()->frameCount());
+    const auto& stream = *keep.first.stream();
+    stream.ensureDecoded(stream.frameCount());
+    const int64_t releaseAt =
+        stream.frameCount() - int64_t(releaseSeconds * double(stream.sampleRate()));
     std::vector<float> out(kBlockFrames * 2);
+    int64_t frames = 0;
     for (auto _ : state) {
         auto [player, transposition] = playerFor(*bank, cache, kAudioMidi);
         player.setTransposition(transposition);
-        while (!player.finished())
-            player.render(out.data(), kBlockFrames, 2);
+        if (envelope)
+            player.setEnvelope(*envelope);
+        frames = 0;
+        while (!player.finished()) {
+            if (envelope && frames >= releaseAt && !player.released())
+                player.release();
+            frames += player.render(out.data(), kBlockFrames, 2);
+        }
     }
+    state.counters["frames"] = static_cast<double>(frames);
+}
+
+void BM_PlayWholeDecoded(benchmark::State& state) {
+    playDecoded(state, nullptr, 0.0);
+}
+
+// A sustained note's envelope: 5 ms attack, a 1 s decay to -6 dB, held, and a
+// 0.5 s release at the end.
+void BM_PlayWholeDecodedEnvelope(benchmark::State& state) {
+    const ox::audio::Envelope envelope{
+        .attack = 0.005f, .decay = 1.0f, .sustain = 0.5f, .release = 0.5f};
+    playDecoded(state, &envelope, envelope.release);
+}
+
+// The costliest shape: a note that decays all the way, 100 dB over its 10 s.
+void BM_PlayWholeDecodedDecay(benchmark::State& state) {
+    const ox::audio::Envelope envelope{.attack = 0.002f, .decay = 10.0f, .sustain = 0.0f};
+    playDecoded(state, &envelope, 0.0);
 }
 
 void BM_SamplePlayerCached(benchmark::State& state) {
@@ -169,4 +200,6 @@ BENCHMARK(BM_FirstNote)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FirstNoteBench10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlayWhole)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlayWholeDecoded)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayWholeDecodedEnvelope)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayWholeDecodedDecay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SamplePlayerCached);

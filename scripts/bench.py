@@ -187,6 +187,13 @@ def summarise(results):
     ratio_row("Play a whole sample at transposition 0 (decode included)", "BM_PlayWhole",
               "BM_LibsndfileDecodeWhole", decode, 1.2, "≤ 1.2×")
 
+    plain = "plain render of the same voice"
+    ratio_row("Envelope on an untransposed stereo voice, decoded (5 ms attack, 1 s decay to "
+              "-6 dB, sustain, 0.5 s release)", "BM_PlayWholeDecodedEnvelope",
+              "BM_PlayWholeDecoded", plain, 1.1, "≤ 1.1×")
+    ratio_row("  the same voice decaying all its 10 s (100 dB)", "BM_PlayWholeDecodedDecay",
+              "BM_PlayWholeDecoded", plain, 0, "—", info=True)
+
     held = counter("BM_PlayWhole", "bytes_held")
     expected = counter("BM_PlayWhole", "bytes_expected")
     cache = counter("BM_PlayWhole", "cache_bytes")
