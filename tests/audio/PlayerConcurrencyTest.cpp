@@ -62,3 +62,20 @@ TEST(PlayerConcurrency, DisablingTheLoopWhilePlaying) {
     player.join();
     EXPECT_FALSE(stream->looping());
 }
+
+TEST(PlayerConcurrency, NonBlockingPlayersReadWhileALoaderDecodes) {
+    const Tone tone{.channels = 2, .frames = 300000};
+    auto stream = audioStreamOf(AudioFormat::Flac16, tone);
+    std::thread loader([&] {
+        for (int64_t end = 0; end <= tone.frames; end += 10000)
+            stream->ensureDecoded(end);
+    });
+    TQ7SamplePlayer player(stream);
+    player.setNonBlocking(true);
+    std::vector<float> out(2 * 256);
+    int64_t played = 0;
+    while (!player.finished())
+        played += player.render(out.data(), 256, 2); // silent where the loader lags
+    loader.join();
+    EXPECT_EQ(played, tone.frames);
+}
