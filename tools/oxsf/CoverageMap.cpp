@@ -4,6 +4,8 @@
 #include "Report.h"
 #include "Search.h"
 
+#include "demo/XmlText.h"
+
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFont.h>
 
@@ -63,29 +65,6 @@ const char* colourOf(const std::vector<Band>& bands, const CoverageCell& cell) {
     return bands.back().colour;
 }
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool isBlackKey(int note) {
     const int step = note % 12;
     return step == 1 || step == 3 || step == 6 || step == 8 || step == 10;
@@ -112,13 +91,13 @@ void drawRuns(const Coverage& coverage, int dynamic, int y, std::string& svg) {
                 "<title>{} at {}: {}, recorded at {}, transposed {:+d}{}</title></rect>\n",
                 x, y, width, kRow,
                 first == last ? pitchName(first) : pitchName(first) + " to " + pitchName(last),
-                dynamicName(dynamic), escaped(filesText(*sample)), pitchName((*sample)[1]), low,
+                dynamicName(dynamic), escapeXml(filesText(*sample)), pitchName((*sample)[1]), low,
                 low == high ? std::string() : fmt::format(" to {:+d}", high));
             const std::string label = sampleLabel(coverage.kind, *sample);
             if (width >= int(label.size()) * 5 + 4) {
                 fmt::format_to(std::back_inserter(svg),
                                "<text x=\"{}\" y=\"{}\" class=\"label\">{}</text>\n", x + width / 2,
-                               y + kRow - 4, escaped(label));
+                               y + kRow - 4, escapeXml(label));
             }
         }
         first = last + 1;
@@ -152,7 +131,7 @@ std::string coverageMapSvg(const SoundFont& bank, const Coverage& coverage, int 
                    "<text x=\"{}\" y=\"16\" font-size=\"13\" font-weight=\"bold\">{}</text>\n"
                    "<text x=\"{}\" y=\"31\">What a request by pitch alone plays: notes "
                    "across, dynamics up; answered from {}. Faded: notes the bank {}.</text>\n",
-                   kLeft, escaped(name), kLeft, nodeName(coverage.kind, coverage.node),
+                   kLeft, escapeXml(name), kLeft, nodeName(coverage.kind, coverage.node),
                    pieces ? "has no piece for" : "does not record");
 
     if (pieces) {
@@ -161,7 +140,7 @@ std::string coverageMapSvg(const SoundFont& bank, const Coverage& coverage, int 
                 const int x = kLeft + note * kCell + kCell / 2 + 3;
                 fmt::format_to(out,
                                "<text transform=\"translate({},{}) rotate(-90)\">{} {}</text>\n", x,
-                               gridTop - 4, note, escaped(sampleLabel(Kind::Unpitched, *piece)));
+                               gridTop - 4, note, escapeXml(sampleLabel(Kind::Unpitched, *piece)));
             }
         }
     }
@@ -211,7 +190,7 @@ std::string coverageMapSvg(const SoundFont& bank, const Coverage& coverage, int 
         fmt::format_to(out,
                        "<rect x=\"{}\" y=\"{}\" width=\"12\" height=\"12\" fill=\"{}\"/>"
                        "<text x=\"{}\" y=\"{}\">{}</text>\n",
-                       x, legendTop, band.colour, x + 16, legendTop + 10, escaped(band.label));
+                       x, legendTop, band.colour, x + 16, legendTop + 10, escapeXml(band.label));
         x += 24 + int(band.label.size()) * 6;
     }
     fmt::format_to(out, "<text x=\"{}\" y=\"{}\">semitones transposed</text>\n</svg>\n", x,
