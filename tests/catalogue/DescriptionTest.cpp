@@ -263,11 +263,13 @@ TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
 
 TEST(Description, NestingAndElementLimits) {
     // `depth` elements nested in all: root, SamplesTree, then Node levels. Markup
-    // that only looks like tags (in comments, CDATA, attribute values) is no element.
+    // that only looks like tags (in a processing instruction, a document type,
+    // comments, CDATA, attribute values) is no element.
     auto nested = [](int depth) {
-        std::string xml = R"(<Bank id="deep"><!-- <a><b> --><SamplesTree>)";
+        std::string xml = R"(<?xml version="1.0"?><?pi <a> ?><!DOCTYPE Bank [<!ENTITY e "<a>">]>
+            <Bank id="deep"><!-- <a><b> --><SamplesTree>)";
         for (int i = 2; i < depth; ++i)
-            xml += R"(<Node class="<x>"><![CDATA[<y>]]>)";
+            xml += R"(<Node class="<x>" note='/>'><![CDATA[<y>]]>)";
         for (int i = 2; i < depth; ++i)
             xml += "</Node>";
         return xml + "</SamplesTree></Bank>";

@@ -195,3 +195,56 @@ TEST(Check, ExitCodesAndTheMap) {
               std::string::npos);
     EXPECT_EQ(runTool({"info", banks.kit, "--map", dir.file("no/folder/kit.svg")}).exitCode, 1);
 }
+
+TEST(Check, UnreachableSamplesFollowTheSearch) {
+    // A later sample at the same pitch, dynamic and fret never wins; another fret
+    // does; finger requests search index, thumb, middle and keep the first of a
+    // tie; a kit's brush requests climb to brush/hit/hit whatever they ask for.
+    TempDir dir;
+    const std::string guitar = dir.file("Guitar"), kit = dir.file("Kit");
+    auto stringed = [](int midi, int string) {
+        return "<Sample midi=\"" + std::to_string(midi) + "\" string=\"" + std::to_string(string) +
+               "\" dynamic=\"F\"><Wave file=\"" + std::to_string(midi) + "-" +
+               std::to_string(string) + ".wav\"/></Sample>";
+    };
+    writeFile(guitar + "/Samples.xml",
+              "<Bank tuning=\"64 59 55 50 45 40\"><SamplesTree><Node class=\"pick\">"
+              "<Node class=\"sustain\"><Node class=\"down\"><Samples>" +
+                  stringed(60, 6) + stringed(60, 5) + stringed(60, 6) +
+                  sample(60, wave("free.wav")) +
+                  "</Samples></Node></Node></Node><Node class=\"finger\"><Node class=\"sustain\">"
+                  "<Node class=\"index\"><Samples>" +
+                  stringed(50, 4) + "</Samples></Node><Node class=\"thumb\"><Samples>" +
+                  stringed(50, 4) + stringed(52, 4) +
+                  "</Samples></Node></Node></Node>"
+                  "</SamplesTree></Bank>");
+    writeFile(kit + "/Samples.xml",
+              "<Bank type=\"drum\"><SamplesTree><Node class=\"brush\"><Node class=\"hit\">"
+              "<Node class=\"hit\"><Samples>" +
+                  sample(38, wave("hit.wav")) + "</Samples></Node><Node class=\"mute\"><Samples>" +
+                  sample(38, wave("mute.wav")) +
+                  "</Samples></Node></Node></Node>"
+                  "</SamplesTree></Bank>");
+    std::vector<std::string> unreachable;
+    const nlohmann::json report =
+        nlohmann::json::parse(runTool({"check", guitar, kit, "--json"}).out);
+    for (const auto& bank : report.at("banks"))
+        for (const auto& f : bank.at("findings"))
+            if (f.at("check") == "unreachable-sample")
+                unreachable.push_back(f.at("subject").get<std::string>() + ": " +
+                                      f.at("message").get<std::string>());
+    EXPECT_EQ(unreachable,
+              (std::vector<std::string>{
+                  "Sample midi 60 dynamic F in pick/sustain/down (60-6.wav): never found: Sample "
+                  "midi 60 dynamic F in pick/sustain/down (60-6.wav) at the same coordinate comes "
+                  "first",
+                  "Sample midi 60 dynamic F in pick/sustain/down (free.wav): never found: Sample "
+                  "midi 60 dynamic F in pick/sustain/down (60-6.wav) at the same coordinate comes "
+                  "first",
+                  "Sample midi 50 dynamic F in finger/sustain/thumb (50-4.wav): never found: "
+                  "Sample midi 50 dynamic F in finger/sustain/index (50-4.wav) at the same "
+                  "coordinate comes first",
+                  "Sample midi 38 dynamic F in brush/hit/mute (mute.wav): never found: a search "
+                  "for brush/hit/mute answers from brush/hit/hit",
+              }));
+}

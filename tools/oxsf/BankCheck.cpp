@@ -395,7 +395,10 @@ void checkReachable(const SoundFont& bank, std::vector<Finding>& out) {
             if (own == answers.end()) {
                 std::vector<std::string> names;
                 for (const SampleTreeNode* answer : answers) {
-                    names.push_back(nodeName(kind, answer));
+                    if (std::find(names.begin(), names.end(), nodeName(kind, answer)) ==
+                        names.end()) {
+                        names.push_back(nodeName(kind, answer));
+                    }
                 }
                 out.push_back(finding(
                     Severity::Warning, "unreachable-sample", sampleSubject(kind, sample),
