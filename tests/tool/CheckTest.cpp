@@ -39,14 +39,16 @@ std::string pickSustainDown(const std::string& samples, const std::string& more 
 const Tone kTone{.frames = 4410};
 
 struct Banks {
-    std::string faults, other, kit, broken;
+    std::string faults, other, kit, broken, unfiled;
 };
 
 /// One pitched bank with one fault of each kind a bank check can find in a
 /// single bank; a second bank sharing one of its file names; a kit whose snare
-/// has no loud layer; a bank whose description breaks on line 3.
+/// has no loud layer; a bank whose description breaks on line 3; one whose only
+/// layer is misspelt.
 Banks plant(const TempDir& dir) {
-    Banks banks{dir.file("Faults"), dir.file("Other"), dir.file("Kit.tq7bank"), dir.file("Broken")};
+    Banks banks{dir.file("Faults"), dir.file("Other"), dir.file("Kit.tq7bank"), dir.file("Broken"),
+                dir.file("Unfiled")};
     const std::string samples = banks.faults + "/Samples/";
     writeFile(banks.faults + "/Samples.xml",
               pickSustainDown(sample(60, wave("a.wav")) + sample(60, wave("dup.wav")) +
@@ -88,6 +90,10 @@ Banks plant(const TempDir& dir) {
 
     writeFile(banks.broken + "/Samples.xml",
               "<Bank id=\"x\">\n<SamplesTree>\n  <Node class=pick/>\n</SamplesTree></Bank>\n");
+    writeFile(banks.unfiled + "/Samples.xml",
+              "<Bank id=\"u\"><SamplesTree><Node class=\"plectrum\"><Samples>" +
+                  sample(60, wave("u.wav")) + "</Samples></Node></SamplesTree></Bank>");
+    EXPECT_TRUE(writeTone(banks.unfiled + "/Samples/u.wav", AudioFormat::Wav16, kTone));
     return banks;
 }
 
@@ -114,10 +120,10 @@ const nlohmann::json& findingOf(const nlohmann::json& report, size_t index,
 TEST(Check, FindsEveryPlantedFaultAndNothingElse) {
     TempDir dir;
     const Banks banks = plant(dir);
-    const ToolResult result = runTool(
-        {"check", banks.faults, banks.other, banks.kit, banks.broken, "--decode", "--json"});
+    const ToolResult result = runTool({"check", banks.faults, banks.other, banks.kit, banks.broken,
+                                       banks.unfiled, "--decode", "--json"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, "oxsf: error: the check found errors in 2 banks\n");
+    EXPECT_EQ(result.err, "oxsf: error: the check found errors in 3 banks\n");
     const nlohmann::json report = nlohmann::json::parse(result.out);
 
     EXPECT_EQ(findings(report, 0),
@@ -141,6 +147,10 @@ TEST(Check, FindsEveryPlantedFaultAndNothingElse) {
     EXPECT_EQ(findings(report, 2),
               (std::multiset<std::string>{"warning coverage piece at note 38 (snare-P)"}));
     EXPECT_EQ(findings(report, 3), (std::multiset<std::string>{"error parse Samples.xml"}));
+    EXPECT_EQ(findings(report, 4),
+              (std::multiset<std::string>{"warning unfiled-samples Node class=\"plectrum\" in "
+                                          "SamplesTree",
+                                          "error no-samples SamplesTree"}));
 
     // What each says: where the description broke, how far the notes are transposed
     // and from which file, which dynamics of the snare another piece plays.

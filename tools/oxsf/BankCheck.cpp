@@ -584,7 +584,10 @@ std::vector<Finding> checkBank(const SoundFont& bank, const std::string& samples
     checkRates(rates, out);
     checkReachable(bank, out);
     const Coverage coverage = coverageOf(bank);
-    if (coverage.kind == Kind::Pitched) {
+    if (!coverage.node) {
+        out.push_back(finding(Severity::Error, "no-samples", "SamplesTree",
+                              "no sample is filed in the tree: every note plays silence"));
+    } else if (coverage.kind == Kind::Pitched) {
         checkPitchedCoverage(coverage, options.maxTranspose, out);
     } else {
         checkPieces(coverage, out);
