@@ -295,21 +295,49 @@ namespace {
 // the parser would reach; where the two could part, the parser has already met
 // a fault of its own and stops there.
 
+// rapidxml's character classes: blanks; name characters (anything but a
+// blank, '/', '>', '?' and the terminator); attribute name characters (name
+// characters but '<', '=' and '!').
+enum : unsigned char { kBlank = 1, kName = 2, kAttributeName = 4 };
+
+constexpr std::array<unsigned char, 256> kClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 1; c < 256; ++c) {
+        const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+        const bool name = !blank && c != '/' && c != '>' && c != '?';
+        const bool attribute = name && c != '<' && c != '=' && c != '!';
+        classes[size_t(c)] =
+            (blank ? kBlank : 0) | (name ? kName : 0) | (attribute ? kAttributeName : 0);
+    }
+    return classes;
+}();
+
+bool is(char c, unsigned char kind) {
+    return kClasses[static_cast<unsigned char>(c)] & kind;
+}
+
 bool isBlank(char c) {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    return is(c, kBlank);
 }
 
-bool isNameChar(char c) {
-    return c != '\0' && !isBlank(c) && c != '/' && c != '>' && c != '?';
-}
-
-bool isAttributeNameChar(char c) {
-    return isNameChar(c) && c != '<' && c != '=' && c != '!';
+const char* skip(const char* p, unsigned char kind) {
+    while (is(*p, kind))
+        ++p;
+    return p;
 }
 
 const char* skipBlanks(const char* p) {
-    while (isBlank(*p))
-        ++p;
+    return skip(p, kBlank);
+}
+
+// The next `c`, or null at the terminator. Inline rather than strchr: the runs
+// it crosses (attribute values, the blanks between tags) are short, and a call
+// per run cost as much as the scan itself.
+const char* find(const char* p, char c) {
+    while (*p != c) {
+        if (*p++ == '\0')
+            return nullptr;
+    }
     return p;
 }
 
@@ -352,21 +380,18 @@ const char* skipMarkup(const char* p) {
 // null when the tag is malformed.
 const char* skipStartTag(const char* p) {
     const char* name = p;
-    while (isNameChar(*p))
-        ++p;
+    p = skip(p, kName);
     if (p == name)
         return nullptr;
     p = skipBlanks(p);
-    while (isAttributeNameChar(*p)) {
-        while (isAttributeNameChar(*p))
-            ++p;
-        p = skipBlanks(p);
+    while (is(*p, kAttributeName)) {
+        p = skipBlanks(skip(p, kAttributeName));
         if (*p != '=')
             return nullptr;
         p = skipBlanks(p + 1);
         if (*p != '"' && *p != '\'')
             return nullptr;
-        p = std::strchr(p + 1, *p);
+        p = find(p + 1, *p);
         if (!p)
             return nullptr;
         p = skipBlanks(p + 1);
@@ -390,18 +415,14 @@ void checkDescriptionLimits(const char* text) {
         p += 3;
     int depth = 0;
     while (p) {
-        p = skipBlanks(p);
-        if (depth > 0)
-            p = std::strchr(p, '<'); // text content runs up to the next tag
+        // Text content runs up to the next tag; around the root only blanks may stand.
+        p = depth > 0 ? find(p, '<') : skipBlanks(p);
         if (!p || *p != '<')
             return; // the end, or text outside the root, which the parser refuses
         if (p[1] == '/') {
             if (depth == 0)
                 return;
-            p = p + 2;
-            while (isNameChar(*p))
-                ++p;
-            p = skipBlanks(p);
+            p = skipBlanks(skip(p + 2, kName));
             if (*p != '>')
                 return;
             ++p;
