@@ -151,6 +151,14 @@ void BM_IndexArchive(benchmark::State& state) {
     state.counters["samples"] = samplesOf(state);
 }
 
+// The pass that measures nesting and counts elements before every parse.
+void BM_CheckLimits(benchmark::State& state) {
+    const std::vector<char> text = readFile(descriptionPath(state));
+    for (auto _ : state)
+        ox::soundfont::checkDescriptionLimits(text.data());
+    state.counters["samples"] = samplesOf(state);
+}
+
 void BM_FirstSampleTree(benchmark::State& state) {
     const std::string path = benchBanks().directoryBank(samplesOf(state));
     for (auto _ : state) {
@@ -184,3 +192,4 @@ BENCHMARK(BM_ParseFromMemory)->Apply(sizes);
 BENCHMARK(BM_InitializeFromMemory)->Apply(sizes);
 BENCHMARK(BM_CopyRecords)->Apply(sizes);
 BENCHMARK(BM_IndexArchive)->Apply(sizes);
+BENCHMARK(BM_CheckLimits)->Apply(sizes);

@@ -236,8 +236,10 @@ void writeDemoSeeds(const fs::path& out, const fs::path& scratch, const std::str
     oxsf::demo::writeDrumKit((scratch / "drums").string());
     const std::string guitar = readFile(scratch / "guitar" / "Samples.xml");
     const std::string drums = readFile(scratch / "drums" / "Samples.xml");
-    writeFile(out / "fuzz_description" / "demo-guitar.xml", guitar);
-    writeFile(out / "fuzz_description" / "demo-drums.xml", drums);
+    for (const char* target : {"fuzz_description", "fuzz_check"}) {
+        writeFile(out / target / "demo-guitar.xml", guitar);
+        writeFile(out / target / "demo-drums.xml", drums);
+    }
     std::vector<ArchiveInput> entries = {ArchiveInput::fromBytes("Samples.xml", drums)};
     for (const auto& name : waveFiles(drums, 3))
         entries.push_back(ArchiveInput::fromBytes(name, tone));
@@ -263,8 +265,10 @@ int main(int argc, char** argv) {
     const fs::path scratch = out / ".scratch";
     try {
         fs::create_directories(scratch);
+        // The bank check reads what the description reader reads.
         for (const auto& [name, xml] : kDescriptions)
-            writeFile(out / "fuzz_description" / name, xml);
+            for (const char* target : {"fuzz_description", "fuzz_check"})
+                writeFile(out / target / name, xml);
 
         std::vector<std::pair<std::string, std::string>> audio;
         for (const auto& [name, tone] : kTones) {

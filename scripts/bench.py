@@ -215,6 +215,8 @@ def summarise(results):
               base, parse, 0, "—", info=True)
     ratio_row("  part: initialize() from memory (parse + filling the records)",
               "BM_InitializeFromMemory/10000", base, parse, 0, "—", info=True)
+    ratio_row("  part: the nesting and element limits (checkDescriptionLimits)",
+              "BM_CheckLimits/10000", base, parse, 0, "—", info=True)
     ratio_row("  part: the records alone (copying an opened bank's layer)",
               "BM_CopyRecords/10000", base, parse, 0, "—", info=True)
     ratio_row("  part: archive index alone (SoundFontV7 constructor)", "BM_IndexArchive/10000",

@@ -115,6 +115,13 @@ public:
         return true;
     }
 
+    bool declaredLoop(Loop& loop) const override {
+        if (!m_declaresLoop)
+            return false;
+        loop = m_declaredLoop;
+        return true;
+    }
+
     int64_t readFrames(float* out, int64_t frames) override {
         const int64_t total = readUntilEnd(out, frames, sf_readf_float);
         if (m_gain != 1.0f)
@@ -143,6 +150,8 @@ private:
     int m_bits = 0;
     bool m_hasLoop = false;
     Loop m_loop;
+    bool m_declaresLoop = false;
+    Loop m_declaredLoop;
 
     // libsndfile may hand out fewer frames than asked before the end: ask again
     // until it gives none.
@@ -160,6 +169,8 @@ private:
     }
 
     void setLoop(int64_t start, int64_t end) {
+        m_declaredLoop = {start, end};
+        m_declaresLoop = true;
         if (start < 0 || end <= start || end > m_info.frames)
             return;
         m_loop = {start, end};
@@ -186,7 +197,7 @@ private:
             else
                 detail::readOggLoopTags(*m_view, tags);
         }
-        if (tags.complete() && *tags.length > 0 && *tags.start <= m_info.frames)
+        if (tags.complete()) // tags hold at most 18 digits: the sum cannot overflow
             setLoop(*tags.start, *tags.start + *tags.length);
     }
 

@@ -39,7 +39,11 @@ int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {
 std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std::string& mode) {
     if (mode != "r" && mode != "rb")
         return {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO without a writer cannot hold the open; the
+    // check below then turns away everything but regular files (FIFOs,
+    // devices such as /dev/zero that never end, directories). Reads of a
+    // regular file ignore the flag.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return {};
     struct stat info {};
@@ -105,7 +109,7 @@ int64_t FileStream::readAt(int64_t offset, void* buffer, int64_t count) const {
 // mapped (same device and inode), so the bytes are the mapping's bytes; any
 // doubt leaves the read to the mapping.
 bool FileStream::readDirect(int64_t offset, char* buffer, int64_t count) const {
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat info {};

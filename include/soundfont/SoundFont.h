@@ -51,6 +51,26 @@ struct OXSF_EXPORT Layer {
     const Wav* findWav(const std::string& file) const;
 };
 
+/// The deepest nesting of elements a bank description may have. A bank needs
+/// eight levels (root, SamplesTree, three Node levels, Samples, Sample, Wave).
+/// Reading takes a few hundred bytes of stack per level, so the deepest document
+/// accepted needs well under 64 KiB of stack.
+inline constexpr int kMaxDescriptionDepth = 128;
+/// The most elements a bank description may hold: some twenty times what the
+/// largest banks need (three or four per sample), few enough that reading,
+/// filing and searching the largest document accepted takes seconds and a few
+/// hundred megabytes.
+inline constexpr int kMaxDescriptionElements = 1 << 20;
+
+/// Throws rapidxml::parse_error when the zero-terminated XML text nests
+/// elements deeper than kMaxDescriptionDepth ("elements nested deeper than 128
+/// levels") or holds more than kMaxDescriptionElements ("more than 1048576
+/// elements"), pointing at the first element past the limit; does nothing
+/// otherwise (other faults are left to the parser). SoundFont::initialize() runs
+/// it before parsing, so no description can exhaust the stack of the thread that
+/// reads it; so should anyone who parses a description with rapidxml directly.
+OXSF_EXPORT void checkDescriptionLimits(const char* text);
+
 /// A player for a note played at a MIDI velocity, and what chose it.
 struct OXSF_EXPORT VelocityPlayer {
     ox::audio::TQ7SamplePlayer player; ///< transposition, envelope and gain already set
@@ -77,7 +97,8 @@ public:
     SoundFont& operator=(const SoundFont&) = delete;
 
     /// Reads the bank description through sampleXML(). Throws the XML parser's
-    /// rapidxml::parse_error for a malformed document, and std::invalid_argument
+    /// rapidxml::parse_error for a malformed document or one past the limits of
+    /// checkDescriptionLimits(), and std::invalid_argument
     /// or std::out_of_range for a malformed "tuning".
     virtual void initialize();
     virtual std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const = 0;

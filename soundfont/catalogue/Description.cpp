@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <langinfo.h>
 #include <math.h>
 #include <stdexcept>
@@ -306,8 +307,174 @@ void applyRootAttributes(SoundFont::Impl& bank, const Element& root) {
     }
 }
 
+// Each "Node" is one level deeper in the document, and checkDescriptionLimits()
+// has refused documents deeper than kMaxDescriptionDepth, so this recursion and
+// every later walk over the layers stay within that bound.
 Layer readLayer(const Element& element, const std::string& bankId) {
     return Reader(bankId).readLayer(element);
 }
 
+namespace {
+
+// rapidxml parses an element's content by recursion, one level per element,
+// so nesting has to be measured before it runs; and it allocates a node of
+// about a hundred bytes for an element that may take four, so elements are
+// counted too. These follow rapidxml's own
+// grammar with the default flags, so that the depth counted here is the depth
+// the parser would reach; where the two could part, the parser has already met
+// a fault of its own and stops there.
+
+// rapidxml's character classes: blanks; name characters (anything but a
+// blank, '/', '>', '?' and the terminator); attribute name characters (name
+// characters but '<', '=' and '!').
+enum : unsigned char { kBlank = 1, kName = 2, kAttributeName = 4 };
+
+constexpr std::array<unsigned char, 256> kClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 1; c < 256; ++c) {
+        const bool blank = c == ' ' || c == '\n' || c == '\r' || c == '\t';
+        const bool name = !blank && c != '/' && c != '>' && c != '?';
+        const bool attribute = name && c != '<' && c != '=' && c != '!';
+        classes[size_t(c)] =
+            (blank ? kBlank : 0) | (name ? kName : 0) | (attribute ? kAttributeName : 0);
+    }
+    return classes;
+}();
+
+bool is(char c, unsigned char kind) {
+    return kClasses[static_cast<unsigned char>(c)] & kind;
+}
+
+bool isBlank(char c) {
+    return is(c, kBlank);
+}
+
+const char* skip(const char* p, unsigned char kind) {
+    while (is(*p, kind))
+        ++p;
+    return p;
+}
+
+const char* skipBlanks(const char* p) {
+    return skip(p, kBlank);
+}
+
+// The next `c`, or null at the terminator. Inline rather than strchr: the runs
+// it crosses (attribute values, the blanks between tags) are short, and a call
+// per run cost as much as the scan itself.
+const char* find(const char* p, char c) {
+    while (*p != c) {
+        if (*p++ == '\0')
+            return nullptr;
+    }
+    return p;
+}
+
+// Past the next `end`, or null when the text ends first.
+const char* skipPast(const char* p, const char* end) {
+    const char* found = std::strstr(p, end);
+    return found ? found + std::strlen(end) : nullptr;
+}
+
+// From after "<!DOCTYPE ": past its '>', skipping bracketed internal subsets.
+const char* skipDoctype(const char* p) {
+    while (*p != '>') {
+        if (*p == '\0')
+            return nullptr;
+        if (*p++ == '[') {
+            for (int depth = 1; depth > 0; ++p) {
+                if (*p == '\0')
+                    return nullptr;
+                depth += (*p == '[') - (*p == ']');
+            }
+        }
+    }
+    return p + 1;
+}
+
+// From after "<" of anything but an element or a closing tag: past its end.
+const char* skipMarkup(const char* p) {
+    if (*p == '?')
+        return skipPast(p + 1, "?>");
+    if (std::strncmp(p, "!--", 3) == 0)
+        return skipPast(p + 3, "-->");
+    if (std::strncmp(p, "![CDATA[", 8) == 0)
+        return skipPast(p + 8, "]]>");
+    if (std::strncmp(p, "!DOCTYPE", 8) == 0 && isBlank(p[8]))
+        return skipDoctype(p + 9);
+    return skipPast(p + 1, ">");
+}
+
+// From after the "<" of a start tag: past its attributes, at its '>' or "/>";
+// null when the tag is malformed.
+const char* skipStartTag(const char* p) {
+    const char* name = p;
+    p = skip(p, kName);
+    if (p == name)
+        return nullptr;
+    p = skipBlanks(p);
+    while (is(*p, kAttributeName)) {
+        p = skipBlanks(skip(p, kAttributeName));
+        if (*p != '=')
+            return nullptr;
+        p = skipBlanks(p + 1);
+        if (*p != '"' && *p != '\'')
+            return nullptr;
+        p = find(p + 1, *p);
+        if (!p)
+            return nullptr;
+        p = skipBlanks(p + 1);
+    }
+    return p;
+}
+
+} // namespace
+
 } // namespace ox::soundfont::description
+
+namespace ox::soundfont {
+
+void checkDescriptionLimits(const char* text) {
+    static_assert(kMaxDescriptionDepth == 128 && kMaxDescriptionElements == 1048576,
+                  "the messages below state the limits");
+    using namespace description;
+    int elements = 0;
+    const char* p = text;
+    if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0)
+        p += 3;
+    int depth = 0;
+    while (p) {
+        // Text content runs up to the next tag; around the root only blanks may stand.
+        p = depth > 0 ? find(p, '<') : skipBlanks(p);
+        if (!p || *p != '<')
+            return; // the end, or text outside the root, which the parser refuses
+        if (p[1] == '/') {
+            if (depth == 0)
+                return;
+            p = skipBlanks(skip(p + 2, kName));
+            if (*p != '>')
+                return;
+            ++p;
+            --depth;
+        } else if (p[1] == '?' || p[1] == '!') {
+            p = skipMarkup(p + 1);
+        } else {
+            const char* name = p + 1;
+            p = skipStartTag(name);
+            if (p && ++elements > kMaxDescriptionElements)
+                throw rapidxml::parse_error("more than 1048576 elements", const_cast<char*>(name));
+            if (p && *p == '>') {
+                if (++depth > kMaxDescriptionDepth)
+                    throw rapidxml::parse_error("elements nested deeper than 128 levels",
+                                                const_cast<char*>(name));
+                ++p;
+            } else if (p && p[0] == '/' && p[1] == '>') {
+                p += 2;
+            } else {
+                return;
+            }
+        }
+    }
+}
+
+} // namespace ox::soundfont

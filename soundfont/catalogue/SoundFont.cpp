@@ -67,6 +67,7 @@ void SoundFont::initialize() {
             bank.xmlText = stream->readAll();
             bank.xmlText.push_back('\0');
             // Parsed in place; the parser itself skips a leading UTF-8 byte-order mark.
+            checkDescriptionLimits(bank.xmlText.data());
             bank.document->parse<0>(bank.xmlText.data());
             if (const auto* root = rootElement(*bank.document))
                 description::applyRootAttributes(bank, *root);

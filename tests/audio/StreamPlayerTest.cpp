@@ -90,6 +90,12 @@ TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
         beyond.loopEnd = 30001;
         EXPECT_FALSE(audioStreamOf(format, plain)->looping() ||
                      audioStreamOf(format, beyond)->looping());
+        // The decoder still tells the loop the file states, for a bank check to report.
+        ox::audio::IDecoder::Loop declared;
+        EXPECT_FALSE(audioStreamOf(format, plain)->decoder()->declaredLoop(declared));
+        ASSERT_TRUE(audioStreamOf(format, beyond)->decoder()->declaredLoop(declared));
+        EXPECT_EQ(declared.start, 1000);
+        EXPECT_EQ(declared.end, 30001);
 
         auto stream = audioStreamOf(format, tone);
         ASSERT_TRUE(stream->looping());

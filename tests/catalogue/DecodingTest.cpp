@@ -2,9 +2,15 @@
 #include "support/TestSupport.h"
 
 #include <ox/audio/AudioStream.h>
+#include <soundfont/SoundFontManager.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
 #include <tuple>
 
 using oxtest::AudioFormat;
@@ -85,4 +91,44 @@ TEST(DirectoryBank, ReadsDescriptionAndSamplesFromItsFolder) {
     empty.initialize();
     EXPECT_FALSE(empty.sampleXML());
     EXPECT_EQ(empty.id(), "");
+}
+
+TEST(DirectoryBank, FifosAndDevicesAreNoFilesAndNeverBlock) {
+    // Samples named as a FIFO without a writer and as /dev/zero, and a bank whose
+    // description is a FIFO: each is no file (an empty pointer), found at once.
+    oxtest::TempDir dir;
+    const std::string bank = dir.file("bank"), fifoBank = dir.file("fifo-bank");
+    oxtest::writeFile(bank + "/Samples.xml", R"(<Bank id="b"><SamplesTree><Node class="pick">
+        <Node class="sustain"><Node class="down"><Samples>
+          <Sample midi="60"><Wave file="fifo.wav"/></Sample>
+          <Sample midi="70"><Wave file="zero.wav"/></Sample>
+        </Samples></Node></Node></Node></SamplesTree></Bank>)");
+    std::filesystem::create_directories(bank + "/Samples");
+    ASSERT_EQ(mkfifo((bank + "/Samples/fifo.wav").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", (bank + "/Samples/zero.wav").c_str()), 0);
+    std::filesystem::create_directories(fifoBank);
+    ASSERT_EQ(mkfifo((fifoBank + "/Samples.xml").c_str(), 0600), 0);
+
+    // On a thread of its own with a deadline, so that a blocking open fails
+    // the test instead of hanging it; it shares nothing with this frame.
+    auto found = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> result = found->get_future();
+    std::thread([bank, fifoBank, found] {
+        ox::soundfont::SoundFontManager manager;
+        std::string seen;
+        if (auto opened = manager.addDirectory(bank)) {
+            for (const char* file : {"fifo.wav", "zero.wav"})
+                seen +=
+                    std::string(file) +
+                    (opened->sample(file) || opened->audioStream(file) ? " opened, " : " none, ");
+            for (int midi : {60, 70})
+                seen += opened->samplePlayer(midi).first.finished() ? "silent, " : "sounding, ";
+        }
+        auto described = manager.addDirectory(fifoBank);
+        seen += described ? "fifo bank id '" + described->id() + "'" : "no fifo bank";
+        found->set_value(seen);
+    }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "opening a FIFO or a device blocked";
+    EXPECT_EQ(result.get(), "fifo.wav none, zero.wav none, silent, silent, fifo bank id ''");
 }

@@ -260,3 +260,54 @@ TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
         EXPECT_EQ(samples[i].midi, static_cast<int8_t>(std::atoi(v))) << v;
     }
 }
+
+TEST(Description, NestingAndElementLimits) {
+    // `depth` elements nested in all: root, SamplesTree, then Node levels. Markup
+    // that only looks like tags (in a processing instruction, a document type,
+    // comments, CDATA, attribute values) is no element.
+    auto nested = [](int depth) {
+        std::string xml = R"(<?xml version="1.0"?><?pi <a> ?><!DOCTYPE Bank [<!ENTITY e "<a>">]>
+            <Bank id="deep"><!-- <a><b> --><SamplesTree>)";
+        for (int i = 2; i < depth; ++i)
+            xml += R"(<Node class="<x>" note='/>'><![CDATA[<y>]]>)";
+        for (int i = 2; i < depth; ++i)
+            xml += "</Node>";
+        return xml + "</SamplesTree></Bank>";
+    };
+    auto refusal = [](std::string xml) {
+        try {
+            ox::soundfont::checkDescriptionLimits(xml.c_str());
+        } catch (const rapidxml::parse_error& e) {
+            // Where: the offset of the first element past the limit.
+            return std::string(e.what()) + " @" + std::to_string(e.where<char>() - xml.c_str());
+        }
+        return std::string("accepted");
+    };
+    const int limit = ox::soundfont::kMaxDescriptionDepth;
+    MemoryBank bank(nested(limit));
+    bank.initialize();
+    const Layer* layer = &bank.layer();
+    for (int level = 2; level < limit; ++level) {
+        ASSERT_EQ(layer->layers.size(), 1u) << level;
+        layer = &layer->layers[0];
+    }
+    EXPECT_TRUE(layer->layers.empty());
+
+    // One level more, or a hundred thousand, is refused before it is parsed.
+    for (int depth : {limit + 1, 100000}) {
+        bank.setXml(nested(depth));
+        EXPECT_THROW(bank.initialize(), rapidxml::parse_error) << depth;
+        EXPECT_EQ(bank.layer().layers.size(), 1u);
+        const size_t tooDeep = nested(limit).find("</Node>") + 1; // the next start tag's name
+        EXPECT_EQ(refusal(nested(depth)),
+                  "elements nested deeper than 128 levels @" + std::to_string(tooDeep));
+    }
+
+    // Elements side by side count too, up to the limit.
+    std::string flat = "<r>";
+    for (int i = 1; i < ox::soundfont::kMaxDescriptionElements; ++i)
+        flat += "<x/>";
+    EXPECT_EQ(refusal(flat + "</r>"), "accepted");
+    EXPECT_EQ(refusal(flat + "<x/></r>"),
+              "more than 1048576 elements @" + std::to_string(flat.size() + 1));
+}

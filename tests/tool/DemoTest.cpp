@@ -1,5 +1,6 @@
 // The demo works on a fresh machine: its banks open through the library, every
-// phrase note finds a sample, and the audio library reads its loops.
+// phrase note finds a sample, the audio library reads its loops, and the banks
+// pass the bank check.
 
 #include "ToolRunner.h"
 
@@ -46,7 +47,7 @@ TEST(Demo, BanksOpenAndEveryPhraseNoteFindsASample) {
             const auto stream = bank->audioStream(file);
             ASSERT_TRUE(stream) << file;
             EXPECT_GT(stream->frameCount(), 0) << file;
-            EXPECT_LE(std::abs(note.midi - (*sample)[1]), 3) << file;
+            EXPECT_LE(std::abs(note.midi - (*sample)[1]), 2) << file;
             if (bank == drums) {
                 EXPECT_EQ((*sample)[1], note.midi) << "each kit piece has its own note";
             }
@@ -67,6 +68,13 @@ TEST(Demo, CommandWritesAnAudibleMix) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out.find("NO SAMPLE"), std::string::npos);
     EXPECT_NE(result.out.find(out + "/demo.wav"), std::string::npos);
+
+    // Both banks pass the bank check without a warning, decoded whole.
+    const ToolResult check =
+        runTool({"check", out + "/DemoGuitar", out + "/DemoDrums.tq7bank", "--decode", "--strict"});
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_EQ(check.out, out + "/DemoGuitar: 0 errors, 0 warnings\n" + out +
+                             "/DemoDrums.tq7bank: 0 errors, 0 warnings\n");
 
     SF_INFO info{};
     SNDFILE* file = sf_open((out + "/demo.wav").c_str(), SFM_READ, &info);

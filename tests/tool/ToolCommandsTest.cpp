@@ -143,7 +143,8 @@ TEST(ToolErrors, BadUsageExits2AndHelpExits0) {
     }
     EXPECT_FALSE(fs::exists(dir.file("out.zip")));
 
-    for (const char* command : {"info", "find", "play", "render", "pack", "unpack", "ls", "demo"}) {
+    for (const char* command :
+         {"info", "find", "play", "render", "pack", "unpack", "ls", "demo", "check"}) {
         const ToolResult result = runTool({command, "--help"});
         EXPECT_EQ(result.exitCode, 0) << command;
         EXPECT_NE(result.out.find("Usage:"), std::string::npos) << command;

@@ -1,6 +1,7 @@
 #include "demo/DemoBanks.h"
 
 #include "demo/Synth.h"
+#include "demo/XmlText.h"
 
 #include "archive/ArchiveWriter.h"
 
@@ -50,29 +51,6 @@ const char* extensionOf(FileFormat format) {
         return ".ogg";
     }
     return "";
-}
-
-std::string escapeXml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 /// Synthesizes and writes every job into `samplesDir`, on a few threads.
@@ -226,7 +204,8 @@ int writeGuitarBank(const std::string& dir) {
         p.seconds = style.seconds;
         p.decay = std::max(0.8, 2.6 - (midi - 40) * 0.05);
         p.brightness = loud ? style.loudBrightness : style.softBrightness;
-        p.amplitude = loud ? 0.85 : 0.45;
+        // Loud plucks peak just under full scale at the bank's velocity (+1.7 dB).
+        p.amplitude = loud ? 0.78 : 0.45;
         p.pickPosition = style.pickPosition;
         p.seed = static_cast<uint32_t>(jobs.size() * 2654435761u + 17u);
         job.make = [p] { return pluck(p); };
@@ -247,9 +226,12 @@ int writeGuitarBank(const std::string& dir) {
 
     for (const char* dynamic : {"MP", "F"}) {
         const bool loud = std::string(dynamic) == "F";
-        // Requests by MIDI pitch are searched along the lowest string, so it is
-        // sampled densely; the other strings every five frets.
-        for (int fret = 0; fret <= 21; fret += 3) {
+        // A request by MIDI pitch alone prefers the lowest string at any
+        // distance, so that string is sampled every three frets up to the
+        // highest note of the node (string 1, fret 10), further than a real
+        // neck reaches: no such request is transposed by more than a semitone.
+        // The other strings every five frets.
+        for (int fret = 0; fret <= 33; fret += 3) {
             add(pickDown, 6, fret, dynamic, loud);
         }
         for (int string = 1; string <= 5; ++string) {

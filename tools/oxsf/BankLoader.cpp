@@ -2,11 +2,12 @@
 
 #include "Errors.h"
 
+#include <ox/stream/FileStream.h>
+
 #include <fmt/format.h>
 #include <rapidxml/rapidxml.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -24,15 +25,21 @@ bool hasArchiveExtension(const std::string& path) {
 namespace {
 
 bool startsWithArchiveMagic(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    const auto stream = ox::stream::FileStream::open(path, "rb");
     char magic[9] = {};
-    in.read(magic, sizeof magic);
-    return in.gcount() == 9 && std::string(magic, 9) == "OXARCHIVE";
+    return stream && stream->read(magic, sizeof magic) == 9 && std::string(magic, 9) == "OXARCHIVE";
 }
 
+struct Place {
+    size_t line = 0;
+    size_t column = 0;
+};
+
 /// The library's parse error points into a buffer that died with the bank, so
-/// parse a fresh copy of the description here to find where it stopped.
-std::string locateParseError(const std::string& path, bool archive) {
+/// parse a fresh copy of the description here to find where it stopped, with
+/// the library's own limits first: the parser must not run into a document
+/// the library refused for its depth.
+Place locateParseError(const std::string& path, bool archive) {
     std::shared_ptr<ox::stream::IStream> stream;
     if (archive) {
         stream = SoundFontV7(path).sampleXML();
@@ -51,6 +58,7 @@ std::string locateParseError(const std::string& path, bool archive) {
         start = 3;
     }
     try {
+        checkDescriptionLimits(text.data() + start);
         rapidxml::xml_document<> document;
         document.parse<0>(text.data() + start);
     } catch (const rapidxml::parse_error& e) {
@@ -58,24 +66,31 @@ std::string locateParseError(const std::string& path, bool archive) {
         if (where < text.data() || where >= text.data() + text.size()) {
             return {};
         }
-        const size_t offset = static_cast<size_t>(where - text.data());
-        size_t line = 1;
-        size_t column = 1;
-        for (size_t i = 0; i < offset; ++i) {
-            if (text[i] == '\n') {
-                ++line;
-                column = 1;
+        Place place{1, 1};
+        for (const char* c = text.data(); c < where; ++c) {
+            if (*c == '\n') {
+                ++place.line;
+                place.column = 1;
             } else {
-                ++column;
+                ++place.column;
             }
         }
-        return fmt::format(" at line {}, column {}", line, column);
+        return place;
     } catch (const std::exception&) {
     }
     return {};
 }
 
 } // namespace
+
+DescriptionError::DescriptionError(const std::string& bank, const std::string& document,
+                                   const std::string& parserMessage, size_t line, size_t column)
+    : ToolError(bank, fmt::format("malformed {}: {}{}", document, parserMessage,
+                                  line > 0 ? fmt::format(" at line {}, column {}", line, column)
+                                           : std::string())),
+      m_document(document),
+      m_problem(reason().substr(fmt::format("malformed {}: ", document).size())), m_line(line),
+      m_column(column) {}
 
 OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
     std::error_code ec;
@@ -95,6 +110,9 @@ OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
         if (fs::path(path).filename() == "Samples.xml") {
             throw ToolError(path, "give the folder that holds Samples.xml, not the file itself");
         }
+        if (!fs::is_regular_file(status)) {
+            throw ToolError(path, "not a sound bank: neither a folder nor a regular file");
+        }
         if (!hasArchiveExtension(path)) {
             throw ToolError(path, "not a sound bank: expected a folder holding Samples.xml or "
                                   "an archive named *.tq7bank or *.jux");
@@ -109,8 +127,8 @@ OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
     try {
         opened.bank = manager.addDirectory(path);
     } catch (const rapidxml::parse_error& e) {
-        throw ToolError(path, fmt::format("malformed {}: {}{}", description, e.what(),
-                                          locateParseError(path, opened.archive)));
+        const Place place = locateParseError(path, opened.archive);
+        throw DescriptionError(path, description, e.what(), place.line, place.column);
     } catch (const std::invalid_argument& e) {
         throw ToolError(path,
                         fmt::format("malformed \"tuning\" in {} ({})", description, e.what()));

@@ -9,7 +9,13 @@ namespace oxsf {
 class ToolError : public std::runtime_error {
 public:
     ToolError(const std::string& file, const std::string& what)
-        : std::runtime_error(file.empty() ? what : file + ": " + what) {}
+        : std::runtime_error(file.empty() ? what : file + ": " + what), m_reason(what) {}
+
+    /// What is wrong, without the file.
+    const std::string& reason() const { return m_reason; }
+
+private:
+    std::string m_reason;
 };
 
 /// A command line that makes no sense (unknown word, bad note): exit code 2.

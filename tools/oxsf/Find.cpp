@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Report.h"
+#include "Search.h"
 #include "Vocabulary.h"
 
 #include <soundfont/NoteOption.h>
@@ -50,51 +51,6 @@ int wordValue(Kind kind, int level, const std::string& word) {
                                      word, kindName(kind), knownWords(kind, level)));
     }
     return value;
-}
-
-/// The ids from the root down to `node`.
-std::vector<int> nodePath(const SampleTreeNode* node) {
-    std::vector<int> path;
-    for (; node && node->parent(); node = node->parent()) {
-        path.insert(path.begin(), node->id());
-    }
-    return path;
-}
-
-std::string nodeName(Kind kind, const SampleTreeNode* node) {
-    if (!node) {
-        return "(no node)";
-    }
-    const std::vector<int> path = nodePath(node);
-    if (path.empty()) {
-        return "(root)";
-    }
-    return articulationName(kind, path[0], path.size() > 1 ? path[1] : -1,
-                            path.size() > 2 ? path[2] : -1);
-}
-
-const SampleTreeNode* holderOf(const SampleTreeNode& node, const SampleTreeNodeSample* sample) {
-    for (const auto& own : node.samples()) {
-        if (own.get() == sample) {
-            return &node;
-        }
-    }
-    for (const auto& child : node.children()) {
-        if (const SampleTreeNode* found = holderOf(*child, sample)) {
-            return found;
-        }
-    }
-    return nullptr;
-}
-
-/// The paths the builder's search walks for `request`: finger (attack 1) tries
-/// its three variations, anything else its own articulation.
-std::vector<std::vector<int>> searchedPaths(const SampleCoordinate& request) {
-    if (request.attack() == 1) {
-        return {
-            {1, request.technique(), 2}, {1, request.technique(), 3}, {1, request.technique(), 4}};
-    }
-    return {{request.attack(), request.technique(), request.variation()}};
 }
 
 /// The first child of `node` whose subtree holds samples, else its first child.

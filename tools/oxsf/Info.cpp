@@ -1,7 +1,11 @@
 // oxsf info: who a bank is and what its sample tree holds.
 
+#include "BankCheck.h"
 #include "BankLoader.h"
 #include "Commands.h"
+#include "Coverage.h"
+#include "CoverageMap.h"
+#include "Errors.h"
 #include "Report.h"
 #include "Vocabulary.h"
 
@@ -12,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <fstream>
 #include <iostream>
 #include <set>
 
@@ -26,6 +31,7 @@ struct InfoOptions {
     bool verbose = false;
     bool all = false;
     bool json = false;
+    std::string map;
 };
 
 struct DescriptionCounts {
@@ -112,6 +118,14 @@ nlohmann::json nodeJson(const SampleTreeNode& node, Kind kind, int level,
     return j;
 }
 
+void writeMap(const SoundFont& bank, const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out << coverageMapSvg(bank, coverageOf(bank), CheckOptions{}.maxTranspose);
+    if (!out.flush()) {
+        throw ToolError(path, "cannot write the coverage map");
+    }
+}
+
 void runInfo(const InfoOptions& options) {
     SoundFontManager manager;
     const OpenedBank opened = openBank(manager, options.bank);
@@ -125,6 +139,9 @@ void runInfo(const InfoOptions& options) {
     std::vector<SampleTreeNodeSample*> filed;
     tree.getSamples(filed);
     const int inTree = static_cast<int>(filed.size());
+    if (!options.map.empty()) {
+        writeMap(bank, options.map);
+    }
 
     if (options.json) {
         nlohmann::json j;
@@ -141,6 +158,9 @@ void runInfo(const InfoOptions& options) {
         j["samples"] = {{"description", counts.samples}, {"tree", inTree}};
         j["files"] = {{"referenced", counts.files.size()}, {"missing", missing}};
         j["tree"] = tree.root() ? nodeJson(*tree.root(), kind, 0, options) : nlohmann::json();
+        if (!options.map.empty()) {
+            j["map"] = options.map;
+        }
         std::cout << j.dump(2) << '\n';
         return;
     }
@@ -168,6 +188,9 @@ void runInfo(const InfoOptions& options) {
     for (const std::string& file : missing) {
         fmt::print("    missing: {}\n", file.empty() ? "(empty file name)" : file);
     }
+    if (!options.map.empty()) {
+        fmt::print("  map          {}\n", options.map);
+    }
     if (tree.root()) {
         fmt::print("tree{:<20} {:>5}\n", "", "samples");
         for (const auto& child : tree.root()->children()) {
@@ -185,6 +208,9 @@ void addInfoCommand(CLI::App& app) {
     cmd->add_flag("-v,--verbose", options->verbose, "List every sample with its files");
     cmd->add_flag("-a,--all", options->all, "Also show tree nodes that hold no samples");
     cmd->add_flag("--json", options->json, "Print JSON instead of text");
+    cmd->add_option("--map", options->map,
+                    "Also write the coverage map (SVG): the sample a request by pitch alone "
+                    "plays at every note and dynamic, coloured by its transposition");
     cmd->callback([options] { runInfo(*options); });
 }
 

@@ -90,19 +90,9 @@ std::string articulationName(Kind kind, const SampleCoordinate& coordinate) {
                             coordinate.variation());
 }
 
-const std::vector<std::string>& dynamicNames() {
-    static const std::vector<std::string> names = {
-        "NONE", "PPPPPPP", "PPPPPP", "PPPPP", "PPPP", "PPP",   "PP",     "P",      "MP",
-        "MF",   "F",       "FF",     "FFF",   "FFFF", "FFFFF", "FFFFFF", "FFFFFFF"};
-    return names;
-}
-
 std::string dynamicName(int value) {
-    const auto& names = dynamicNames();
-    if (value >= 0 && static_cast<size_t>(value) < names.size()) {
-        return names[static_cast<size_t>(value)];
-    }
-    return std::to_string(value);
+    const char* name = ox::soundfont::dynamicName(value);
+    return name ? name : std::to_string(value);
 }
 
 namespace {
@@ -121,7 +111,7 @@ std::optional<int> parseInt(const std::string& text) {
 
 std::optional<int> parseDynamic(const std::string& text) {
     if (auto number = parseInt(text)) {
-        if (*number >= 0 && *number < static_cast<int>(dynamicNames().size())) {
+        if (*number >= 0 && *number < kDynamicCount) {
             return number;
         }
         return std::nullopt;
@@ -130,10 +120,9 @@ std::optional<int> parseDynamic(const std::string& text) {
     for (char c : text) {
         upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    const auto& names = dynamicNames();
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == upper) {
-            return static_cast<int>(i);
+    for (int value = 0; value < kDynamicCount; ++value) {
+        if (upper == ox::soundfont::dynamicName(value)) {
+            return value;
         }
     }
     return std::nullopt;

@@ -33,9 +33,7 @@ int levelValue(Kind kind, int level, const std::string& word);
 std::string articulationName(Kind kind, int attack, int technique, int variation);
 std::string articulationName(Kind kind, const ox::soundfont::SampleCoordinate& coordinate);
 
-/// The 17 names of the dynamics scale, "NONE" (0) to "FFFFFFF" (16).
-const std::vector<std::string>& dynamicNames();
-/// The name of a dynamic value, or its number when outside the scale.
+/// The name of a dynamic value on the library's scale, or its number when outside it.
 std::string dynamicName(int value);
 /// A dynamic given as a name of the scale (any case) or as its number 0 to 16.
 std::optional<int> parseDynamic(const std::string& text);

@@ -25,6 +25,10 @@ public:
     virtual int bitsPerSample() const = 0;
     /// The loop region from the file's metadata; false when it has none.
     virtual bool loop(Loop& loop) const = 0;
+    /// The loop region as the file's metadata states it, also when it is empty
+    /// or reaches outside the file (loop() then gives none); false when the
+    /// file states none.
+    virtual bool declaredLoop(Loop& loop) const { return this->loop(loop); }
 
     /// Reads up to `frames` frames as float with the gain applied; returns the number read.
     virtual int64_t readFrames(float* out, int64_t frames) = 0;

@@ -16,7 +16,8 @@ class FileStream final : public IStream {
 public:
     /// Opens `path` for reading. Modes "r" and "rb" are accepted (they read the
     /// same bytes on this platform); any other mode, a missing or unreadable
-    /// file or a directory gives an empty pointer. The stream's name is `path`.
+    /// file, and anything but a regular file (a directory, a FIFO, a device)
+    /// give an empty pointer, without blocking. The stream's name is `path`.
     static std::shared_ptr<FileStream> open(const std::string& path, const std::string& mode);
 
     ~FileStream() override;
