@@ -169,14 +169,15 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                                         "Hydrogen drum kit (a folder with drumkit.xml)"
                                       : "no such file or directory");
     checkOptions(*kind, options);
-    if (!fs::is_directory(outDir, error) && !fs::create_directories(outDir, error))
-        throw ImportError(outDir, "cannot create the folder: " + error.message());
     const fs::path listingFile = fs::path(outDir) / kInstruments;
     const nlohmann::json listed = readListing(listingFile);
 
     ImportResult result;
     Namer namer(*kind == SourceKind::Hydrogen ? kitFile(source) : source, *kind);
+    // The folder is made once there is something to write into it.
     const auto write = [&](BankPlan& plan, int total) {
+        if (!fs::is_directory(outDir, error) && !fs::create_directories(outDir, error))
+            throw ImportError(outDir, "cannot create the folder: " + error.message());
         namer.name(plan);
         result.banks.push_back(writeBank(plan, outDir, options.archive));
         if (options.progress)

@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     librapidxml-dev qtbase5-dev libsndfile1-dev
-    libcli11-dev libfmt-dev nlohmann-json3-dev libsmf-dev
+    libcli11-dev libfmt-dev nlohmann-json3-dev libsmf-dev libinstpatch-dev
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
