@@ -68,7 +68,10 @@ void writeListing(const fs::path& file, nlohmann::json banks,
         else
             banks.push_back(entry);
     }
-    const std::string text = nlohmann::json{{"version", 1}, {"banks", banks}}.dump(2) + "\n";
+    // Names from a source may be in any encoding; the listing stays valid UTF-8.
+    const std::string text = nlohmann::json{{"version", 1}, {"banks", banks}}.dump(
+                                 2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                             "\n";
     const fs::path temporary = file.string() + ".tmp";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -212,6 +215,8 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                 }
                 write(plan, int(chosen.size()));
             }
+            if (result.banks.empty())
+                throw ImportError(source, "has no preset that plays a sample");
         } else {
             const std::string file = *kind == SourceKind::Sfz ? source : kitFile(source);
             BankPlan plan =

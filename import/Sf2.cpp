@@ -1,5 +1,7 @@
 #include "Sf2.h"
 
+#include "Sf2Check.h"
+
 #include <ox/import/Import.h>
 
 #include <libinstpatch/libinstpatch.h>
@@ -43,13 +45,16 @@ void initialiseLibrary() {
     std::call_once(once, [] { ipatch_init(); });
 }
 
+/// A name from the file: SF2 names are ASCII; anything else (control bytes,
+/// another encoding) becomes '?', so that reports and descriptions stay text.
 std::string trimmed(const char* text) {
     std::string out = text ? text : "";
-    while (!out.empty() && (out.back() == ' ' || out.back() == '\0'))
-        out.pop_back();
-    while (!out.empty() && out.front() == ' ')
-        out.erase(0, 1);
-    return out;
+    for (char& c : out)
+        if (c < ' ' || c > '~')
+            c = '?';
+    const size_t first = out.find_first_not_of(' ');
+    const size_t last = out.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
 }
 
 /// The generators of one voice: an instrument zone (values, or its
@@ -217,6 +222,14 @@ struct Sf2File::Impl {
     std::vector<IpatchSF2Preset*> handles;
     std::vector<Sf2Preset> presets;
 
+    // Also when the constructor fails half-way.
+    ~Impl() {
+        if (font)
+            g_object_unref(font);
+        if (file)
+            g_object_unref(file);
+    }
+
     /// Where a voice's sample plays from, or a reason why it cannot.
     std::optional<Region> region(IpatchSF2Sample* sample, const Voice& voice,
                                  const std::string& where, BankPlan& plan) const;
@@ -306,6 +319,7 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
 }
 
 Sf2File::Sf2File(const std::string& path, bool verbose) : d(std::make_unique<Impl>()) {
+    checkSf2Structure(path);
     initialiseLibrary();
     if (!verbose)
         d->quiet.emplace();
@@ -331,12 +345,7 @@ Sf2File::Sf2File(const std::string& path, bool verbose) : d(std::make_unique<Imp
     }
 }
 
-Sf2File::~Sf2File() {
-    if (d->font)
-        g_object_unref(d->font);
-    if (d->file)
-        g_object_unref(d->file);
-}
+Sf2File::~Sf2File() = default;
 
 const std::vector<Sf2Preset>& Sf2File::presets() const {
     return d->presets;

@@ -17,8 +17,11 @@ using namespace oxtest;
 
 TEST(ImportTool, UnreadableSourcesFailOnOneLineAndLeaveNoBank) {
     TempDir dir;
-    const std::string font = oxsf::demo::sf2Bytes(oxsf::demo::demoSoundFont(2));
+    oxsf::demo::Sf2Font demo = oxsf::demo::demoSoundFont(2);
+    const std::string font = oxsf::demo::sf2Bytes(demo);
     writeFile(dir.file("cut.sf2"), font.substr(0, font.size() / 2));
+    demo.instruments[0].zones[1].generators.push_back({203, 0}); // libinstpatch would crash
+    writeFile(dir.file("generator.sf2"), oxsf::demo::sf2Bytes(demo));
     writeFile(dir.file("garbage.sf2"), "RIFF\x10\0\0\0sfbkLIST");
     writeFile(dir.file("kit/drumkit.xml"), "<drumkit_info><name>Kit</name><instrumentList>");
     writeFile(dir.file("missing.sfz"), "<region> sample=nowhere.wav\n");
@@ -34,6 +37,7 @@ TEST(ImportTool, UnreadableSourcesFailOnOneLineAndLeaveNoBank) {
     };
     for (const Case& c : {Case{"cut.sf2", "cut.sf2", "not a soundfont"},
                           Case{"garbage.sf2", "garbage.sf2", "not a soundfont"},
+                          Case{"generator.sf2", "generator.sf2", "generator 203"},
                           Case{"kit", "drumkit.xml", "not well-formed XML"},
                           Case{"missing.sfz", "nowhere.wav", "no such sample file"},
                           Case{"bad", "noise.wav", "not a sound file"}}) {

@@ -114,7 +114,7 @@ void runImport(const ImportOptions& options) {
         nlohmann::json banks = nlohmann::json::array();
         for (const auto& report : result.banks)
             banks.push_back(reportJson(report));
-        std::cout << banks.dump(2) << '\n';
+        std::cout << banks.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;
     }
     for (const auto& report : result.banks)
