@@ -23,7 +23,7 @@ seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-$(nproc)}
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(fuzz_description fuzz_archive fuzz_decoders fuzz_catalogue)
+    mapfile -t targets < <(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
 fi
 # Limits that turn runaway inputs into findings.
 limits=(-rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=10)
