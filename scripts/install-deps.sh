@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. A no-op when all are present.
-# Usage: install-deps.sh [build|fuzz]   (fuzz adds clang and its runtime)
+# Usage: install-deps.sh [build|fuzz|import-check]   (fuzz adds clang and its
+# runtime; import-check the General MIDI soundfont that `make import-check` imports)
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,8 @@ packages=(
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
+elif [[ "${1:-build}" == "import-check" ]]; then
+    packages+=(csound-soundfont)
 fi
 
 missing=()
