@@ -4,6 +4,7 @@
 #include "Text.h"
 
 #include <archive/ArchiveWriter.h>
+#include <demo/XmlText.h>
 
 #include <soundfont/SampleCoordinate.h>
 #include <soundfont/SampleTree.h>
@@ -25,6 +26,7 @@ namespace fs = std::filesystem;
 
 namespace ox::import {
 
+using oxsf::demo::escapeXml;
 using soundfont::dynamicName;
 using soundfont::velocityFromDynamic;
 
@@ -209,9 +211,9 @@ void attribute(std::string& out, const char* name, const std::optional<double>& 
 
 std::string description(const BankPlan& plan, const Layout& layout) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<Bank id=\"" + xmlEscape(plan.id) + "\" type=\"" +
-           (plan.unpitched ? "drum" : "pitched") + "\" name=\"" + xmlEscape(plan.name) +
-           "\" description=\"" + xmlEscape(plan.description) + "\">\n";
+    xml += "<Bank id=\"" + escapeXml(plan.id) + "\" type=\"" +
+           (plan.unpitched ? "drum" : "pitched") + "\" name=\"" + escapeXml(plan.name) +
+           "\" description=\"" + escapeXml(plan.description) + "\">\n";
     // A request by MIDI pitch alone searches these nodes.
     xml += plan.unpitched ? "  <SamplesTree>\n    <Node class=\"stick\"><Node class=\"hit\">"
                             "<Node class=\"hit\">\n"
@@ -222,7 +224,7 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         const Zone& zone = plan.zones[size_t(sample.zone)];
         xml += "        <Sample midi=\"" + std::to_string(sample.midi) + "\" dynamic=\"" +
                dynamicName(sample.dynamic) + "\"><Wave file=\"" +
-               xmlEscape(layout.files.at(zone.audio)) + "\"";
+               escapeXml(layout.files.at(zone.audio)) + "\"";
         if (std::abs(zone.gainDb) > 1e-9)
             attribute(xml, "gain", zone.gainDb);
         if (std::abs(sample.repitch) > 1e-9)

@@ -48,29 +48,6 @@ std::string number(double value) {
     return text;
 }
 
-std::string xmlEscape(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in)

@@ -17,9 +17,6 @@ std::string pathDigest(const std::string& path);
 /// `value` in the shortest form that keeps six significant digits ("0.25", "-3").
 std::string number(double value);
 
-/// `text` escaped for an XML attribute value.
-std::string xmlEscape(const std::string& text);
-
 /// The whole file. Throws ImportError naming it when it cannot be read.
 std::string readText(const std::string& path);
 

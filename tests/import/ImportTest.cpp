@@ -4,6 +4,8 @@
 
 #include "support/TestSupport.h"
 
+#include "Sfz.h"
+
 #include <demo/SoundFontWriter.h>
 
 #include <ox/audio/Decoders.h>
@@ -223,6 +225,30 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
     EXPECT_FLOAT_EQ(loud->repitch, -12);
     EXPECT_NEAR(loud->gain, 0.7079, 1e-3); // -3 dB
     EXPECT_TRUE(has(readFile(dir.file("out/piano/Samples.xml")), "ampRelease=\"0.4\""));
+}
+
+TEST(ImportSfz, ParserKeepsBlanksInValuesAndExpandsLongerDefinesFirst) {
+    const auto more = [](const std::string& name) {
+        return name == "more.sfz" ? std::optional<std::string>("<region>sample=d.wav")
+                                  : std::nullopt;
+    };
+    const auto document = ox::import::parseSfz(
+        "#define $N 6\n#define $NOTE c$N\n<group>key=$NOTE<region>sample=a b.wav  lovel=3 // x\n"
+        "<region> sample=c.wav /* <region> sample=hidden.wav\n */ hivel=9\n"
+        "#include \"more.sfz\"\n",
+        more);
+    ASSERT_EQ(document.regions.size(), 3u);
+    EXPECT_EQ(
+        document.regions[0].opcodes,
+        (std::map<std::string, std::string>{{"key", "c6"}, {"lovel", "3"}, {"sample", "a b.wav"}}));
+    EXPECT_EQ(document.regions[1].opcodes.at("hivel"), "9");
+    EXPECT_EQ(document.regions[1].opcodes.count("lovel"), 0u);
+    EXPECT_EQ(document.regions[2].opcodes.at("sample"), "d.wav");
+    EXPECT_EQ(document.regions[2].opcodes.at("key"), "c6");
+    EXPECT_EQ(ox::import::sfzKey("c#4"), 61);
+    EXPECT_EQ(ox::import::sfzKey("eb5"), 75);
+    EXPECT_EQ(ox::import::sfzKey("c-1"), 0);
+    EXPECT_FALSE(ox::import::sfzKey("h2"));
 }
 
 TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {

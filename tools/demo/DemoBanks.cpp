@@ -1,6 +1,7 @@
 #include "demo/DemoBanks.h"
 
 #include "demo/Synth.h"
+#include "demo/XmlText.h"
 
 #include "archive/ArchiveWriter.h"
 
@@ -50,29 +51,6 @@ const char* extensionOf(FileFormat format) {
         return ".ogg";
     }
     return "";
-}
-
-std::string escapeXml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
 }
 
 /// Synthesizes and writes every job into `samplesDir`, on a few threads.
