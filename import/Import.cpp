@@ -21,6 +21,8 @@ namespace ox::import {
 
 namespace {
 
+using Json = nlohmann::ordered_json; // keeps the keys in the order written
+
 constexpr const char* kInstruments = "instruments.json";
 
 std::string lowercase(std::string text) {
@@ -36,11 +38,11 @@ std::string bankProgram(int bank, int program) {
 }
 
 /// The entries of outDir/instruments.json, or an empty list when there is none.
-nlohmann::json readListing(const fs::path& file) {
+Json readListing(const fs::path& file) {
     std::error_code error;
     if (!fs::exists(file, error))
-        return nlohmann::json::array();
-    const nlohmann::json listing = nlohmann::json::parse(readText(file.string()), nullptr, false);
+        return Json::array();
+    const Json listing = Json::parse(readText(file.string()), nullptr, false);
     if (listing.is_discarded() || !listing.is_object() || !listing.contains("banks") ||
         !listing["banks"].is_array())
         throw ImportError(file.string(), "not a listing of banks (expected {\"version\": 1, "
@@ -50,17 +52,16 @@ nlohmann::json readListing(const fs::path& file) {
 
 /// Replaces the entries of the banks written (same path) and appends the new
 /// ones; the others stay in their order.
-void writeListing(const fs::path& file, nlohmann::json banks,
-                  const std::vector<BankReport>& written) {
+void writeListing(const fs::path& file, Json banks, const std::vector<BankReport>& written) {
     for (const BankReport& report : written) {
-        nlohmann::json entry = {
+        Json entry = {
             {"path", report.path}, {"id", report.id}, {"name", report.name}, {"kind", report.kind}};
         if (report.bank >= 0) {
             entry["bank"] = report.bank;
             entry["program"] = report.program;
         }
         entry["source"] = report.source;
-        auto same = std::find_if(banks.begin(), banks.end(), [&](const nlohmann::json& old) {
+        auto same = std::find_if(banks.begin(), banks.end(), [&](const Json& old) {
             return old.is_object() && old.value("path", "") == report.path;
         });
         if (same != banks.end())
@@ -69,9 +70,9 @@ void writeListing(const fs::path& file, nlohmann::json banks,
             banks.push_back(entry);
     }
     // Names from a source may be in any encoding; the listing stays valid UTF-8.
-    const std::string text = nlohmann::json{{"version", 1}, {"banks", banks}}.dump(
-                                 2, ' ', false, nlohmann::json::error_handler_t::replace) +
-                             "\n";
+    const std::string text =
+        Json{{"version", 1}, {"banks", banks}}.dump(2, ' ', false, Json::error_handler_t::replace) +
+        "\n";
     const fs::path temporary = file.string() + ".tmp";
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -173,7 +174,7 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                                       : "no such file or directory");
     checkOptions(*kind, options);
     const fs::path listingFile = fs::path(outDir) / kInstruments;
-    const nlohmann::json listed = readListing(listingFile);
+    const Json listed = readListing(listingFile);
 
     ImportResult result;
     Namer namer(*kind == SourceKind::Hydrogen ? kitFile(source) : source, *kind);

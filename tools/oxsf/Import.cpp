@@ -18,6 +18,8 @@ namespace oxsf {
 
 namespace {
 
+using Json = nlohmann::ordered_json; // keeps the keys in the order written
+
 struct ImportOptions {
     std::string source;
     std::string outDir;
@@ -45,17 +47,20 @@ std::string bankText(const ox::import::BankReport& report) {
     return report.bank < 0 ? std::string() : fmt::format(", {}:{}", report.bank, report.program);
 }
 
-nlohmann::json reportJson(const ox::import::BankReport& report) {
-    nlohmann::json j = {
-        {"path", report.path},   {"id", report.id},           {"name", report.name},
-        {"kind", report.kind},   {"source", report.source},   {"samples", report.samples},
-        {"files", report.files}, {"dropped", report.dropped}, {"warnings", report.warnings}};
+Json reportJson(const ox::import::BankReport& report) {
+    Json j = {
+        {"path", report.path}, {"id", report.id}, {"name", report.name}, {"kind", report.kind}};
     if (report.bank >= 0) {
         j["bank"] = report.bank;
         j["program"] = report.program;
     }
+    j["source"] = report.source;
+    j["samples"] = report.samples;
+    j["files"] = report.files;
+    j["dropped"] = report.dropped;
+    j["warnings"] = report.warnings;
     if (!report.pieces.empty()) {
-        j["pieces"] = nlohmann::json::array();
+        j["pieces"] = Json::array();
         for (const auto& [note, name] : report.pieces)
             j["pieces"].push_back({{"midi", note}, {"name", name}});
     }
@@ -111,10 +116,10 @@ void runImport(const ImportOptions& options) {
         for (const std::string& warning : report.warnings)
             warn(fmt::format("{}: {}", report.path, warning));
     if (options.json) {
-        nlohmann::json banks = nlohmann::json::array();
+        Json banks = Json::array();
         for (const auto& report : result.banks)
             banks.push_back(reportJson(report));
-        std::cout << banks.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        std::cout << banks.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
         return;
     }
     for (const auto& report : result.banks)
