@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 namespace ox::import {
 
-using oxsf::demo::escapeXml;
+using oxsf::escapeXml;
 using soundfont::dynamicName;
 using soundfont::velocityFromDynamic;
 

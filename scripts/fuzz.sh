@@ -23,7 +23,10 @@ seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-$(nproc)}
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    mapfile -t targets < <(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
+    targets=(fuzz_description fuzz_archive fuzz_decoders fuzz_catalogue)
+fi
+if [[ $# -eq 0 ]]; then
+    targets+=(fuzz_sfz fuzz_sf2) # the importers' targets (fuzz/import.cmake)
 fi
 # Limits that turn runaway inputs into findings.
 limits=(-rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=10)

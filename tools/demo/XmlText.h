@@ -1,15 +1,16 @@
 #pragma once
 
-// Text escaped for an XML attribute value, for the writers of bank
-// descriptions (the demo banks, the importers). Header-only, like LoopWriter.h.
+// Text for XML attribute values and character data. Header-only, so that the
+// coverage map can use it where the demo library is not built (the fuzz build).
 
 #include <string>
 
-namespace oxsf::demo {
+namespace oxsf {
 
+/// `text` with &, <, > and " written as entity references.
 inline std::string escapeXml(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    for (char c : text) {
         switch (c) {
         case '&':
             out += "&amp;";
@@ -30,4 +31,4 @@ inline std::string escapeXml(const std::string& text) {
     return out;
 }
 
-} // namespace oxsf::demo
+} // namespace oxsf

@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
 
     oxsf::addInfoCommand(app);
     oxsf::addFindCommand(app);
+    oxsf::addImportCommand(app);
     oxsf::addPlayCommands(app);
     oxsf::addArchiveCommands(app);
     oxsf::addDemoCommand(app);
-    oxsf::addImportCommand(app);
 
     // Name a mistyped command instead of saying that one is missing.
     if (argc > 1 && argv[1][0] != '-') {
