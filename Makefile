@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo bench test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
+.PHONY: all deps build test demo bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
 
 all: build
 
@@ -33,6 +33,11 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DOXSF_BUILD_BENCH=ON -DOXSF_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target oxsf_benchmarks
 	python3 scripts/bench.py --build build-bench --repetitions $(BENCH_REPETITIONS)
+
+# Imports every preset of Debian's General MIDI soundfont (csound-soundfont,
+# installed when missing) and prints the time and the counts. Not part of `make test`.
+import-check: build
+	scripts/import-check.sh $(BUILD)
 
 # Sanitizer builds. ASan+UBSan halt on the first report (LeakSanitizer on) and
 # run the whole suite, the tool's tests included; TSan runs the tests labelled

@@ -256,6 +256,10 @@ const std::vector<std::string> kPaths = {
 
 } // namespace
 
+#ifdef OXSF_SEEDS_WITH_DEMO
+void writeImportSeeds(const fs::path& out); // import_seeds.cpp
+#endif
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::cerr << "usage: fuzz_make_seeds <output folder>\n";
@@ -279,6 +283,7 @@ int main(int argc, char** argv) {
         writeArchives(out / "fuzz_archive", scratch, {audio[0], audio[5], audio[8]});
 #ifdef OXSF_SEEDS_WITH_DEMO
         writeDemoSeeds(out, scratch, audio[0].second);
+        writeImportSeeds(out);
 #endif
 
         int index = 0;

@@ -25,7 +25,8 @@ import sys
 # 10,000-sample figures and their baseline met a heap in whatever state the
 # larger ones left it, and the baseline alone once came out 50% slower.
 RUNS = [("bench_bank", size, f"/{size}$") for size in (1000, 10000, 50000)] + [
-    (name, None, None) for name in ("bench_search", "bench_audio", "bench_coordinate")]
+    (name, None, None) for name in ("bench_search", "bench_audio", "bench_coordinate",
+                                    "bench_import")]
 
 
 def output_name(binary, part):
@@ -208,6 +209,19 @@ def summarise(results):
         rows.append(("Memory of a fully played 16-bit file", "—", "—", "—", "within 1%",
                      "MISSING"))
     absolute_row("samplePlayer of a cached sample", "BM_SamplePlayerCached", 1000, "≤ 1 µs")
+
+    # Every preset of a 4 MB General MIDI soundfont is to import in under 5 s;
+    # the generated font is held to the same time per megabyte.
+    megabytes = counter("BM_ImportSoundFont", "megabytes")
+    presets = counter("BM_ImportSoundFont", "presets")
+    if megabytes:
+        limit = 5e9 * megabytes / 4.0
+        absolute_row(f"Import every preset of the generated soundfont ({presets:g} presets, "
+                     f"{megabytes:.1f} MB)", "BM_ImportSoundFont", limit,
+                     f"≤ {fmt_time(limit)} (5 s per 4 MB)")
+    else:
+        rows.append(("Import every preset of the generated soundfont", "—", "—", "—",
+                     "5 s per 4 MB", "MISSING"))
 
     # Where opening 10,000 samples goes: each part against the same baseline.
     base = "BM_ReadAndParse/10000"

@@ -25,6 +25,9 @@ targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
     targets=(fuzz_description fuzz_archive fuzz_decoders fuzz_catalogue fuzz_check)
 fi
+if [[ $# -eq 0 ]]; then
+    targets+=(fuzz_sfz fuzz_sf2) # the importers' targets (fuzz/import.cmake)
+fi
 # Limits that turn runaway inputs into findings.
 limits=(-rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=10)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:halt_on_error=1}

@@ -127,6 +127,8 @@ int sndfileFormat(AudioFormat format) {
         return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
     case AudioFormat::OggVorbis:
         return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case AudioFormat::Aiff16:
+        return SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
     }
     return 0;
 }

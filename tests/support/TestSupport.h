@@ -42,7 +42,7 @@ std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream);
 /// wave "file{repitch peak velocity pickup ratio gain}" ("-" for empty text).
 std::string outline(const ox::soundfont::Layer& layer);
 
-enum class AudioFormat { Wav16, Wav24, WavFloat, Flac16, Flac24, OggVorbis };
+enum class AudioFormat { Wav16, Wav24, WavFloat, Flac16, Flac24, OggVorbis, Aiff16 };
 
 struct Tone {
     int channels = 1;

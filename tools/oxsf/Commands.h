@@ -11,6 +11,7 @@ namespace oxsf {
 
 void addInfoCommand(CLI::App& app);
 void addFindCommand(CLI::App& app);
+void addImportCommand(CLI::App& app);
 void addPlayCommands(CLI::App& app);    // play, render
 void addArchiveCommands(CLI::App& app); // pack, unpack, ls
 void addDemoCommand(CLI::App& app);

@@ -43,6 +43,7 @@ int main(int argc, char** argv) {
 
     oxsf::addInfoCommand(app);
     oxsf::addFindCommand(app);
+    oxsf::addImportCommand(app);
     oxsf::addPlayCommands(app);
     oxsf::addArchiveCommands(app);
     oxsf::addDemoCommand(app);

@@ -1,6 +1,8 @@
-// Opens a one-sample bank it writes itself, finds the sample for a note and
-// renders a few frames: the installed headers, libraries and package all work.
+// Opens a one-sample bank it writes itself, finds the sample for a note,
+// renders a few frames and imports the sample again through an SFZ file: the
+// installed headers, libraries and package all work.
 
+#include <ox/import/Import.h>
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFontManager.h>
 
@@ -82,6 +84,15 @@ int main(int argc, char** argv) {
         released += note.player.render(out.data(), 64, 2);
     if (!note.player.finished())
         return fail("the released note did not finish");
+
+    // The importer, as a host would call it at run time.
+    const std::filesystem::path scratch(argv[1]);
+    std::ofstream(scratch / "c4.sfz") << "<region> sample=Bank/Samples/c4.wav\n";
+    const auto imported =
+        ox::import::importSource((scratch / "c4.sfz").string(), (scratch / "imported").string());
+    if (imported.banks.size() != 1 ||
+        !manager.addDirectory((scratch / "imported" / imported.banks[0].path).string()))
+        return fail("the import gave no bank");
     std::printf("consumer: OK (transposition %d, peak %.3f)\n", transposition, peak);
     return 0;
 }

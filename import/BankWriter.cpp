@@ -1,0 +1,409 @@
+#include "BankWriter.h"
+
+#include "AudioFiles.h"
+#include "Text.h"
+
+#include <archive/ArchiveWriter.h>
+#include <demo/XmlText.h>
+
+#include <soundfont/SampleCoordinate.h>
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundFontManager.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace ox::import {
+
+using oxsf::escapeXml;
+using soundfont::dynamicName;
+using soundfont::velocityFromDynamic;
+
+namespace {
+
+constexpr int kForte = 10;
+constexpr int kLoudest = 12; // FFF: the louder dynamics share its velocity, 127
+
+/// The velocity a request at `dynamic` stands for (NONE counts as the softest).
+int velocityOf(int dynamic) {
+    return std::clamp(velocityFromDynamic(dynamic), 1, 127);
+}
+
+/// The zone the source plays at `key` and `velocity`: the first whose ranges
+/// hold both, else the zone holding the key whose velocity range is nearest
+/// (earlier wins ties); -1 when no zone holds the key.
+int zoneFor(const std::vector<Zone>& zones, int key, int velocity) {
+    int best = -1;
+    int bestDistance = INT_MAX;
+    for (size_t i = 0; i < zones.size() && bestDistance > 0; ++i) {
+        const Zone& zone = zones[i];
+        if (key < zone.keyLo || key > zone.keyHi)
+            continue;
+        const int distance = velocity < zone.velLo   ? zone.velLo - velocity
+                             : velocity > zone.velHi ? velocity - zone.velHi
+                                                     : 0;
+        if (distance < bestDistance) {
+            best = int(i);
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+using Assignment = std::array<int, 128>; // zone per key, -1 for none
+
+Assignment assignmentAt(const std::vector<Zone>& zones, int velocity) {
+    Assignment keys;
+    for (int key = 0; key < 128; ++key)
+        keys[size_t(key)] = zoneFor(zones, key, velocity);
+    return keys;
+}
+
+/// The dynamics a bank is filed at. Neighbouring dynamics whose velocities get
+/// the same zone at every key form one layer, filed at its first and last
+/// dynamic: every requested dynamic then lies nearest to a level of its own
+/// layer. A bank without velocity layers needs "F" alone.
+std::vector<int> fileLevels(const std::vector<Zone>& zones) {
+    std::vector<std::pair<int, int>> runs;
+    Assignment previous{};
+    for (int dynamic = 1; dynamic <= kLoudest; ++dynamic) {
+        const Assignment keys = assignmentAt(zones, velocityOf(dynamic));
+        if (runs.empty() || keys != previous)
+            runs.emplace_back(dynamic, dynamic);
+        else
+            runs.back().second = dynamic;
+        previous = keys;
+    }
+    if (runs.size() == 1)
+        return {kForte};
+    std::vector<int> levels;
+    for (const auto& [first, last] : runs) {
+        levels.push_back(first);
+        if (last != first)
+            levels.push_back(last);
+    }
+    return levels;
+}
+
+/// The filed levels nearest to a requested dynamic (two on a tie).
+std::vector<int> nearestLevels(const std::vector<int>& levels, int dynamic) {
+    int best = INT_MAX;
+    for (const int level : levels)
+        best = std::min(best, std::abs(level - dynamic));
+    std::vector<int> nearest;
+    for (const int level : levels)
+        if (std::abs(level - dynamic) == best)
+            nearest.push_back(level);
+    return nearest;
+}
+
+bool sameSound(const Zone& a, const Zone& b) {
+    const Envelope& x = a.envelope;
+    const Envelope& y = b.envelope;
+    return a.gainDb == b.gainDb && a.cents == b.cents && x.delay == y.delay &&
+           x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
+           x.sustain == y.sustain && x.release == y.release;
+}
+
+/// One Sample element to write.
+struct Filed {
+    int midi;
+    int dynamic;
+    int zone;
+    double repitch;
+};
+
+struct Layout {
+    std::vector<int> levels;
+    std::vector<Filed> samples;
+    std::vector<bool> zoneFiled;            // somewhere
+    std::set<std::pair<int, int>> shadowed; // zone and level where another zone hides it
+    std::map<size_t, std::string> files;    // audio source -> file name
+};
+
+Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
+    Layout layout;
+    layout.levels = fileLevels(plan.zones);
+    layout.zoneFiled.assign(plan.zones.size(), false);
+    std::set<int> varied;
+    for (const int level : layout.levels) {
+        const Assignment keys = assignmentAt(plan.zones, velocityOf(level));
+        if (plan.unpitched) {
+            // Every key its own piece, transposition 0; the source's pitch shift is repitch.
+            for (int key = 0; key < 128; ++key) {
+                const int z = keys[size_t(key)];
+                if (z < 0)
+                    continue;
+                const Zone& zone = plan.zones[size_t(z)];
+                layout.samples.push_back(
+                    {key, level, z, zone.cents + (key - zone.root) * zone.keyTrack});
+                layout.zoneFiled[size_t(z)] = true;
+            }
+            continue;
+        }
+        // Pitched: each zone at its root. A later zone at a root already
+        // filed at this level could never be found: when it plays the same
+        // sample it is served all the same, otherwise it is lost.
+        std::map<int, int> roots;
+        for (const int z : std::set<int>(keys.begin(), keys.end())) {
+            if (z < 0)
+                continue;
+            const Zone& zone = plan.zones[size_t(z)];
+            const auto [filed, isNew] = roots.emplace(zone.root, z);
+            if (!isNew) {
+                const Zone& first = plan.zones[size_t(filed->second)];
+                if (first.audio != zone.audio) {
+                    layout.shadowed.emplace(z, level);
+                    continue;
+                }
+                if (!sameSound(first, zone))
+                    varied.insert(z);
+            } else {
+                layout.samples.push_back({zone.root, level, z, zone.cents});
+            }
+            layout.zoneFiled[size_t(z)] = true;
+        }
+    }
+    if (!varied.empty())
+        dropped["gain, tuning or envelope varying by key within one sample"] += int(varied.size());
+    for (size_t z = 0; z < plan.zones.size(); ++z) {
+        if (layout.zoneFiled[z])
+            continue;
+        const Zone& zone = plan.zones[z];
+        bool reachable = false;
+        for (int dynamic = 1; dynamic <= kLoudest; ++dynamic)
+            reachable = reachable ||
+                        (velocityOf(dynamic) >= zone.velLo && velocityOf(dynamic) <= zone.velHi);
+        const bool hidden = std::any_of(layout.shadowed.begin(), layout.shadowed.end(),
+                                        [&](const auto& entry) { return entry.first == int(z); });
+        dropped[hidden      ? "zones sharing their root key with another zone"
+                : reachable ? "layered zones (only one sample plays per note)"
+                            : "velocity layers narrower than a step of the dynamics scale"]++;
+    }
+    for (const Filed& sample : layout.samples) {
+        const size_t audio = plan.zones[size_t(sample.zone)].audio;
+        if (!layout.files.count(audio)) {
+            const size_t n = layout.files.size() + 1;
+            char index[16];
+            std::snprintf(index, sizeof index, "%03zu", n);
+            layout.files[audio] =
+                plan.filePrefix + "-" + index + "-" + safeName(plan.audio[audio].name) + ".flac";
+        }
+    }
+    return layout;
+}
+
+void attribute(std::string& out, const char* name, const std::optional<double>& value) {
+    if (value)
+        out += std::string(" ") + name + "=\"" + number(*value) + "\"";
+}
+
+std::string description(const BankPlan& plan, const Layout& layout) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<Bank id=\"" + escapeXml(plan.id) + "\" type=\"" +
+           (plan.unpitched ? "drum" : "pitched") + "\" name=\"" + escapeXml(plan.name) +
+           "\" description=\"" + escapeXml(plan.description) + "\">\n";
+    // A request by MIDI pitch alone searches these nodes.
+    xml += plan.unpitched ? "  <SamplesTree>\n    <Node class=\"stick\"><Node class=\"hit\">"
+                            "<Node class=\"hit\">\n"
+                          : "  <SamplesTree>\n    <Node class=\"pick\"><Node class=\"sustain\">"
+                            "<Node class=\"down\">\n";
+    xml += "      <Samples>\n";
+    for (const Filed& sample : layout.samples) {
+        const Zone& zone = plan.zones[size_t(sample.zone)];
+        xml += "        <Sample midi=\"" + std::to_string(sample.midi) + "\" dynamic=\"" +
+               dynamicName(sample.dynamic) + "\"><Wave file=\"" +
+               escapeXml(layout.files.at(zone.audio)) + "\"";
+        if (std::abs(zone.gainDb) > 1e-9)
+            attribute(xml, "gain", zone.gainDb);
+        if (std::abs(sample.repitch) > 1e-9)
+            attribute(xml, "repitch", sample.repitch);
+        const Envelope& envelope = zone.envelope;
+        attribute(xml, "ampDelay", envelope.delay);
+        attribute(xml, "ampAttack", envelope.attack);
+        attribute(xml, "ampHold", envelope.hold);
+        attribute(xml, "ampDecay", envelope.decay);
+        attribute(xml, "ampSustain", envelope.sustain);
+        attribute(xml, "ampRelease", envelope.release);
+        xml += "/></Sample>\n";
+    }
+    xml += "      </Samples>\n    </Node></Node></Node>\n  </SamplesTree>\n</Bank>\n";
+    return xml;
+}
+
+std::string keyName(int key) {
+    static const char* names[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+    return std::to_string(key) + " (" + names[key % 12] + std::to_string(key / 12 - 1) + ")";
+}
+
+/// Asks the written bank, through the library's own search, for every key the
+/// source plays at every dynamic, and describes the notes that the sample the
+/// source assigns does not serve (a pitched key may go to the zone whose root
+/// is nearest). Empty when all are right.
+std::string verify(const std::string& dir, const BankPlan& plan, const Layout& layout) {
+    soundfont::SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir);
+    if (!bank)
+        throw ImportError(dir, "the bank just written does not open");
+    const soundfont::SampleTree& tree = bank->sampleTree();
+    int checked = 0;
+    int wrong = 0;
+    std::string example;
+    for (int key = 0; key < 128; ++key) {
+        for (int dynamic = 0; dynamic < soundfont::kDynamicCount; ++dynamic) {
+            const int z = zoneFor(plan.zones, key, velocityOf(dynamic));
+            const auto levels = nearestLevels(layout.levels, dynamic);
+            if (z < 0 || !layout.zoneFiled[size_t(z)] ||
+                std::any_of(levels.begin(), levels.end(), [&](int level) {
+                    return layout.shadowed.count({z, level}) > 0;
+                }))
+                continue; // a loss the report names already
+            ++checked;
+            const Zone& zone = plan.zones[size_t(z)];
+            const std::string& expected = layout.files.at(zone.audio);
+            const soundfont::SampleTreeNodeSample* found = tree.findSampleByMidi(key, dynamic);
+            const std::string file =
+                found && !found->files.empty() ? found->files.begin()->second : std::string();
+            bool right = file == expected && (!plan.unpitched || (*found)[1] == key);
+            if (!right && found && !plan.unpitched) {
+                const int distance = std::abs((*found)[1] - key);
+                right = std::count(levels.begin(), levels.end(), (*found)[2]) > 0 &&
+                        (*found)[1] != zone.root && distance <= std::abs(zone.root - key);
+            }
+            if (right)
+                continue;
+            if (wrong++ == 0)
+                example = "key " + keyName(key) + " at " + dynamicName(dynamic) + " plays " +
+                          (file.empty() ? std::string("nothing") : file) + " instead of " +
+                          expected;
+        }
+    }
+    if (wrong == 0)
+        return {};
+    return std::to_string(wrong) + " of " + std::to_string(checked) +
+           " notes (key and dynamic) are not served by the sample the source assigns, e.g. " +
+           example;
+}
+
+/// A staging folder beside the final bank, removed unless committed.
+class Staging {
+public:
+    Staging(const fs::path& outDir, const std::string& folder) {
+        std::string pattern = (outDir / ("." + folder + ".tmp-XXXXXX")).string();
+        if (!::mkdtemp(pattern.data()))
+            throw ImportError(outDir.string(),
+                              std::string("cannot create a folder: ") + std::strerror(errno));
+        m_path = pattern;
+    }
+    ~Staging() {
+        if (!m_path.empty()) {
+            std::error_code ignored;
+            fs::remove_all(m_path, ignored);
+        }
+    }
+    Staging(const Staging&) = delete;
+    Staging& operator=(const Staging&) = delete;
+
+    const fs::path& path() const { return m_path; }
+    /// Puts the folder in place of `target` (replacing a bank there).
+    void commit(const fs::path& target) {
+        std::error_code error;
+        fs::path old;
+        if (fs::exists(target, error)) {
+            old = target;
+            old += ".old-" + pathDigest(m_path.string());
+            fs::rename(target, old, error);
+            if (error)
+                throw ImportError(target.string(), "cannot replace: " + error.message());
+        }
+        fs::rename(m_path, target, error);
+        if (error) {
+            if (!old.empty())
+                fs::rename(old, target, error);
+            throw ImportError(target.string(), "cannot rename into place: " + error.message());
+        }
+        m_path.clear();
+        if (!old.empty())
+            fs::remove_all(old, error);
+    }
+
+private:
+    fs::path m_path;
+};
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), std::streamsize(text.size()));
+    if (!out.flush())
+        throw ImportError(path.string(), "cannot write");
+}
+
+} // namespace
+
+BankReport writeBank(const BankPlan& plan, const std::string& outDir, bool archive) {
+    BankReport report;
+    report.id = plan.id;
+    report.name = plan.name;
+    report.kind = plan.unpitched ? "unpitched" : "pitched";
+    report.source = plan.source;
+    report.bank = plan.bank;
+    report.program = plan.program;
+    report.warnings = plan.warnings;
+    report.pieces = plan.pieces;
+
+    std::map<std::string, int> dropped = plan.dropped;
+    const Layout layout = lay(plan, dropped);
+    if (layout.samples.empty())
+        throw ImportError(plan.source, "\"" + plan.name + "\" has no sample to import");
+
+    const fs::path out(outDir);
+    Staging staging(out, plan.folder);
+    const fs::path samples = staging.path() / "Samples";
+    fs::create_directories(samples);
+    // One source's audio at a time: only the file being written is in memory.
+    for (const auto& [audio, file] : layout.files)
+        writeFlac((samples / file).string(), plan.audio[audio].read());
+    writeText(staging.path() / "Samples.xml", description(plan, layout));
+
+    const std::string problem = verify(staging.path().string(), plan, layout);
+    if (!problem.empty())
+        report.warnings.push_back(problem);
+
+    if (archive) {
+        report.path = plan.folder + ".tq7bank";
+        std::vector<oxsf::archive::ArchiveInput> entries{oxsf::archive::ArchiveInput::fromFile(
+            "Samples.xml", (staging.path() / "Samples.xml").string())};
+        for (const auto& [audio, file] : layout.files)
+            entries.push_back(
+                oxsf::archive::ArchiveInput::fromFile(file, (samples / file).string()));
+        try {
+            oxsf::archive::writeArchive((out / report.path).string(), entries);
+        } catch (const std::runtime_error& e) {
+            throw ImportError("", e.what());
+        }
+    } else {
+        report.path = plan.folder;
+        staging.commit(out / report.path);
+    }
+
+    report.samples = int(layout.samples.size());
+    report.files = int(layout.files.size());
+    const std::string unit = " " + plan.zoneWord;
+    for (const auto& [what, count] : dropped)
+        report.dropped.push_back(what + " (" + std::to_string(count) + unit +
+                                 (count == 1 ? "" : "s") + ")");
+    return report;
+}
+
+} // namespace ox::import

@@ -1,0 +1,16 @@
+#pragma once
+
+// A structural check of an SF2 file before libinstpatch reads it. libinstpatch
+// trusts the file's numbers: a generator number outside the 59 that SF2
+// defines, or an index past the end of its table, makes it write or read out
+// of bounds and crash. This pass walks the RIFF chunks and the preset data
+// tables (nothing else) and refuses such files.
+
+#include <string>
+
+namespace ox::import {
+
+/// Throws ImportError naming `path` and the first problem found.
+void checkSf2Structure(const std::string& path);
+
+} // namespace ox::import

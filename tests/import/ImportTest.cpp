@@ -1,0 +1,333 @@
+// Imported banks, checked through the library's own search: every note plays
+// the sample its source assigns at every dynamic, loops hold to the frame,
+// stereo pairs join, and no two banks share a sample file name.
+
+#include "support/TestSupport.h"
+
+#include "Sfz.h"
+
+#include <demo/SoundFontWriter.h>
+
+#include <ox/audio/Decoders.h>
+#include <ox/import/Import.h>
+#include <ox/stream/FileStream.h>
+#include <soundfont/SampleTree.h>
+#include <soundfont/SoundFontManager.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <set>
+
+namespace fs = std::filesystem;
+using namespace oxtest;
+using namespace ox::soundfont;
+using ox::import::importSource;
+
+namespace {
+
+const SampleTreeNodeSample* lookUp(const SoundFont& bank, int key, int dynamic) {
+    return bank.sampleTree().findSampleByMidi(key, dynamic);
+}
+
+/// The file a note plays, "" for none.
+std::string served(const SoundFont& bank, int key, int dynamic) {
+    const SampleTreeNodeSample* sample = lookUp(bank, key, dynamic);
+    return sample && !sample->files.empty() ? sample->files.begin()->second : "";
+}
+
+bool has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+int velocityOf(int dynamic) {
+    return std::max(1, velocityFromDynamic(dynamic));
+}
+
+using Loop = std::pair<int64_t, int64_t>;
+
+/// The loop our own decoder reads from a written FLAC file; {-1, -1} for none.
+Loop loopOf(const fs::path& file) {
+    const auto decoder = ox::audio::FlacDecoder::make(ox::stream::FileStream::open(file, "rb"), 1);
+    ox::audio::IDecoder::Loop loop{-1, -1};
+    if (!decoder || !decoder->loop(loop))
+        return {-1, -1};
+    return {loop.start, loop.end};
+}
+
+std::vector<fs::path> sampleFiles(const std::string& bank) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(bank + "/Samples"))
+        files.push_back(entry.path());
+    return files;
+}
+
+nlohmann::json listing(const std::string& outDir) {
+    return nlohmann::json::parse(readFile(outDir + "/instruments.json"))["banks"];
+}
+
+std::string demoFont(const TempDir& dir, const oxsf::demo::Sf2Font& font) {
+    const std::string path = dir.file("demo.sf2");
+    writeFile(path, oxsf::demo::sf2Bytes(font));
+    return path;
+}
+
+} // namespace
+
+TEST(ImportSf2, EveryNoteAtEveryDynamicPlaysTheSampleTheSourceAssigns) {
+    TempDir dir;
+    const auto result = importSource(demoFont(dir, oxsf::demo::demoSoundFont(2)), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 3u);
+    SoundFontManager manager;
+    const auto pluck = manager.addDirectory(dir.file("out/000-000-Pluck-0"));
+    const auto kit = manager.addDirectory(dir.file("out/128-000-Demo-Kit"));
+    ASSERT_TRUE(pluck && kit);
+
+    static const char* roots[] = {"E2", "E3", "E4", "E5"};
+    for (int key = 0; key < 128; ++key)
+        for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
+            const int zone = key <= 46 ? 0 : key <= 58 ? 1 : key <= 70 ? 2 : 3;
+            const std::string expected = std::string("Pluck-") + roots[zone] +
+                                         (velocityOf(dynamic) >= 80 ? "-loud" : "-soft");
+            EXPECT_TRUE(has(served(*pluck, key, dynamic), expected)) << key << " " << dynamic;
+        }
+
+    // Each key of the kit is its own piece at every dynamic, even where only one
+    // piece has layers; the toms share a sample and carry their pitch as repitch.
+    const std::vector<int> toms{41, 43, 45, 47, 48, 50};
+    for (int key : {35, 36, 37, 38, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50})
+        for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
+            const SampleTreeNodeSample* sample = lookUp(*kit, key, dynamic);
+            ASSERT_TRUE(sample);
+            EXPECT_EQ((*sample)[1], key) << dynamic;
+            if (key == 38) {
+                EXPECT_TRUE(has(served(*kit, key, dynamic),
+                                velocityOf(dynamic) <= 90 ? "Snare-soft" : "Snare-loud"));
+            }
+            const auto tom = std::find(toms.begin(), toms.end(), key);
+            float semitones = 0;
+            if (tom != toms.end()) {
+                ASSERT_TRUE(
+                    sample->tryGetCorrection(ox::audio::SoundCorrection::Repitch, semitones));
+                EXPECT_NEAR(semitones * 100, 7 * (tom - toms.begin() + 1) + (key - 55) * 100, 1e-3);
+            }
+        }
+    EXPECT_TRUE(has(nlohmann::json(result.banks[2].dropped).dump(), "exclusive class"));
+
+    const auto banks = listing(dir.file("out"));
+    ASSERT_EQ(banks.size(), 3u);
+    EXPECT_EQ(banks[1]["path"], "000-001-Stereo-Pluck-1");
+    EXPECT_EQ(banks[1]["program"], 1);
+    EXPECT_EQ(banks[2]["kind"], "unpitched");
+    EXPECT_EQ(banks[2]["bank"], 128);
+    EXPECT_EQ(banks[2]["source"], "demo.sf2");
+}
+
+TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
+    TempDir dir;
+    oxsf::demo::Sf2Font font = oxsf::demo::demoSoundFont(2);
+    using oxsf::demo::sf2Range;
+    using oxsf::demo::sf2Value;
+    font.instruments[0].zones.push_back(
+        {{sf2Range(oxsf::demo::KeyRange, 0, 127), sf2Value(oxsf::demo::StartOffset, -5)}, 0});
+    ox::import::ImportOptions options;
+    options.presets = {{0, 0}, {0, 1}};
+    const auto result = importSource(demoFont(dir, font), dir.file("out"), options);
+    ASSERT_EQ(result.banks.size(), 2u);
+    EXPECT_TRUE(has(nlohmann::json(result.banks[0].warnings).dump(), "zone skipped"));
+
+    // SF2 loop ends are exclusive; what our decoder reads back must be the same frames.
+    const std::string pluck = dir.file("out/000-000-Pluck-0");
+    int checked = 0;
+    for (const fs::path& file : sampleFiles(pluck))
+        for (const auto& sample : font.samples) {
+            std::string name = sample.name;
+            std::replace(name.begin(), name.end(), ' ', '-');
+            if (!has(file.filename().string(), name + ".flac"))
+                continue;
+            EXPECT_EQ(loopOf(file), Loop(sample.loopStart, sample.loopEnd));
+            ++checked;
+        }
+    EXPECT_EQ(checked, 8);
+    const std::string xml = readFile(pluck + "/Samples.xml");
+    for (const char* envelope : {"ampDecay=\"0.12\"", "ampSustain=\"-12\"", "ampRelease=\"0.44\""})
+        EXPECT_TRUE(has(xml, envelope)) << envelope;
+    EXPECT_TRUE(has(nlohmann::json(result.banks[0].dropped).dump(), "reverb send"));
+
+    // The left and right samples become one file; the left side's loop serves both.
+    const auto stereo = sampleFiles(dir.file("out/000-001-Stereo-Pluck-1"));
+    ASSERT_EQ(stereo.size(), 1u);
+    SF_INFO info{};
+    SNDFILE* file = sf_open(stereo[0].c_str(), SFM_READ, &info);
+    ASSERT_TRUE(file);
+    std::vector<int16_t> frames(size_t(info.frames * info.channels));
+    sf_readf_short(file, frames.data(), info.frames);
+    sf_close(file);
+    const auto& left = font.samples[8];
+    const auto& right = font.samples[9];
+    ASSERT_EQ(info.channels, 2);
+    ASSERT_EQ(size_t(info.frames), left.frames.size());
+    for (size_t i = 0; i < left.frames.size(); i += 97) {
+        ASSERT_EQ(frames[2 * i], left.frames[i]);
+        ASSERT_EQ(frames[2 * i + 1], right.frames[i]);
+    }
+    EXPECT_EQ(loopOf(stereo[0]), Loop(left.loopStart, left.loopEnd));
+    EXPECT_TRUE(has(nlohmann::json(result.banks[1].dropped).dump(), "left side's loop"));
+}
+
+TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
+    TempDir dir;
+    Tone tone{.frames = 2000, .frequency = 261.6};
+    ASSERT_TRUE(writeTone(dir.file("samples/soft c.wav"), AudioFormat::Wav16, tone));
+    tone.amplitude = 0.9;
+    ASSERT_TRUE(writeTone(dir.file("samples/loud c.wav"), AudioFormat::Wav24, tone));
+    tone.loopStart = 500; // the file's own loop, stored inclusive in its smpl chunk
+    tone.loopEnd = 1500;
+    ASSERT_TRUE(writeTone(dir.file("samples/high.wav"), AudioFormat::Wav16, tone));
+    writeFile(dir.file("piano.sfz"), R"(// layered piano
+#define $SPLIT 100
+<control> default_path=samples/
+<global> volume=-3 ampeg_release=0.4
+<group> lovel=1 hivel=$SPLIT
+<region> sample=soft c.wav lokey=0 hikey=66 pitch_keycenter=c4
+         loop_mode=loop_continuous loop_start=100 loop_end=299 pan=20
+<group> lovel=101 /* the loud layer */ hivel=127
+<region> sample=loud c.wav lokey=0 hikey=66 pitch_keycenter=60 tune=-12
+<group>
+<region> sample=high.wav lokey=g4 hikey=127 pitch_keycenter=72
+)");
+    const auto result = importSource(dir.file("piano.sfz"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    EXPECT_EQ(result.banks[0].dropped, std::vector<std::string>{"opcode pan (1 region)"});
+    SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/piano"));
+    ASSERT_TRUE(bank);
+    for (int key = 0; key < 128; ++key)
+        for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
+            const std::string file = served(*bank, key, dynamic);
+            EXPECT_TRUE(has(file, key >= 67                    ? "-high.flac"
+                                  : velocityOf(dynamic) <= 100 ? "-soft-c.flac"
+                                                               : "-loud-c.flac"))
+                << key << " " << dynamic << " " << file;
+        }
+    // SFZ loop ends are inclusive, smpl chunks' too; ours are exclusive.
+    for (const fs::path& file : sampleFiles(dir.file("out/piano")))
+        EXPECT_EQ(loopOf(file), has(file.string(), "soft")   ? Loop(100, 300)
+                                : has(file.string(), "high") ? Loop(500, 1500)
+                                                             : Loop(-1, -1));
+    const Wav* loud = nullptr;
+    for (const fs::path& file : sampleFiles(dir.file("out/piano")))
+        if (has(file.string(), "loud"))
+            loud = bank->layer().findWav(file.filename().string());
+    ASSERT_TRUE(loud);
+    EXPECT_FLOAT_EQ(loud->repitch, -12);
+    EXPECT_NEAR(loud->gain, 0.7079, 1e-3); // -3 dB
+    EXPECT_TRUE(has(readFile(dir.file("out/piano/Samples.xml")), "ampRelease=\"0.4\""));
+}
+
+TEST(ImportSfz, ParserKeepsBlanksInValuesAndExpandsLongerDefinesFirst) {
+    const auto more = [](const std::string& name) {
+        return name == "more.sfz" ? std::optional<std::string>("<region>sample=d.wav")
+                                  : std::nullopt;
+    };
+    const auto document = ox::import::parseSfz(
+        "#define $N 6\n#define $NOTE c$N\n<group>key=$NOTE<region>sample=a b.wav  lovel=3 // x\n"
+        "<region> sample=c.wav /* <region> sample=hidden.wav\n */ hivel=9\n"
+        "#include \"more.sfz\"\n",
+        more);
+    ASSERT_EQ(document.regions.size(), 3u);
+    EXPECT_EQ(
+        document.regions[0].opcodes,
+        (std::map<std::string, std::string>{{"key", "c6"}, {"lovel", "3"}, {"sample", "a b.wav"}}));
+    EXPECT_EQ(document.regions[1].opcodes.at("hivel"), "9");
+    EXPECT_EQ(document.regions[1].opcodes.count("lovel"), 0u);
+    EXPECT_EQ(document.regions[2].opcodes.at("sample"), "d.wav");
+    EXPECT_EQ(document.regions[2].opcodes.at("key"), "c6");
+    EXPECT_EQ(ox::import::sfzKey("c#4"), 61);
+    EXPECT_EQ(ox::import::sfzKey("eb5"), 75);
+    EXPECT_EQ(ox::import::sfzKey("c-1"), 0);
+    EXPECT_FALSE(ox::import::sfzKey("h2"));
+}
+
+TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
+    TempDir dir;
+    const auto writeKit = [&](const std::string& folder, double frequency) {
+        Tone tone{.frames = 800, .frequency = frequency};
+        EXPECT_TRUE(writeTone(dir.file(folder + "/kick soft.wav"), AudioFormat::Wav16, tone));
+        EXPECT_TRUE(writeTone(dir.file(folder + "/Cowbell-Hard.wav"), AudioFormat::Wav16, tone));
+        EXPECT_TRUE(writeTone(dir.file(folder + "/snare.aiff"), AudioFormat::Aiff16, tone));
+        writeFile(dir.file(folder + "/drumkit.xml"), R"(<?xml version="1.0"?>
+<drumkit_info xmlns="http://www.hydrogen-music.org/drumkit">
+  <name>Test Kit</name>
+  <instrumentList>
+    <instrument><id>0</id><name>Kick</name>
+      <layer><filename>kick soft.wav</filename><min>0</min><max>0.5</max></layer>
+      <layer><filename>Cowbell-Hard.wav</filename><min>0.5</min><max>1</max><pitch>-1.5</pitch></layer>
+    </instrument>
+    <instrument><id>1</id><name>Snare</name>
+      <instrumentComponent><gain>0.5</gain>
+        <layer><filename>snare.aiff</filename><min>0</min><max>1</max></layer>
+      </instrumentComponent>
+    </instrument>
+    <instrument><id>2</id><name>Mystery Box</name><filename>Cowbell-Hard.wav</filename></instrument>
+    <instrument><id>3</id><name>Open HH</name><pan_L>0.5</pan_L><pan_R>1</pan_R>
+      <layer><filename>Cowbell-Hard.wav</filename></layer></instrument>
+  </instrumentList>
+</drumkit_info>
+)");
+    };
+    writeKit("a/kit", 440);
+    writeKit("b/kit", 880);
+    const auto result = importSource(dir.file("a/kit"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    const auto& report = result.banks[0];
+    EXPECT_EQ(report.pieces,
+              (std::vector<std::pair<int, std::string>>{
+                  {36, "Kick"}, {38, "Snare"}, {39, "Mystery Box"}, {46, "Open HH"}}));
+    EXPECT_EQ(report.dropped, std::vector<std::string>{"pan (1 layer)"});
+    EXPECT_EQ(report.bank, 128);
+
+    SoundFontManager manager;
+    const auto kit = manager.addDirectory(dir.file("out/Test-Kit"));
+    ASSERT_TRUE(kit);
+    for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
+        EXPECT_TRUE(has(served(*kit, 36, dynamic),
+                        velocityOf(dynamic) <= 63 ? "kick-soft" : "Cowbell-Hard"));
+        for (int key : {36, 38, 39, 46})
+            EXPECT_EQ((*lookUp(*kit, key, dynamic))[1], key);
+    }
+    const Wav* snare = kit->layer().findWav(served(*kit, 38, 10));
+    ASSERT_TRUE(snare);
+    EXPECT_NEAR(snare->gain, 0.5, 1e-4);
+    // The AIFF sample is now FLAC our decoder reads, every frame of it.
+    const auto decoder = ox::audio::FlacDecoder::make(
+        ox::stream::FileStream::open(dir.file("out/Test-Kit/Samples/" + served(*kit, 38, 10)),
+                                     "rb"),
+        1);
+    ASSERT_TRUE(decoder);
+    EXPECT_EQ(decoder->frameCount(), 800);
+
+    // A kit of the same name and sample names from elsewhere: no file name in common,
+    // so the process-wide cache never hands one bank's audio to the other.
+    importSource(dir.file("b/kit/drumkit.xml"), dir.file("other"));
+    std::set<std::string> names;
+    for (const std::string& bank : {dir.file("out/Test-Kit"), dir.file("other/Test-Kit")})
+        for (const fs::path& file : sampleFiles(bank))
+            EXPECT_TRUE(names.insert(file.filename().string()).second) << file;
+
+    // Importing into the same folder again replaces the kit's entry and keeps the others.
+    Tone tone;
+    ASSERT_TRUE(writeTone(dir.file("solo/a.wav"), AudioFormat::Wav16, tone));
+    writeFile(dir.file("solo/solo.sfz"), "<region> sample=a.wav\n");
+    ox::import::ImportOptions options;
+    options.program = {0, 5};
+    importSource(dir.file("solo/solo.sfz"), dir.file("out"), options);
+    importSource(dir.file("a/kit"), dir.file("out"));
+    const auto banks = listing(dir.file("out"));
+    ASSERT_EQ(banks.size(), 2u);
+    EXPECT_EQ(banks[0]["path"], "Test-Kit");
+    EXPECT_EQ(banks[1]["path"], "solo");
+    EXPECT_EQ(banks[1]["program"], 5);
+}
