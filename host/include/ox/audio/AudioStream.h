@@ -73,6 +73,22 @@ public:
     /// Frames decoded so far.
     int64_t decodedFrames() const;
 
+    /// One storage block in place, for render loops that read the samples
+    /// themselves: `frames` interleaved frames from frame `first` on, of which the
+    /// first `decoded` are decoded (read no further). Sources of 16 bits or fewer
+    /// are held as int16, to be multiplied by `scale` (the gain included); others
+    /// as float with the gain applied. All null and 0 outside the sound.
+    struct Block {
+        const int16_t* int16 = nullptr;
+        const float* float32 = nullptr;
+        float scale = 1.0f;
+        int64_t first = 0;
+        int64_t frames = 0;
+        int64_t decoded = 0;
+    };
+    /// The block that holds `frame`. Never decodes, never locks, never allocates.
+    Block block(int64_t frame) const;
+
     struct Impl;
 
 private:

@@ -8,9 +8,18 @@
 
 namespace ox::audio {
 
+/// How a player computes the sound between recorded frames when it transposes.
+enum class Interpolation {
+    /// Catmull-Rom through four neighbouring frames: cheap, the default.
+    Cubic,
+    /// A windowed sinc over 32 neighbouring frames, narrowed when transposing up
+    /// so that nothing folds back: offline quality, several times the cost.
+    Sinc,
+};
+
 /// A play cursor over a shared AudioStream. It renders float frames at the
 /// output rate the host asks for, transposed by a number of semitones, with
-/// cubic interpolation, honouring the stream's loop. Each player has its own
+/// cubic (or sinc) interpolation, honouring the stream's loop. Each player has its own
 /// cursor; many players of one stream play independently.
 ///
 /// A note: optionally an amplitude envelope (setEnvelope), then release() at
@@ -45,6 +54,12 @@ public:
     void setGain(float gain);
     float gain() const;
 
+    /// The interpolator between recorded frames (Cubic by default). The first
+    /// Sinc player of a process builds a table of 128 KB: make that choice off the
+    /// audio thread once, while warming up.
+    void setInterpolation(Interpolation interpolation);
+    Interpolation interpolation() const;
+
     /// The note's amplitude envelope. It starts with the next render() from the
     /// start of the sound (or of the envelope after reset()), its times counted at
     /// the output rate of that moment.
@@ -77,6 +92,11 @@ public:
     /// sound, or after a release has faded out, are zero. Returns the number of
     /// frames rendered before that end.
     int64_t render(float* out, int64_t frames, int outChannels);
+    /// As render(), but adds into `out`, output channel c multiplied by
+    /// channelGains[c] (null: 1 for every channel), so that voices mix into one
+    /// buffer without a scratch copy. Frames after the end of the sound are left
+    /// as they are.
+    int64_t mix(float* out, int64_t frames, int outChannels, const float* channelGains);
     /// True once the sound has ended or its envelope has reached silence (never
     /// for an unreleased looping stream with a sustain above -100 dB).
     bool finished() const;
@@ -95,12 +115,16 @@ private:
     bool m_hasEnvelope = false;
     bool m_envelopeStarted = false;
     bool m_nonBlocking = false;
+    /// The cursor went round the loop: frames before the loop start read as the loop's end.
+    bool m_wrapped = false;
+    Interpolation m_interpolation = Interpolation::Cubic;
     Envelope m_envelope;
     EnvelopeState m_level; ///< where the note is on its envelope
     int64_t m_missed = 0;
 
     void updateStep();
     void startEnvelope();
+    int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
 };
 
 } // namespace ox::audio
