@@ -74,8 +74,9 @@ void dotOf(const Sample* y, int channels, const float* w, int taps, float* out) 
 
 } // namespace
 
-const float* sincTable() {
-    static const std::vector<float> table = [] {
+const SincTable& sincTable() {
+    static const SincTable table = [] {
+        SincTable t;
         // Rows 0..kSincPhases, each scaled to a sum of 1 so that a constant
         // passes unchanged at every fraction; row kSincPhases is row 0 moved on by one.
         std::vector<double> rows((kSincPhases + 1) * kSincTaps);
@@ -89,17 +90,25 @@ const float* sincTable() {
             for (int k = 0; k < kSincTaps; ++k)
                 row[k] /= sum;
         }
-        std::vector<float> t(size_t(kSincPhases * 2 * kSincTaps));
+        t.rows.resize(size_t(kSincPhases * 2 * kSincTaps));
         for (int p = 0; p < kSincPhases; ++p)
             for (int k = 0; k < kSincTaps; ++k) {
                 const double here = rows[size_t(p * kSincTaps + k)];
-                t[size_t(p * 2 * kSincTaps + k)] = float(here);
-                t[size_t(p * 2 * kSincTaps + kSincTaps + k)] =
+                t.rows[size_t(p * 2 * kSincTaps + k)] = float(here);
+                t.rows[size_t(p * 2 * kSincTaps + kSincTaps + k)] =
                     float(rows[size_t((p + 1) * kSincTaps + k)] - here);
             }
+        constexpr int points = kSincTaps * kSincPhases;
+        t.points.resize(size_t(2 * points));
+        for (int r = 0; r < points; ++r) {
+            const double here = windowedSinc(double(r) / kSincPhases - kSincHalf);
+            t.points[size_t(2 * r)] = float(here);
+            t.points[size_t(2 * r + 1)] =
+                float(windowedSinc(double(r + 1) / kSincPhases - kSincHalf) - here);
+        }
         return t;
     }();
-    return table.data();
+    return table;
 }
 
 int sincWeights(const Setup& setup, float t, float* w) {
@@ -107,7 +116,7 @@ int sincWeights(const Setup& setup, float t, float* w) {
         const float r = t * float(kSincPhases);
         const int p = std::min(int(r), kSincPhases - 1);
         const float f = r - float(p);
-        const float* row = setup.sinc + p * 2 * kSincTaps;
+        const float* row = setup.sinc->rows.data() + p * 2 * kSincTaps;
         for (int k = 0; k < kSincTaps; ++k)
             w[k] = row[k] + f * row[kSincTaps + k];
         return kSincTaps;
@@ -115,23 +124,25 @@ int sincWeights(const Setup& setup, float t, float* w) {
     // Transposing up: the kernel stretched by the step, so that it cuts at the
     // output's Nyquist frequency. Neighbour k lies t + before - k frames away,
     // at (t + before - k) / scale + kSincHalf kernel units from the kernel's
-    // start: in table rows (32.32), a position that moves down by kSincPhases /
-    // scale from one neighbour to the next.
+    // start: in the table's points (32.32), a position that moves down by
+    // kSincPhases / scale from one neighbour to the next.
     const int taps = setup.reach.before + setup.reach.after + 1;
-    constexpr int64_t kRows = int64_t(kSincTaps) * kSincPhases;
-    const double rowsPerFrame = kSincPhases / double(setup.scale);
+    constexpr int64_t kPoints = int64_t(kSincTaps) * kSincPhases;
+    const double pointsPerFrame = kSincPhases / double(setup.scale);
     int64_t at = int64_t(
-        ((double(t) + setup.reach.before) * rowsPerFrame + kSincHalf * kSincPhases) * kUnit + 0.5);
-    const int64_t down = int64_t(rowsPerFrame * kUnit + 0.5);
+        ((double(t) + setup.reach.before) * pointsPerFrame + kSincHalf * kSincPhases) * kUnit +
+        0.5);
+    const int64_t down = int64_t(pointsPerFrame * kUnit + 0.5);
     // Only the neighbours inside the kernel's span look it up.
     int k = 0;
-    for (; k < taps && (at >> 32) >= kRows; ++k, at -= down)
+    for (; k < taps && (at >> 32) >= kPoints; ++k, at -= down)
         w[k] = 0.0f;
-    for (; k < taps && at >= 0; ++k, at -= down) {
-        const uint32_t row = uint32_t(at >> 32);
-        const float* v =
-            setup.sinc + (row % kSincPhases) * 2 * kSincTaps + (kSincTaps - 1 - row / kSincPhases);
-        w[k] = v[0] + fraction(uint64_t(at)) * v[kSincTaps];
+    const float* points = setup.sinc->points.data();
+    const int inside = std::min<int64_t>(taps, k + at / down + 1);
+#pragma GCC unroll 4
+    for (; k < inside; ++k, at -= down) {
+        const float* point = points + 2 * (at >> 32);
+        w[k] = point[0] + fraction(uint64_t(at)) * point[1];
     }
     for (; k < taps; ++k)
         w[k] = 0.0f;

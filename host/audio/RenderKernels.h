@@ -8,6 +8,7 @@
 // and every other processor, one frame at a time.
 
 #include <cstdint>
+#include <vector>
 
 #if defined(__SSE2__) && !defined(OX_AUDIO_SCALAR)
 #include <emmintrin.h>
@@ -39,9 +40,16 @@ constexpr int kSincPhases = 512;
 constexpr float kMaxSincScale = 8.0f;
 constexpr int kMaxSincTaps = 2 * int(kSincHalf * kMaxSincScale) + 1;
 
-/// Row p: the weights of the kSincTaps neighbours at fraction p / kSincPhases,
-/// then how much each changes up to the next row. Built once, on first use.
-const float* sincTable();
+/// The windowed sinc, tabulated twice; built once, on first use.
+struct SincTable {
+    /// Row p: the weights of the kSincTaps neighbours at fraction p / kSincPhases,
+    /// then how much each changes up to the next row.
+    std::vector<float> rows;
+    /// The kernel from -kSincHalf to kSincHalf in steps of 1 / kSincPhases: each
+    /// point's value and its change to the next, side by side.
+    std::vector<float> points;
+};
+const SincTable& sincTable();
 
 /// Frames a kernel reads before and after the frame of its position.
 struct Reach {
@@ -55,7 +63,7 @@ struct Setup {
     Kind kind = Kind::Copy;
     uint64_t step = uint64_t(1) << 32;
     float scale = 1.0f;
-    const float* sinc = nullptr;
+    const SincTable* sinc = nullptr;
     Reach reach;
 };
 

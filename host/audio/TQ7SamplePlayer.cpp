@@ -143,7 +143,7 @@ kernels::Setup setupFor(double step, bool whole, Interpolation interpolation) {
         return setup;
     }
     setup.kind = Kind::Sinc;
-    setup.sinc = kernels::sincTable();
+    setup.sinc = &kernels::sincTable();
     setup.scale = float(std::clamp(step, 1.0, double(kernels::kMaxSincScale)));
     if (setup.scale > 1.0f) {
         const int reach = int(std::ceil(kernels::kSincHalf * double(setup.scale)));

@@ -55,8 +55,8 @@ public:
     float gain() const;
 
     /// The interpolator between recorded frames (Cubic by default). The first
-    /// Sinc player of a process builds a table of 128 KB: make that choice off the
-    /// audio thread once, while warming up.
+    /// Sinc player of a process builds the kernel's tables (256 KB, about 15
+    /// ms): make that choice off the audio thread once, while warming up.
     void setInterpolation(Interpolation interpolation);
     Interpolation interpolation() const;
 
