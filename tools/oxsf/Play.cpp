@@ -122,6 +122,12 @@ void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
                     "Release after each note, in seconds, for samples whose bank gives no envelope")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 10.0));
+    cmd->add_option_function<std::string>(
+           "--quality", [&out](const std::string& q) { out.mix.highQuality = q == "high"; },
+           "Interpolation of transposed notes: standard (cubic) or high (windowed sinc, "
+           "cleaner and many times slower)")
+        ->check(CLI::IsMember({"standard", "high"}))
+        ->default_str("standard");
     cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
 }
 
