@@ -42,14 +42,7 @@ void dotOf(const Sample* y, int channels, const float* w, int taps, float* out) 
         __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
         for (; k + 4 <= taps; k += 4) {
             __m128 a, b; // frames k, k + 1 and k + 2, k + 3, interleaved
-            if constexpr (sizeof(Sample) == 2) {
-                const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * k));
-                a = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_setzero_si128(), x));
-                b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(_mm_setzero_si128(), x));
-            } else {
-                a = _mm_loadu_ps(y + 2 * k);
-                b = _mm_loadu_ps(y + 2 * k + 4);
-            }
+            loadSamples(y + 2 * k, a, b);
             const __m128 w4 = _mm_loadu_ps(w + k);
             lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_unpacklo_ps(w4, w4)));
             hi = _mm_add_ps(hi, _mm_mul_ps(b, _mm_unpackhi_ps(w4, w4)));
@@ -171,7 +164,7 @@ void dot(const float* y, int channels, const float* w, int taps, float* out) {
     dotOf(y, channels, w, taps, out);
 }
 
-void mapFrames(const float* frames, int inChannels, int64_t n, const float* gains, float* out,
+void mapFrames(const float* frames, int inChannels, int64_t n, Gains gains, float* out,
                int outChannels, const float* channelGains, bool add) {
     const auto put = [add](float& to, float value) { to = add ? to + value : value; };
     const auto gainOf = [channelGains](int c) { return channelGains ? channelGains[c] : 1.0f; };

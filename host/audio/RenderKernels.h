@@ -114,11 +114,20 @@ void interpolate(const Setup& setup, const Sample* data, int64_t shift, int chan
     }
 }
 
+/// The gain of each frame of a run: values[j], or values[0] for every frame when constant.
+struct Gains {
+    const float* values;
+    bool constant;
+    float operator[](int64_t j) const { return values[constant ? 0 : j]; }
+    /// The gains from frame j on.
+    Gains from(int64_t j) const { return {constant ? values : values + j, constant}; }
+};
+
 /// Adds (or writes) `n` interpolated frames into `out`: frame j times gains[j],
 /// output channel c times channelGains[c] (null: 1). Equal layouts map channel
 /// to channel, a mono source goes to every channel, mono output averages the
 /// source channels, other layouts repeat the source channels in order.
-void mapFrames(const float* frames, int inChannels, int64_t n, const float* gains, float* out,
+void mapFrames(const float* frames, int inChannels, int64_t n, Gains gains, float* out,
                int outChannels, const float* channelGains, bool add);
 
 #ifdef OX_AUDIO_SSE2
@@ -152,6 +161,25 @@ template <int In> inline Quad loadFrames(const float* p) {
         return {_mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0)),
                 _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1))};
     }
+}
+
+/// Eight samples from p as they lie, 16-bit ones at 65536 times their value.
+inline void loadSamples(const int16_t* p, __m128& a, __m128& b) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    a = _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_setzero_si128(), x));
+    b = _mm_cvtepi32_ps(_mm_unpackhi_epi16(_mm_setzero_si128(), x));
+}
+
+inline void loadSamples(const float* p, __m128& a, __m128& b) {
+    a = _mm_loadu_ps(p);
+    b = _mm_loadu_ps(p + 4);
+}
+
+/// Adds (or writes) v into four floats at out.
+template <bool Add> inline void put(float* out, __m128 v) {
+    if constexpr (Add)
+        v = _mm_add_ps(v, _mm_loadu_ps(out));
+    _mm_storeu_ps(out, v);
 }
 
 /// The four neighbours of four frames, each p[k] at its first neighbour, as
@@ -207,20 +235,42 @@ template <int In> inline void loadNeighbours(const float* const p[4], __m128 y[4
 template <int Out, bool Add>
 inline void storeFrames(Quad v, __m128 gains, __m128 left, __m128 right, float* out) {
     if constexpr (Out == 1) {
-        __m128 m = _mm_mul_ps(_mm_add_ps(v.a, v.b), _mm_mul_ps(gains, left));
-        if constexpr (Add)
-            m = _mm_add_ps(m, _mm_loadu_ps(out));
-        _mm_storeu_ps(out, m);
+        put<Add>(out, _mm_mul_ps(_mm_add_ps(v.a, v.b), _mm_mul_ps(gains, left)));
     } else {
         const __m128 l = _mm_mul_ps(v.a, _mm_mul_ps(gains, left));
         const __m128 r = _mm_mul_ps(v.b, _mm_mul_ps(gains, right));
-        __m128 lo = _mm_unpacklo_ps(l, r), hi = _mm_unpackhi_ps(l, r);
-        if constexpr (Add) {
-            lo = _mm_add_ps(lo, _mm_loadu_ps(out));
-            hi = _mm_add_ps(hi, _mm_loadu_ps(out + 4));
+        put<Add>(out, _mm_unpacklo_ps(l, r));
+        put<Add>(out + 4, _mm_unpackhi_ps(l, r));
+    }
+}
+
+/// The gains of frames j .. j + 3.
+inline __m128 gainsAt(Gains gains, int64_t j) {
+    return gains.constant ? _mm_set1_ps(gains.values[0]) : _mm_loadu_ps(gains.values + j);
+}
+
+/// Copies into the same layout: the samples as they lie, each times its frame's
+/// gain and its channel's factor.
+template <class Sample, int Channels, bool Add>
+void copies(const Sample* p, int64_t n, Gains gains, float left, float right, float* out) {
+    const __m128 factors =
+        Channels == 1 ? _mm_set1_ps(left) : _mm_setr_ps(left, right, left, right);
+    if (gains.constant) {
+        const __m128 g = _mm_mul_ps(_mm_set1_ps(gains.values[0]), factors);
+        for (int64_t i = 0; i < n * Channels; i += 4)
+            put<Add>(out + i, _mm_mul_ps(loadFrames<1>(p + i).a, g));
+        return;
+    }
+    for (int64_t j = 0; j < n; j += 4) {
+        const __m128 g = _mm_loadu_ps(gains.values + j);
+        if constexpr (Channels == 1) {
+            put<Add>(out + j, _mm_mul_ps(loadFrames<1>(p + j).a, _mm_mul_ps(g, factors)));
+        } else {
+            __m128 a, b;
+            loadSamples(p + 2 * j, a, b);
+            put<Add>(out + 2 * j, _mm_mul_ps(a, _mm_mul_ps(_mm_unpacklo_ps(g, g), factors)));
+            put<Add>(out + 2 * j + 4, _mm_mul_ps(b, _mm_mul_ps(_mm_unpackhi_ps(g, g), factors)));
         }
-        _mm_storeu_ps(out, lo);
-        _mm_storeu_ps(out + 4, hi);
     }
 }
 
@@ -228,17 +278,22 @@ inline void storeFrames(Quad v, __m128 gains, __m128 left, __m128 right, float* 
 /// stereo in and out. `factors` holds the output channels' factors (scale times
 /// channel gain). Same arguments as interpolate() otherwise.
 template <class Sample, int In, int Out, bool Add, bool Cubic>
-void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n,
-           const float* gains, const float* factors, float* out) {
+void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n, Gains gains,
+           const float* factors, float* out) {
     // 16-bit samples load at 65536 times their value.
     const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
+    if constexpr (!Cubic && In == Out) {
+        copies<Sample, In, Add>(data + (shift + whole(phase)) * In, n, gains, factors[0] * unit,
+                                factors[Out - 1] * unit, out);
+        return;
+    }
     const float half = Out == 1 ? 0.5f : 1.0f;
     const __m128 left = _mm_set1_ps(factors[0] * unit * half);
     const __m128 right = _mm_set1_ps(factors[Out - 1] * unit * half);
     if constexpr (!Cubic) {
         const Sample* p = data + (shift + whole(phase)) * In;
         for (int64_t j = 0; j < n; j += 4)
-            storeFrames<Out, Add>(loadFrames<In>(p + j * In), _mm_loadu_ps(gains + j), left, right,
+            storeFrames<Out, Add>(loadFrames<In>(p + j * In), gainsAt(gains, j), left, right,
                                   out + j * Out);
         return;
     }
@@ -269,13 +324,12 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
                 _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(w0, y[0][c]), _mm_mul_ps(w1, y[1][c])),
                                       _mm_mul_ps(w2, y[2][c])),
                            _mm_mul_ps(w3, y[3][c]));
-        storeFrames<Out, Add>({v[0], v[In - 1]}, _mm_loadu_ps(gains + j), left, right,
-                              out + j * Out);
+        storeFrames<Out, Add>({v[0], v[In - 1]}, gainsAt(gains, j), left, right, out + j * Out);
     }
 }
 
 template <class Sample>
-using QuadsFunction = void (*)(const Sample*, int64_t, uint64_t, uint64_t, int64_t, const float*,
+using QuadsFunction = void (*)(const Sample*, int64_t, uint64_t, uint64_t, int64_t, Gains,
                                const float*, float*);
 
 template <class Sample, int In, int Out> QuadsFunction<Sample> quadsFor(bool add, bool cubic) {

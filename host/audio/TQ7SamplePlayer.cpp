@@ -111,11 +111,11 @@ struct Source {
 /// The gain of each frame of a run: the player's gain times the envelope, whose
 /// level goes g(j + 1) = g(j) * ratio + slope. Four lanes a step of four apart,
 /// in double, so that nothing builds up over a run.
-void fillGains(float* gains, int64_t n, float gain, const EnvelopeState& level) {
+kernels::Gains fillGains(float* gains, int64_t n, float gain, const EnvelopeState& level) {
     const double ratio = level.ratio(), slope = level.slope();
     if (ratio == 1.0 && slope == 0.0) {
-        std::fill(gains, gains + n, gain * level.level());
-        return;
+        gains[0] = gain * level.level();
+        return {gains, true};
     }
     double lane[4] = {level.level()};
     for (int k = 1; k < 4; ++k)
@@ -128,6 +128,7 @@ void fillGains(float* gains, int64_t n, float gain, const EnvelopeState& level) 
                 gains[j + k] = float(double(gain) * lane[k]);
             lane[k] = lane[k] * ratio4 + slope4;
         }
+    return {gains, false};
 }
 
 /// How the frames of a run are interpolated: copies at the recorded rate and
@@ -163,7 +164,7 @@ struct Run {
     int64_t base;
     uint64_t phase;
     int64_t count;
-    const float* gains;
+    kernels::Gains gains;
     float* out;
     int outChannels;
     const float* channelGains;
@@ -220,7 +221,7 @@ struct Run {
     void write(const Sample* data, int64_t shift, uint64_t at, int64_t j, int64_t n, float scale) {
         const int inChannels = source.channels;
         float* to = out + j * outChannels;
-        const float* g = gains + j;
+        kernels::Gains g = gains.from(j);
 #ifdef OX_AUDIO_SSE2
         if (setup.kind != Kind::Sinc && inChannels <= 2 && outChannels <= 2 && n >= 4) {
             const float factors[2] = {scale * (channelGains ? channelGains[0] : 1.0f),
@@ -231,7 +232,7 @@ struct Run {
                 data, shift, at, setup.step, quads, g, factors, to);
             at += uint64_t(quads) * setup.step;
             to += quads * outChannels;
-            g += quads;
+            g = g.from(quads);
             n -= quads;
         }
 #endif
@@ -242,7 +243,7 @@ struct Run {
             kernels::mapFrames(frames, inChannels, m, g, to, outChannels, channelGains, add);
             at += uint64_t(m) * setup.step;
             to += m * outChannels;
-            g += m;
+            g = g.from(m);
             n -= m;
         }
     }
@@ -453,8 +454,8 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
             source = Source(*stream, m_released, m_wrapped, !m_nonBlocking);
             continue;
         }
-        fillGains(gains, count, m_gain, m_level);
-        Run run{source,      setup,        base, phase, count, gains, out + done * outChannels,
+        const kernels::Gains frameGains = fillGains(gains, count, m_gain, m_level);
+        Run run{source,      setup,        base, phase, count, frameGains, out + done * outChannels,
                 outChannels, channelGains, add};
         run.render();
         m_missed += run.missed;
