@@ -164,12 +164,14 @@ void dot(const float* y, int channels, const float* w, int taps, float* out) {
     dotOf(y, channels, w, taps, out);
 }
 
-void mapFrames(const float* frames, int inChannels, int64_t n, Gains gains, float* out,
+void mapFrames(const float* frames, int inChannels, int64_t n, GainRamp& ramp, float* out,
                int outChannels, const float* channelGains, bool add) {
     const auto put = [add](float& to, float value) { to = add ? to + value : value; };
     const auto gainOf = [channelGains](int c) { return channelGains ? channelGains[c] : 1.0f; };
+    float& level = ramp.start;
     for (int64_t j = 0; j < n; ++j, frames += inChannels, out += outChannels) {
-        const float g = gains[j];
+        const float g = ramp.gain * level;
+        level = level * ramp.ratio + ramp.slope;
         if (inChannels == outChannels) {
             for (int c = 0; c < outChannels; ++c)
                 put(out[c], frames[c] * (g * gainOf(c)));

@@ -7,7 +7,11 @@
 // four frames at a time through SSE2 (part of every x86-64); every other case,
 // and every other processor, one frame at a time.
 
+#include <ox/audio/AudioStream.h>
+
+#include <cmath>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__) && !defined(OX_AUDIO_SCALAR)
@@ -114,20 +118,12 @@ void interpolate(const Setup& setup, const Sample* data, int64_t shift, int chan
     }
 }
 
-/// The gain of each frame of a run: values[j], or values[0] for every frame when constant.
-struct Gains {
-    const float* values;
-    bool constant;
-    float operator[](int64_t j) const { return values[constant ? 0 : j]; }
-    /// The gains from frame j on.
-    Gains from(int64_t j) const { return {constant ? values : values + j, constant}; }
-};
-
-/// Adds (or writes) `n` interpolated frames into `out`: frame j times gains[j],
+/// Adds (or writes) `n` interpolated frames into `out`: frame j times the
+/// ramp's gain of frame j (the ramp is left at frame n),
 /// output channel c times channelGains[c] (null: 1). Equal layouts map channel
 /// to channel, a mono source goes to every channel, mono output averages the
 /// source channels, other layouts repeat the source channels in order.
-void mapFrames(const float* frames, int inChannels, int64_t n, Gains gains, float* out,
+void mapFrames(const float* frames, int inChannels, int64_t n, GainRamp& ramp, float* out,
                int outChannels, const float* channelGains, bool add);
 
 #ifdef OX_AUDIO_SSE2
@@ -244,56 +240,94 @@ inline void storeFrames(Quad v, __m128 gains, __m128 left, __m128 right, float* 
     }
 }
 
-/// The gains of frames j .. j + 3.
-inline __m128 gainsAt(Gains gains, int64_t j) {
-    return gains.constant ? _mm_set1_ps(gains.values[0]) : _mm_loadu_ps(gains.values + j);
-}
+/// A ramp's factors for Count vectors of consecutive samples (`channels` a
+/// frame, sample k times factors[k % 4]), all moved on by their Count * 4 /
+/// channels frames at each step.
+template <int Count> struct Lanes {
+    __m128 g[Count], ratio, slope;
+
+    Lanes(GainRamp ramp, int channels, __m128 factors) {
+        float start[4 * Count];
+        double level = ramp.start;
+        for (int k = 0; k < 4 * Count; ++k) {
+            if (k > 0 && k % channels == 0)
+                level = level * ramp.ratio + ramp.slope;
+            start[k] = float(ramp.gain * level);
+        }
+        double power = 1.0, sum = 0.0; // ratio^frames, 1 + ratio + ... + ratio^(frames - 1)
+        for (int f = 0; f < Count * 4 / channels; ++f) {
+            sum += power;
+            power *= ramp.ratio;
+        }
+        for (int v = 0; v < Count; ++v)
+            g[v] = _mm_mul_ps(_mm_loadu_ps(start + 4 * v), factors);
+        ratio = _mm_set1_ps(float(power));
+        slope = _mm_mul_ps(_mm_set1_ps(float(ramp.gain * ramp.slope * sum)), factors);
+    }
+
+    /// Vector v's factors, then moves it on (a line in decibels has no slope).
+    template <bool Decibels = false> __m128 next(int v = 0) {
+        const __m128 now = g[v];
+        g[v] = Decibels ? _mm_mul_ps(g[v], ratio) : _mm_add_ps(_mm_mul_ps(g[v], ratio), slope);
+        return now;
+    }
+};
 
 /// Copies into the same layout: the samples as they lie, each times its frame's
 /// gain and its channel's factor.
 template <class Sample, int Channels, bool Add>
-void copies(const Sample* p, int64_t n, Gains gains, float left, float right, float* out) {
+void copies(const Sample* p, int64_t n, GainRamp ramp, float left, float right, float* out) {
     const __m128 factors =
         Channels == 1 ? _mm_set1_ps(left) : _mm_setr_ps(left, right, left, right);
-    if (gains.constant) {
-        const __m128 g = _mm_mul_ps(_mm_set1_ps(gains.values[0]), factors);
-        for (int64_t i = 0; i < n * Channels; i += 4)
+    const int64_t samples = n * Channels;
+    if (ramp.constant()) {
+        const __m128 g = _mm_mul_ps(_mm_set1_ps(ramp.gain * ramp.start), factors);
+        // Unrolled: left to the compiler, this loop's speed varied by half with
+        // where it happened to be placed.
+#pragma GCC unroll 4
+        for (int64_t i = 0; i < samples; i += 4)
             put<Add>(out + i, _mm_mul_ps(loadFrames<1>(p + i).a, g));
         return;
     }
-    for (int64_t j = 0; j < n; j += 4) {
-        const __m128 g = _mm_loadu_ps(gains.values + j);
-        if constexpr (Channels == 1) {
-            put<Add>(out + j, _mm_mul_ps(loadFrames<1>(p + j).a, _mm_mul_ps(g, factors)));
-        } else {
-            __m128 a, b;
-            loadSamples(p + 2 * j, a, b);
-            put<Add>(out + 2 * j, _mm_mul_ps(a, _mm_mul_ps(_mm_unpacklo_ps(g, g), factors)));
-            put<Add>(out + 2 * j + 4, _mm_mul_ps(b, _mm_mul_ps(_mm_unpackhi_ps(g, g), factors)));
-        }
-    }
+    // Four vectors a step, each with factors of its own, so that no update
+    // waits for another.
+    Lanes<4> lanes(ramp, Channels, factors);
+    const auto copy = [&](auto decibels) {
+        int64_t i = 0;
+        for (; i + 16 <= samples; i += 16)
+            for (int v = 0; v < 4; ++v)
+                put<Add>(out + i + 4 * v, _mm_mul_ps(loadFrames<1>(p + i + 4 * v).a,
+                                                     lanes.template next<decibels>(v)));
+        for (int v = 0; i < samples; i += 4, ++v)
+            put<Add>(out + i, _mm_mul_ps(loadFrames<1>(p + i).a, lanes.next(v)));
+    };
+    if (ramp.slope == 0.0f)
+        copy(std::true_type{});
+    else
+        copy(std::false_type{});
 }
 
 /// Four frames at a time (n a multiple of 4) for copies and the cubic, mono or
 /// stereo in and out. `factors` holds the output channels' factors (scale times
 /// channel gain). Same arguments as interpolate() otherwise.
 template <class Sample, int In, int Out, bool Add, bool Cubic>
-void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n, Gains gains,
-           const float* factors, float* out) {
+void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n,
+           GainRamp ramp, const float* factors, float* out) {
     // 16-bit samples load at 65536 times their value.
     const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
     if constexpr (!Cubic && In == Out) {
-        copies<Sample, In, Add>(data + (shift + whole(phase)) * In, n, gains, factors[0] * unit,
+        copies<Sample, In, Add>(data + (shift + whole(phase)) * In, n, ramp, factors[0] * unit,
                                 factors[Out - 1] * unit, out);
         return;
     }
     const float half = Out == 1 ? 0.5f : 1.0f;
     const __m128 left = _mm_set1_ps(factors[0] * unit * half);
     const __m128 right = _mm_set1_ps(factors[Out - 1] * unit * half);
+    Lanes<1> gains(ramp, 1, _mm_set1_ps(1.0f));
     if constexpr (!Cubic) {
         const Sample* p = data + (shift + whole(phase)) * In;
         for (int64_t j = 0; j < n; j += 4)
-            storeFrames<Out, Add>(loadFrames<In>(p + j * In), gainsAt(gains, j), left, right,
+            storeFrames<Out, Add>(loadFrames<In>(p + j * In), gains.next(), left, right,
                                   out + j * Out);
         return;
     }
@@ -324,12 +358,12 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
                 _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(w0, y[0][c]), _mm_mul_ps(w1, y[1][c])),
                                       _mm_mul_ps(w2, y[2][c])),
                            _mm_mul_ps(w3, y[3][c]));
-        storeFrames<Out, Add>({v[0], v[In - 1]}, gainsAt(gains, j), left, right, out + j * Out);
+        storeFrames<Out, Add>({v[0], v[In - 1]}, gains.next(), left, right, out + j * Out);
     }
 }
 
 template <class Sample>
-using QuadsFunction = void (*)(const Sample*, int64_t, uint64_t, uint64_t, int64_t, Gains,
+using QuadsFunction = void (*)(const Sample*, int64_t, uint64_t, uint64_t, int64_t, GainRamp,
                                const float*, float*);
 
 template <class Sample, int In, int Out> QuadsFunction<Sample> quadsFor(bool add, bool cubic) {
