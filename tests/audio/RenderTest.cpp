@@ -129,6 +129,8 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
                                                {-12.0, 44100},
                                                {7.0, 44100},
                                                {19.5, 44100},
+                                               {60.0, 44100},
+                                               {-40.0, 44100},
                                                {0.0, 48000}})
                 cases.push_back({format, channels, loopStart, loopEnd, transposition, rate});
 
@@ -163,10 +165,12 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
         reference.rate = c.outputRate;
         reference.envelope = withEnvelope ? &envelope : nullptr;
 
-        // One player renders, the other mixes into a buffer that holds something already.
-        TQ7SamplePlayer render(stream), mix(stream);
+        // One player renders, one mixes into a buffer that holds something already;
+        // one interpolates through the sinc, which ends where the others do.
+        TQ7SamplePlayer render(stream), mix(stream), sinc(stream);
+        sinc.setInterpolation(Interpolation::Sinc);
         const float channelGains[3] = {0.5f, -2.0f, 1.5f};
-        for (TQ7SamplePlayer* player : {&render, &mix}) {
+        for (TQ7SamplePlayer* player : {&render, &mix, &sinc}) {
             player->setOutputSampleRate(c.outputRate);
             player->setTransposition(c.transposition);
             player->setGain(0.7f);
@@ -174,18 +178,22 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
                 player->setEnvelope(envelope);
         }
         std::vector<float> expected(size_t(block * outChannels)), got(expected.size()),
-            mixed(expected.size());
+            mixed(expected.size()), sincs(expected.size());
         for (int64_t done = 0; done < 60000; done += block) {
             if (done == 45000 - 45000 % block) {
                 reference.release(0.3);
                 render.release(0.3);
                 mix.release(0.3);
+                sinc.release(0.3);
             }
             std::fill(mixed.begin(), mixed.end(), 0.25f);
             const int64_t want = reference.render(expected.data(), block, outChannels);
             ASSERT_EQ(render.render(got.data(), block, outChannels), want) << done;
             ASSERT_EQ(mix.mix(mixed.data(), block, outChannels, channelGains), want) << done;
+            ASSERT_EQ(sinc.render(sincs.data(), block, outChannels), want) << done;
             for (size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_LT(std::fabs(sincs[i]), 1.0f)
+                    << "sinc frame " << done + int64_t(i) / outChannels;
                 ASSERT_NEAR(got[i], expected[i], 1e-5)
                     << "frame " << done + int64_t(i) / outChannels;
                 ASSERT_NEAR(mixed[i] - 0.25f, expected[i] * channelGains[i % size_t(outChannels)],
