@@ -9,7 +9,6 @@
 
 #include <ox/audio/AudioStream.h>
 
-#include <cmath>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -118,11 +117,11 @@ void interpolate(const Setup& setup, const Sample* data, int64_t shift, int chan
     }
 }
 
-/// Adds (or writes) `n` interpolated frames into `out`: frame j times the
-/// ramp's gain of frame j (the ramp is left at frame n),
-/// output channel c times channelGains[c] (null: 1). Equal layouts map channel
-/// to channel, a mono source goes to every channel, mono output averages the
-/// source channels, other layouts repeat the source channels in order.
+/// Adds (or writes) `n` interpolated frames into `out`: frame j times the ramp's
+/// gain of frame j, output channel c times channelGains[c] (null: 1); the ramp
+/// is left at frame n. Equal layouts map channel to channel, a mono source goes
+/// to every channel, mono output averages the source channels, other layouts
+/// repeat the source channels in order.
 void mapFrames(const float* frames, int inChannels, int64_t n, GainRamp& ramp, float* out,
                int outChannels, const float* channelGains, bool add);
 
