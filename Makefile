@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
+.PHONY: all deps build test demo docs bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
 
 all: build
 
@@ -23,6 +23,14 @@ test: build
 
 demo: build
 	$(BUILD)/bin/oxsf demo --out demo-out
+
+# The HTML reference of every public header, in $(BUILD)/docs/html (Doxygen,
+# installed when missing). Builds nothing else; any warning, such as a public
+# member without a comment, fails it.
+docs:
+	@scripts/install-deps.sh docs
+	rm -rf $(BUILD)/docs && mkdir -p $(BUILD)/docs
+	{ cat docs/Doxyfile; echo "OUTPUT_DIRECTORY = $(BUILD)/docs"; } | doxygen -
 
 # Benchmarks, in Release in their own build folder: generates the benchmark
 # banks, runs every bench_* binary (JSON under build-bench/bench-results) and

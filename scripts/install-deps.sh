@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. A no-op when all are present.
-# Usage: install-deps.sh [build|fuzz|import-check]   (fuzz adds clang and its
-# runtime; import-check the General MIDI soundfont that `make import-check` imports)
+# Usage: install-deps.sh [build|fuzz|import-check|docs]   (fuzz adds clang and its
+# runtime; import-check the General MIDI soundfont that `make import-check` imports;
+# docs is Doxygen alone, since `make docs` builds nothing)
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,8 @@ if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
 elif [[ "${1:-build}" == "import-check" ]]; then
     packages+=(csound-soundfont)
+elif [[ "${1:-build}" == "docs" ]]; then
+    packages=(doxygen)
 fi
 
 missing=()
