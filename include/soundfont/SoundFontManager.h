@@ -13,6 +13,22 @@
 /// bankPackaging() tells how a path would open, and describeDescriptionProblem() says
 /// where a description that does not read goes wrong.
 
+/// \mainpage
+/// A host opens banks with ox::soundfont::SoundFontManager::addDirectory() and gets a
+/// ready player for a note from ox::soundfont::SoundFont::samplePlayerForVelocity() or
+/// ox::soundfont::SoundFont::samplePlayer(); on an audio thread it asks
+/// ox::soundfont::SoundFont::trySamplePlayer() instead. The searches behind them are
+/// ox::soundfont::SampleTree::findSample() and ox::soundfont::SampleTree::findSampleByMidi().
+/// Each header's page says who owns what, in which units, what passes out as an error and
+/// which calls may run on an audio thread.
+///
+/// - The library (CMake target OX::SoundFont, `include/soundfont/`): namespace
+///   ox::soundfont.
+/// - The host libraries (`host/include/`): streams and path helpers (OX::Utils,
+///   ox::stream and ox::utils), decoders and per-sample corrections (OX::Audio,
+///   ox::audio), the profiler (OX::Prof, oxprof.h).
+/// - The importers (OX::Import, `import/include/`): ox::import::importSource().
+
 /// \namespace ox
 /// Everything of OXSoundFont and of the host libraries it drives.
 
