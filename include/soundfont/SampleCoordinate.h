@@ -52,7 +52,16 @@ public:
     void setTechnique(int technique) { m_technique = technique; }
     void setVariation(int variation) { m_variation = variation; }
 
-    /// Component 0 to 4; no bounds check.
+    /// The five integer components, by index.
+    enum Component : int {
+        String = 0,  ///< string, counted from 0; -1 when none
+        Midi = 1,    ///< MIDI pitch
+        Dynamic = 2, ///< dynamics scale, 0 ("NONE") to 16 ("FFFFFFF")
+        Option = 3,  ///< note option (NoteOption)
+        Fret = 4,    ///< fret; -1 when none
+    };
+
+    /// Component 0 to 4 (see Component); no bounds check.
     int& operator[](int index) { return m_components[index]; }
     const int& operator[](int index) const { return m_components[index]; }
     unsigned int size() const { return 5; }

@@ -3,6 +3,7 @@
 #include <soundfont/Export.h>
 #include <soundfont/SampleCoordinate.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -147,6 +148,19 @@ public:
     virtual SampleCoordinate coordinate(int midi, int dynamic);
 
     const SampleTreeNodeSample* findSampleByMidi(const SampleTree* tree, int midi, int dynamic);
+
+    /// The node paths (attack, technique, variation ids) the base search walks
+    /// for a coordinate, in the order it walks them.
+    struct SearchPaths {
+        std::array<std::array<int, 3>, 3> paths;
+        int count;
+        const std::array<int, 3>* begin() const { return paths.data(); }
+        const std::array<int, 3>* end() const { return paths.data() + count; }
+    };
+    /// Attack 1 (finger; brush when unpitched) walks variations 2, 3 and 4
+    /// whatever variation was asked for; any other attack its own articulation.
+    /// Allocation-free.
+    static SearchPaths searchPaths(const SampleCoordinate& coordinate);
 };
 
 class OXSF_EXPORT PitchedSampleTreeBuilder : public SampleTreeBuilder {

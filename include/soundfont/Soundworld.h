@@ -3,6 +3,7 @@
 #include <soundfont/Export.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace ox::soundfont {
@@ -11,6 +12,9 @@ namespace ox::soundfont {
 // numbers. Every conversion gives -1 for a word it does not know; matching is
 // exact and case-sensitive. Threads: every conversion is thread-safe and may run
 // on an audio thread once its table is built (the first call of each builds it).
+
+/// The words of one level of a vocabulary, in value order: word i has the value i.
+using SoundworldWords = std::span<const char* const>;
 
 struct OXSF_EXPORT Soundworld {
     enum Type : int32_t { Unknown = -1, Pitched = 0, Unpitched = 1 };
@@ -57,6 +61,10 @@ struct OXSF_EXPORT PitchedSoundworld {
     static Attack attackFromString(const std::string& text);
     static Technique techniqueFromString(const std::string& text);
     static Variation variationFromString(const std::string& text);
+    /// The words the conversions above know, in value order.
+    static SoundworldWords attackWords();
+    static SoundworldWords techniqueWords();
+    static SoundworldWords variationWords();
 };
 
 struct OXSF_EXPORT UnpitchedSoundworld {
@@ -102,6 +110,10 @@ struct OXSF_EXPORT UnpitchedSoundworld {
     static Attack attackFromString(const std::string& text);
     static Technique techniqueFromString(const std::string& text);
     static Variation variationFromString(const std::string& text);
+    /// The words the conversions above know, in value order.
+    static SoundworldWords attackWords();
+    static SoundworldWords techniqueWords();
+    static SoundworldWords variationWords();
 };
 
 } // namespace ox::soundfont

@@ -37,8 +37,8 @@ struct FindOptions {
 
 std::string knownWords(Kind kind, int level) {
     std::string list;
-    for (const std::string& word : levelWords(kind, level)) {
-        list += (list.empty() ? "" : ", ") + word;
+    for (const char* word : levelWords(kind, level)) {
+        list += (list.empty() ? "" : ", ") + std::string(word);
     }
     return list;
 }
@@ -134,12 +134,13 @@ void runFind(const FindOptions& options) {
         applyArticulation(options, kind, tree, request);
         if (options.string > 0) {
             const int string = options.string - 1;
-            request[0] = string;
+            request[SampleCoordinate::String] = string;
             const auto& tuning = bank.tuning();
-            request[4] = string < static_cast<int>(tuning.size()) ? *midi - tuning[string] : -1;
+            request[SampleCoordinate::Fret] =
+                string < static_cast<int>(tuning.size()) ? *midi - tuning[string] : -1;
         }
         if (!options.option.empty()) {
-            request[3] = NoteOption::stringToInt(options.option);
+            request[SampleCoordinate::Option] = NoteOption::stringToInt(options.option);
         }
         found = tree.findSample(request);
     }
@@ -166,7 +167,7 @@ void runFind(const FindOptions& options) {
     const std::string file = firstFile(*found);
     const bool fileMissing = file.empty() || !bank.sample(file);
     const float distance = request.distance(*found);
-    const int transposition = *midi - (*found)[1];
+    const int transposition = *midi - (*found)[SampleCoordinate::Midi];
 
     if (options.json) {
         nlohmann::json j;
