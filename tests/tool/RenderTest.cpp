@@ -168,7 +168,7 @@ TEST(RenderSong, ProgramsAndChannelsChooseBanksAndPansPlaceThem) {
     EXPECT_NE(banked.err.find("channel 10 (drums): no kit"), std::string::npos) << banked.err;
 }
 
-TEST(RenderSong, PedalHoldsReleasedNotesAndBendRetunes) {
+TEST(RenderSong, PedalHoldsBendRetunesVolumeScales) {
     TempDir dir;
     const std::string bank = writeBank(dir, "Tone", false, {{69, 441.0}});
     MidiWriter midi;
@@ -185,6 +185,9 @@ TEST(RenderSong, PedalHoldsReleasedNotesAndBendRetunes) {
     midi.controller(2, 0, 10, 127);
     midi.bend(2, 0, 8191);
     midi.note(2, 6 * kBeat, kBeat, 69, 127);
+    midi.controller(3, 0, 10, 0); // left again, at half the default volume: a quarter the level
+    midi.controller(3, 0, 7, 50);
+    midi.note(3, 8 * kBeat, kBeat, 69, 127);
 
     const std::string out = dir.file("out.wav");
     const ToolResult result = runTool({"render", bank, writeSong(dir, midi), "-o", out, "-q"});
@@ -195,6 +198,7 @@ TEST(RenderSong, PedalHoldsReleasedNotesAndBendRetunes) {
     EXPECT_NEAR(sound.frequency(1, 0.1, 0.9), 441.0, 5.0);
     EXPECT_NEAR(sound.frequency(1, 1.1, 1.9), 441.0 * std::pow(2.0, 2.0 / 12.0), 5.0);
     EXPECT_NEAR(sound.frequency(1, 3.1, 3.4), 882.0, 8.0);
+    EXPECT_NEAR(sound.rms(0, 4.1, 4.4) / sound.rms(0, 1.0, 1.45), 0.25, 0.01);
 }
 
 TEST(RenderOutput, FormatsByExtensionHonestLevelsAndMissingSamples) {

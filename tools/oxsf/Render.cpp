@@ -85,7 +85,7 @@ void renderSong(MidiReader& song, int onlyChannel, SongRenderer& renderer, Sound
             renderer.render(block.data(), count);
             out.write(block.data(), count);
             frame += count;
-            progress.update(frame);
+            progress.update(frame / rate);
         }
     };
     song.rewind();
@@ -178,7 +178,8 @@ void runRender(const RenderOptions& options) {
         printChannels(dry, banks);
     }
 
-    Progress progress("rendering", std::llround(song.seconds() * options.sampleRate));
+    // In seconds of the song.
+    Progress progress("rendering", static_cast<int64_t>(std::ceil(song.seconds())));
     warnings.setProgress(&progress);
     SongRenderer renderer(banks, warnings, settings, false);
     SoundWriter out(options.output, format, options.sampleRate);

@@ -77,10 +77,14 @@ void SongRenderer::handle(const MidiEvent& event) {
     case 0xB0:
         controller(channel, event.data1, event.data2);
         break;
-    case 0xC0:
-        m_channels[channel].program = event.data1;
-        m_channels[channel].chosen = false;
+    case 0xC0: {
+        Channel& state = m_channels[channel];
+        state.program = event.data1;
+        state.programMsb = state.msb;
+        state.programLsb = state.lsb;
+        state.chosen = false;
         break;
+    }
     case 0xE0:
         m_channels[channel].bendValue = (event.data2 << 7 | event.data1) - 8192;
         updateBend(channel);
@@ -93,7 +97,8 @@ void SongRenderer::handle(const MidiEvent& event) {
 void SongRenderer::noteOn(int ch, int key, int velocity) {
     Channel& channel = m_channels[ch];
     if (!channel.chosen) {
-        channel.bank = m_banks.choose(ch, channel.msb, channel.lsb, channel.program);
+        channel.bank =
+            m_banks.choose(ch, channel.programMsb, channel.programLsb, channel.program);
         channel.chosen = true;
     }
     SongBank* bank = channel.bank;

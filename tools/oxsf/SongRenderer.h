@@ -74,6 +74,8 @@ private:
 
     struct Channel {
         int program = 0;
+        int programMsb = 0; ///< the bank select the program change found
+        int programLsb = 0;
         int msb = 0; ///< bank select, taken at the next program change
         int lsb = 0;
         int volume = 100;
