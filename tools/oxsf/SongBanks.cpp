@@ -160,6 +160,9 @@ SongBank* BankChooser::choose(int channel, int msb, int lsb, int program) {
     if (chosen != m_chosen.end()) {
         return chosen->second;
     }
+    if (m_chosen.size() > 65536) {
+        m_chosen.clear(); // a song that changes programs without end: choose again
+    }
     SongBank* bank = nullptr;
     for (const auto& [channels, path] : m_rules.channelBanks) {
         if (channels.test(channel)) {

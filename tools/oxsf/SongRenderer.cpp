@@ -97,8 +97,7 @@ void SongRenderer::handle(const MidiEvent& event) {
 void SongRenderer::noteOn(int ch, int key, int velocity) {
     Channel& channel = m_channels[ch];
     if (!channel.chosen) {
-        channel.bank =
-            m_banks.choose(ch, channel.programMsb, channel.programLsb, channel.program);
+        channel.bank = m_banks.choose(ch, channel.programMsb, channel.programLsb, channel.program);
         channel.chosen = true;
     }
     SongBank* bank = channel.bank;
@@ -243,6 +242,10 @@ void SongRenderer::controller(int ch, int number, int value) {
         break;
     case 100:
         channel.rpn = (channel.rpn & 0x3F80) | value;
+        break;
+    case 98: // an NRPN: data entry is not for the pitch bend range now
+    case 99:
+        channel.rpn = kNoParameter;
         break;
     case 6: // data entry: semitones of the pitch bend range (RPN 0)
         if (channel.rpn == 0) {
