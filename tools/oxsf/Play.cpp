@@ -4,6 +4,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Mixer.h"
+#include "SoundWriter.h"
 #include "Vocabulary.h"
 
 #include <soundfont/SampleCoordinate.h>
@@ -163,6 +164,7 @@ void runPlay(PlayOptions& options) {
     for (const std::string& text : options.notes) {
         notes.push_back(parseNote(text, cursor, options.length));
     }
+    outputFormat(options.out.output, 16, options.out.floatSamples); // a usage error comes first
     SoundFontManager manager;
     const OpenedBank opened = openBank(manager, options.bank);
     for (Note& note : notes) {
