@@ -21,8 +21,20 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# The synthesized banks and phrases, then a General MIDI song from Debian's mma
+# examples through the soundfont of csound-soundfont, imported into demo-out/gm.
+DEMO_SONG ?= /usr/share/doc/mma/examples/aria/when-or-where.mid
+DEMO_FALLBACK_SONG := /usr/share/mma/lib/pflib/8beat1.mid
 demo: build
+	@scripts/install-deps.sh demo
 	$(BUILD)/bin/oxsf demo --out demo-out
+	@echo
+	$(BUILD)/bin/oxsf import /usr/share/sounds/sf2/sf_GMbank.sf2 demo-out/gm >demo-out/gm-import.txt
+	@tail -n 1 demo-out/gm-import.txt
+	@song=$(DEMO_SONG); [ -f "$$song" ] || song=$(DEMO_FALLBACK_SONG); \
+	    echo "$(BUILD)/bin/oxsf render $$song --instruments demo-out/gm -o demo-out/song.wav"; \
+	    $(BUILD)/bin/oxsf render "$$song" --instruments demo-out/gm -o demo-out/song.wav
+	@echo "Listen with: aplay demo-out/song.wav"
 
 # The HTML reference of every public header, in $(BUILD)/docs/html (Doxygen,
 # installed when missing). Builds nothing else; any warning, such as a public
