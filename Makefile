@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
+.PHONY: all deps build test demo docs bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
 
 all: build
 
@@ -21,8 +21,28 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+# The synthesized banks and phrases, then a General MIDI song from Debian's mma
+# examples through the soundfont of csound-soundfont, imported into demo-out/gm.
+DEMO_SONG ?= /usr/share/doc/mma/examples/aria/when-or-where.mid
+DEMO_FALLBACK_SONG := /usr/share/mma/lib/pflib/8beat1.mid
 demo: build
+	@scripts/install-deps.sh demo
 	$(BUILD)/bin/oxsf demo --out demo-out
+	@echo
+	$(BUILD)/bin/oxsf import /usr/share/sounds/sf2/sf_GMbank.sf2 demo-out/gm >demo-out/gm-import.txt
+	@tail -n 1 demo-out/gm-import.txt
+	@song=$(DEMO_SONG); [ -f "$$song" ] || song=$(DEMO_FALLBACK_SONG); \
+	    echo "$(BUILD)/bin/oxsf render $$song --instruments demo-out/gm -o demo-out/song.wav"; \
+	    $(BUILD)/bin/oxsf render "$$song" --instruments demo-out/gm -o demo-out/song.wav
+	@echo "Listen with: aplay demo-out/song.wav"
+
+# The HTML reference of every public header, in $(BUILD)/docs/html (Doxygen,
+# installed when missing). Builds nothing else; any warning, such as a public
+# member without a comment, fails it.
+docs:
+	@scripts/install-deps.sh docs
+	rm -rf $(BUILD)/docs && mkdir -p $(BUILD)/docs
+	{ cat docs/Doxyfile; echo "OUTPUT_DIRECTORY = $(BUILD)/docs"; } | doxygen -
 
 # Benchmarks, in Release in their own build folder: generates the benchmark
 # banks, runs every bench_* binary (JSON under build-bench/bench-results) and

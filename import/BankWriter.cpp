@@ -28,6 +28,7 @@ namespace ox::import {
 
 using oxsf::escapeXml;
 using soundfont::dynamicName;
+using soundfont::SampleCoordinate;
 using soundfont::velocityFromDynamic;
 
 namespace {
@@ -275,11 +276,14 @@ std::string verify(const std::string& dir, const BankPlan& plan, const Layout& l
             const soundfont::SampleTreeNodeSample* found = tree.findSampleByMidi(key, dynamic);
             const std::string file =
                 found && !found->files.empty() ? found->files.begin()->second : std::string();
-            bool right = file == expected && (!plan.unpitched || (*found)[1] == key);
+            bool right =
+                file == expected && (!plan.unpitched || (*found)[SampleCoordinate::Midi] == key);
             if (!right && found && !plan.unpitched) {
-                const int distance = std::abs((*found)[1] - key);
-                right = std::count(levels.begin(), levels.end(), (*found)[2]) > 0 &&
-                        (*found)[1] != zone.root && distance <= std::abs(zone.root - key);
+                const int distance = std::abs((*found)[SampleCoordinate::Midi] - key);
+                right = std::count(levels.begin(), levels.end(),
+                                   (*found)[SampleCoordinate::Dynamic]) > 0 &&
+                        (*found)[SampleCoordinate::Midi] != zone.root &&
+                        distance <= std::abs(zone.root - key);
             }
             if (right)
                 continue;

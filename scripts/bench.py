@@ -26,7 +26,7 @@ import sys
 # larger ones left it, and the baseline alone once came out 50% slower.
 RUNS = [("bench_bank", size, f"/{size}$") for size in (1000, 10000, 50000)] + [
     (name, None, None) for name in ("bench_search", "bench_audio", "bench_voice",
-                                    "bench_coordinate", "bench_import")]
+                                    "bench_coordinate", "bench_import", "bench_render")]
 
 
 def output_name(binary, part):
@@ -103,11 +103,12 @@ def load_results(out_dir):
                 print(f"error in {b['run_name']}: {b.get('error_message')}", file=sys.stderr)
                 continue
             scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b.get("time_unit", "ns")]
-            entry = results.setdefault(b["run_name"], {"cpu": [], "counters": {}})
+            entry = results.setdefault(b["run_name"], {"cpu": [], "counters": {}, "series": {}})
             entry["cpu"].append(b["cpu_time"] * scale)
             for key, value in b.items():
                 if key not in ("cpu_time", "real_time") and isinstance(value, (int, float)):
                     entry["counters"][key] = value
+                    entry["series"].setdefault(key, []).append(value)
     return results
 
 
@@ -224,6 +225,28 @@ def summarise(results):
     else:
         rows.append(("Import every preset of the generated soundfont", "—", "—", "—",
                      "5 s per 4 MB", "MISSING"))
+
+    # oxsf render in a process of its own: speed from the child's CPU time, and
+    # its peak memory for the same song at 1 and at 10 minutes.
+    def counter_median(name, key):
+        entry = results.get(name)
+        series = entry["series"].get(key) if entry else None
+        return statistics.median(series) if series else None
+
+    minute, ten = "BM_RenderSong/60/iterations:1/manual_time", \
+        "BM_RenderSong/600/iterations:1/manual_time"
+    speed = counter_median(minute, "times_real_time")
+    rows.append(("Render a dense 16-channel General MIDI song (1 min, up to 64 voices), "
+                 "one core", f"{speed:.1f}× real time" if speed else "—", "—", "—",
+                 "≥ 50× real time", ("PASS" if speed >= 50 else "FAIL") if speed else "MISSING"))
+    short, long = counter_median(minute, "peak_rss_mb"), counter_median(ten, "peak_rss_mb")
+    if short and long:
+        rows.append(("Peak memory of that render at 10 min", f"{long:.1f} MB",
+                     f"{short:.1f} MB (the same song at 1 min)", f"{long / short:.3f}",
+                     "within 10%", "PASS" if abs(long / short - 1) <= 0.10 else "FAIL"))
+    else:
+        rows.append(("Peak memory of that render at 10 min", "—", "—", "—", "within 10%",
+                     "MISSING"))
 
     # Where opening 10,000 samples goes: each part against the same baseline.
     base = "BM_ReadAndParse/10000"

@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. A no-op when all are present.
-# Usage: install-deps.sh [build|fuzz|import-check]   (fuzz adds clang and its
-# runtime; import-check the General MIDI soundfont that `make import-check` imports)
+# Usage: install-deps.sh [build|fuzz|import-check|demo|docs]   (fuzz adds clang and its
+# runtime; import-check the General MIDI soundfont that `make import-check` imports;
+# demo that soundfont and mma, whose example songs `make demo` renders; docs is
+# Doxygen alone, since `make docs` builds nothing)
 set -euo pipefail
 
 packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     librapidxml-dev qtbase5-dev libsndfile1-dev
-    libcli11-dev libfmt-dev nlohmann-json3-dev libsmf-dev libinstpatch-dev
+    libcli11-dev libfmt-dev nlohmann-json3-dev libinstpatch-dev
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
 elif [[ "${1:-build}" == "import-check" ]]; then
     packages+=(csound-soundfont)
+elif [[ "${1:-build}" == "demo" ]]; then
+    packages+=(csound-soundfont mma)
+elif [[ "${1:-build}" == "docs" ]]; then
+    packages=(doxygen)
 fi
 
 missing=()

@@ -5,35 +5,51 @@
 #include <cstdint>
 #include <string>
 
+/// \file
+/// Note options: the further playing attribute of a sample ("slow", "shs", ...).
+
 namespace ox::soundfont {
 
-/// A further playing attribute of a sample ("slow", "shs", ...); 0 when none.
+/// A further playing attribute of a sample ("slow", "shs", ...); 0 when none. A bank
+/// names it in a Sample's "option" attribute; the tree keeps its number as component
+/// SampleCoordinate::Option, which searches give no weight.
+///
+/// Plain value: copies own nothing. Nothing throws: an unknown word is None.
+///
 /// Threads: plain data; every call may run on an audio thread (stringToInt
 /// compares text and allocates nothing).
 class OXSF_EXPORT NoteOption {
 public:
+    /// The option numbers; each is the number of the word in its comment.
     enum Value : int32_t {
-        None = 0,
-        Slow = 1,
-        Medium = 2,
-        Fast = 3,
-        XFast = 4,
-        Shs = 5,
-        Shf = 6,
-        Mds = 7,
-        Mdf = 8,
-        Lns = 9,
-        Lnf = 10,
+        None = 0,   ///< "none", and every word not listed here
+        Slow = 1,   ///< "slow"
+        Medium = 2, ///< "medium"
+        Fast = 3,   ///< "fast"
+        XFast = 4,  ///< "xfast"
+        Shs = 5,    ///< "shs"
+        Shf = 6,    ///< "shf"
+        Mds = 7,    ///< "mds"
+        Mdf = 8,    ///< "mdf"
+        Lns = 9,    ///< "lns"
+        Lnf = 10,   ///< "lnf"
     };
 
+    /// Holds `value`; implicit, so a Value converts to a NoteOption.
     NoteOption(Value value = None) : value_(value) {}
+    /// Copies the value.
+    ///@{
     NoteOption(const NoteOption&) = default;
     NoteOption(NoteOption&&) = default;
     NoteOption& operator=(const NoteOption&) = default;
     NoteOption& operator=(NoteOption&&) = default;
+    ///@}
 
+    /// Whether both hold the same value.
     bool operator==(const NoteOption& other) const { return value_ == other.value_; }
+    /// Replaces the value.
     void setValue(Value value) { value_ = value; }
+    /// The value held; None unless one was given.
     Value value() const { return value_; }
 
     /// The number of an option keyword (exact, case-sensitive); 0 for anything else.

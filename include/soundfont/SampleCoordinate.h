@@ -8,11 +8,24 @@
 #include <functional>
 #include <string>
 
+/// \file
+/// Where a sample lies and how near two samples are (SampleCoordinate), and the
+/// dynamics scale with its one curve to and from MIDI velocity.
+///
+/// Units: pitches are MIDI note numbers (60 is C4); dynamics are steps of the scale,
+/// 0 ("NONE") to 16 ("FFFFFFF"); velocities are MIDI velocities, 1 to 127; gains are
+/// linear factors. Nothing here throws, and nothing checks an index: components are
+/// 0 to 4.
+
 namespace ox::soundfont {
 
 /// The address of a sample: how it is played (attack, technique, variation),
 /// five integer components (0 string from 0, 1 MIDI pitch, 2 dynamic, 3 option,
 /// 4 fret) and a few free attributes. Nearness is distance().
+///
+/// Every sample of a tree carries the coordinate it was recorded at; every request is
+/// a coordinate too, usually made by SampleTreeBuilder::coordinate(). A coordinate
+/// owns its pickup name and its corrections and points at nothing else.
 ///
 /// Threads: the first default construction in the process fills the component
 /// table (thread-safe). After that a coordinate is plain data: every call may
@@ -21,56 +34,110 @@ namespace ox::soundfont {
 /// tables and may run anywhere.
 class OXSF_EXPORT SampleCoordinate {
 public:
+    /// Makes a function from a component's value to a float; empty when the
+    /// component offers none.
     using FunctionFactory = std::function<std::function<float(int)>()>;
 
     /// How one component behaves: default value, weight in the distance, and
     /// optional amplitude and pitch functions offered to the host.
     struct SCDefinition {
-        int32_t defaultValue;
-        float weight;
-        FunctionFactory amplitude;
-        FunctionFactory pitch;
+        int32_t defaultValue;      ///< what a default-constructed coordinate holds
+        float weight;              ///< factor of the squared difference in distance()
+        FunctionFactory amplitude; ///< dynamic: 2.15 raised to the value; empty for the others
+        FunctionFactory pitch;     ///< MIDI pitch: the value as a float; empty for the others
     };
 
-    /// The component table, filled on the first default construction.
+    /// The component table, filled on the first default construction, indexed by
+    /// Component. As (default, weight): string (-1, 100), MIDI pitch (-1, 10),
+    /// dynamic (9, 20), option (0, 0), fret (-1, 0). All zero and empty before the
+    /// fill, read-only after it.
     static SCDefinition _SCDefinitions[5];
 
+    /// No articulation (-1 each); string -1, MIDI pitch -1, dynamic 9 ("MF"), option 0,
+    /// fret -1; palm-mute strength 0, no pickup, staff and voice -1, no corrections.
+    /// The first one in the process fills _SCDefinitions.
     SampleCoordinate();
+    /// Copies or moves every field (copying a pickup name may allocate).
+    ///@{
     SampleCoordinate(const SampleCoordinate& other);
     SampleCoordinate(SampleCoordinate&& other) noexcept = default;
     SampleCoordinate& operator=(const SampleCoordinate& other);
     SampleCoordinate& operator=(SampleCoordinate&& other) noexcept = default;
+    ///@}
     ~SampleCoordinate();
 
     /// Sets each of the three to its argument unless that argument is -1.
     void initialize(int attack, int technique, int variation);
 
+    /// How the note is played: values of the bank's vocabulary (PitchedSoundworld or
+    /// UnpitchedSoundworld), -1 when not set. A sample in a tree has those of the
+    /// nodes it is filed under; searches match them by walking the tree, not by
+    /// distance().
+    ///@{
     int attack() const { return m_attack; }
     int technique() const { return m_technique; }
     int variation() const { return m_variation; }
     void setAttack(int attack) { m_attack = attack; }
     void setTechnique(int technique) { m_technique = technique; }
     void setVariation(int variation) { m_variation = variation; }
+    ///@}
 
-    /// Component 0 to 4; no bounds check.
+    /// The five integer components, by index.
+    enum Component : int {
+        String = 0,  ///< string, counted from 0; -1 when none
+        Midi = 1,    ///< MIDI pitch; -1 when none
+        Dynamic = 2, ///< dynamics scale, 0 ("NONE") to 16 ("FFFFFFF"); 9 ("MF") by default
+        Option = 3,  ///< note option (NoteOption), 0 when none
+        Fret = 4,    ///< fret: semitones above the string's open pitch; -1 when none
+    };
+
+    /// Component 0 to 4 (see Component); no bounds check.
+    ///@{
     int& operator[](int index) { return m_components[index]; }
     const int& operator[](int index) const { return m_components[index]; }
+    ///@}
+
+    /// The number of components: always 5.
     unsigned int size() const { return 5; }
 
+    /// How strongly the note is palm-muted; 0 by default. Compared and hashed, never
+    /// searched by.
+    ///@{
     float palmMuteStrength() const { return m_palmMuteStrength; }
     void setPalmMuteStrength(float strength) { m_palmMuteStrength = strength; }
+    ///@}
+
+    /// A pickup name; empty by default (a tree keeps a sample's pickups in its files
+    /// instead). Compared and hashed, never searched by; setPickup() copies the name.
+    ///@{
     const std::string& pickup() const { return m_pickup; }
     void setPickup(const std::string& pickup);
+    ///@}
+
+    /// The staff and voice of the note in the host's score; -1 by default. Compared
+    /// and hashed, never searched by.
+    ///@{
     int tqStaffIndex() const { return m_tqStaffIndex; }
     int tqVoiceIndex() const { return m_tqVoiceIndex; }
     void setTQStaffIndex(int index) { m_tqStaffIndex = index; }
     void setTQVoiceIndex(int index) { m_tqVoiceIndex = index; }
+    ///@}
 
+    /// Stores `value` under `type` (units in SoundCorrection::Type); an unknown type
+    /// is ignored. The parser stores each Wave's repitch and ratio and, when the Wave
+    /// gives one, its envelope.
     void setCorrection(ox::audio::SoundCorrection::Type type, float value);
+    /// True, with the value in `value`, when `type` has been set; `value` is left
+    /// alone otherwise.
     bool tryGetCorrection(ox::audio::SoundCorrection::Type type, float& value) const;
+    /// Every correction set; not part of ==, < or uniqueId().
     const ox::audio::SoundCorrection& soundCorrection() const { return m_soundCorrection; }
 
-    /// Weighted sum of squares of the component differences (single precision).
+    /// Weighted sum of squares of the component differences (single precision):
+    /// 10 per squared semitone of MIDI pitch, 20 per squared dynamic step, and, only
+    /// when both sides have a string and a fret, 100 per squared semitone between the
+    /// two strings' open pitches (each MIDI pitch minus fret). Option and fret weigh 0.
+    /// Symmetric and never negative; differences wrap instead of overflowing.
     /// Allocates nothing.
     float distance(const SampleCoordinate& other) const;
     /// A 32-bit hash of every field but the sound correction.
@@ -81,8 +148,13 @@ public:
     /// Componentwise: every compared field strictly smaller.
     bool operator<(const SampleCoordinate& other) const;
 
+    /// The amplitude or pitch function maker of `component` (0 to 4, not checked;
+    /// see SCDefinition); empty before the first default construction and for a
+    /// component without one. Offered to the host; the library calls neither.
+    ///@{
     static const FunctionFactory& getAmplitude(unsigned int component);
     static const FunctionFactory& getPitch(unsigned int component);
+    ///@}
 
 private:
     static unsigned int initSCDefinitions();

@@ -14,37 +14,61 @@
 #include <utility>
 #include <vector>
 
+/// \file
+/// The sound bank: SoundFont (identity, loudness, tuning, description, sample tree and
+/// players) with its packagings SoundFontV6 (a folder) and SoundFontV7 (an archive
+/// file), the records of a read description (Layer, Sample, Wav) and its limits.
+///
+/// Ownership: banks are shared (std::shared_ptr) by the manager's catalogue and the
+/// host. A bank owns its description records and its sample tree; references to the
+/// records stay valid until the next initialize(), pointers into the tree as long as
+/// the bank lives. Players share their audio with the process-wide audio cache.
+///
+/// Units: pitches are MIDI note numbers, dynamics steps 0 to 16 (SampleCoordinate.h),
+/// transpositions semitones, velocity() 0.0 to 1.0, gains linear factors.
+///
+/// Errors: reading a description throws rapidxml::parse_error (malformed, or past
+/// kMaxDescriptionDepth or kMaxDescriptionElements) or, for a bad "tuning",
+/// std::invalid_argument or std::out_of_range. Everything else reports absence: an
+/// empty pointer for a missing file or entry, a silent player for a note nothing fits.
+
 namespace ox::soundfont {
 
 class SampleTree;
 
 /// One "Wave" element of a bank description: one sample file.
 struct OXSF_EXPORT Wav {
+    /// The sample file: its name inside the bank's Samples folder, or the archive
+    /// entry's name.
     std::string file;
+    /// Pitch correction in cents, sign inverted for a bank whose id ends in "+";
+    /// added to the transposition of SoundFont::samplePlayer(int, int) const.
     float repitch = 0.0f;
-    float peak = 0.0f;
-    int32_t velocity = -1;
-    std::string pickup;
-    float ratio = 1.0f;
-    float gain = 1.0f; ///< linear factor (the description gives decibels)
+    float peak = 0.0f;     ///< peak level of the recording, as the description gives it
+    int32_t velocity = -1; ///< recorded MIDI velocity; -1 when not given
+    std::string pickup;    ///< pickup name; empty when none
+    float ratio = 1.0f;    ///< playback-rate ratio, kept with the sample; players ignore it
+    float gain = 1.0f;     ///< linear factor (the description gives decibels)
     /// From the "amp..." attributes; none when the Wave gives none of them.
+    /// Times in seconds, the sustain level linear (the description gives decibels).
     std::optional<ox::audio::Envelope> envelope;
 };
 
 /// One "Sample" element: a recorded note with its files.
 struct OXSF_EXPORT Sample {
-    int8_t midi = -1;
-    int8_t string = -1;
-    std::string dynamic;
-    std::string option;
-    std::vector<Wav> wavs;
+    int8_t midi = -1;      ///< recorded pitch ("midi" read like atoi, cut to 8 bits); -1 if absent
+    int8_t string = -1;    ///< string counted from 1, read like midi; -1 when absent
+    std::string dynamic;   ///< the "dynamic" text as written; matched in any case when filed
+    std::string option;    ///< the "option" text as written (NoteOption::stringToInt())
+    std::vector<Wav> wavs; ///< its Wave elements, in document order
 };
 
-/// One "SamplesTree" or "Node" element.
+/// One "SamplesTree" or "Node" element: the word of its level, its samples and the
+/// layers nested in it.
 struct OXSF_EXPORT Layer {
-    std::string className;
-    std::vector<Sample> samples;
-    std::vector<Layer> layers;
+    std::string className;       ///< the "class" attribute: a vocabulary word; empty if none
+    std::vector<Sample> samples; ///< the Samples of its last "Samples" element, in order
+    std::vector<Layer> layers;   ///< its "Node" elements, in document order
 
     /// The first Wav whose file is `file`: own samples first, then sub-layers
     /// depth first; null when none.
@@ -62,11 +86,12 @@ inline constexpr int kMaxDescriptionDepth = 128;
 /// hundred megabytes.
 inline constexpr int kMaxDescriptionElements = 1 << 20;
 
-/// Throws rapidxml::parse_error when the zero-terminated XML text nests
-/// elements deeper than kMaxDescriptionDepth ("elements nested deeper than 128
-/// levels") or holds more than kMaxDescriptionElements ("more than 1048576
-/// elements"), pointing at the first element past the limit; does nothing
-/// otherwise (other faults are left to the parser). SoundFont::initialize() runs
+/// Refuses a description past the limits before a parser reads it. Throws
+/// rapidxml::parse_error when the zero-terminated XML `text` nests elements
+/// deeper than kMaxDescriptionDepth ("elements nested deeper than 128 levels") or
+/// holds more than kMaxDescriptionElements ("more than 1048576 elements"),
+/// pointing at the first element past the limit; does nothing otherwise (other
+/// faults are left to the parser). SoundFont::initialize() runs
 /// it before parsing, so no description can exhaust the stack of the thread that
 /// reads it; so should anyone who parses a description with rapidxml directly.
 OXSF_EXPORT void checkDescriptionLimits(const char* text);
@@ -91,6 +116,8 @@ struct OXSF_EXPORT VelocityPlayer {
 /// thread's load waits behind it.
 class OXSF_EXPORT SoundFont {
 public:
+    /// Empty identity and description, velocity 0.72, gain 1, no tree. A subclass's
+    /// constructor opens its packaging; initialize() reads the description.
     SoundFont();
     virtual ~SoundFont();
     SoundFont(const SoundFont&) = delete;
@@ -100,28 +127,57 @@ public:
     /// rapidxml::parse_error for a malformed document or one past the limits of
     /// checkDescriptionLimits(), and std::invalid_argument
     /// or std::out_of_range for a malformed "tuning".
+    ///
+    /// Root attributes the description lacks leave their fields as they were;
+    /// layer() is always replaced, and gain() recomputed from velocity(). A bank
+    /// without description (sampleXML() empty) keeps its fields: no error.
     virtual void initialize();
+    /// The audio of sample file `name` (as a Wave's "file" names it): sample(name),
+    /// decoded by makeDecoder(), in a new AudioStream. Empty when the bank has no
+    /// such file; a file its decoder refuses gives an empty stream, which plays
+    /// silence. The audio cache calls it; hosts ask for players instead.
     virtual std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const = 0;
+    /// A new stream over the bank's description, at its start; empty when there is none.
     virtual std::shared_ptr<ox::stream::IStream> sampleXML() const = 0;
+    /// A new stream over the bytes of sample file `name` (matched exactly), with a
+    /// name that ends in `name`; empty when there is no such file.
     virtual std::shared_ptr<ox::stream::IStream> sample(const std::string& name) const = 0;
 
+    /// The identifier (root attribute "id"; empty when none). Hosts find banks by it.
     const std::string& id() const;
+    /// The display name (root attribute "name"); empty when none.
     const std::string& name() const;
+    /// The instrument type (root attribute "type"). A percussion type such as "drum"
+    /// or "snare" makes the bank unpitched; any other, or none, pitched.
     const std::string& type() const;
+    /// The display description (root attribute "description"); empty when none.
     const std::string& description() const;
+    /// Open-string pitches as MIDI numbers, the description's string 1 first; empty
+    /// when the description gives none or a single number.
     const std::vector<int>& tuning() const;
+    /// Playback loudness, 0.0 to 1.0 (root attribute "velocity"; 0.72 by default).
     float velocity() const;
+    /// Stores the velocity and recomputes gain(). Decoders made later use the new
+    /// gain; streams already in the audio cache keep the one they were made with.
     void setVelocity(float velocity);
     /// The linear loudness factor derived from the velocity.
+    /// +10 dB at 1.0, about -1.7 dB at 0.72, -10 dB at 0.52, -200 dB at 0.
     float gain() const;
+    /// Replaces the identifier.
     void setId(const std::string& id);
+    /// Replaces the display name.
     void setName(const std::string& name);
+    /// The description's top layer (its "SamplesTree"); empty when there is none.
     const Layer& layer() const;
 
     /// The bank's sample tree, built on the first call.
+    /// The tree lives as long as the bank; initialize() does not rebuild it.
     SampleTree& sampleTree() const;
     /// A player of the sample that best fits `midi` at dynamic "F", and the
     /// transposition in semitones to apply (midi minus the recorded pitch).
+    /// Unlike samplePlayer(int, int) const, the player has no envelope and no
+    /// transposition set, and the wave's repitch is left out. A bank without a
+    /// fitting sample gives a silent player and 0.
     std::pair<ox::audio::TQ7SamplePlayer, int> samplePlayer(int midi) const;
     /// A player of the sample that best fits `midi` at `dynamic` (0 to 16, see
     /// dynamicName), with the sample's envelope and the transposition set, and
@@ -134,6 +190,7 @@ public:
     /// samplePlayer(midi, dynamic) when the sample's file is in the audio cache
     /// already and nobody holds the cache's lock; otherwise nothing, at once. It
     /// opens no file and allocates nothing (the tree must have been built).
+    /// A bank without a fitting sample gives the silent player and 0.
     std::optional<std::pair<ox::audio::TQ7SamplePlayer, double>> trySamplePlayer(int midi,
                                                                                  int dynamic) const;
 
@@ -142,6 +199,9 @@ public:
 protected:
     /// The decoder for a sample stream, chosen by the extension of the stream's
     /// name, with the bank's gain times the matching wave's gain.
+    /// "ogg" is Ogg Vorbis, "wav" WAV and anything else FLAC (case-sensitive); the
+    /// wave is the first whose file is the name's last component. Empty when the
+    /// stream is no audio of that format. For the subclasses' audioStream().
     std::shared_ptr<ox::audio::IDecoder>
     makeDecoder(const std::shared_ptr<ox::stream::IStream>& stream) const;
 
@@ -149,14 +209,22 @@ private:
     std::unique_ptr<Impl> d;
 };
 
-/// A bank packaged as a directory: D/Samples.xml and D/Samples/<file>.
+/// A bank packaged as a directory `D`: the description `D/Samples.xml` and each
+/// sample file `f` at `D/Samples/f`.
+///
+/// Paths are joined as given, nothing normalised: a file name holding "/" or ".."
+/// reaches the file system as such. Every call opens the file anew.
 class OXSF_EXPORT SoundFontV6 : public SoundFont {
 public:
+    /// A bank at folder `path`; reads nothing until initialize().
     explicit SoundFontV6(const std::string& path);
     ~SoundFontV6() override;
 
     std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override;
+    /// Opens `D/Samples.xml`; empty when it is missing or not a regular file.
     std::shared_ptr<ox::stream::IStream> sampleXML() const override;
+    /// Opens `D/Samples/name`, memory-mapped; empty when it is missing or not a
+    /// regular file.
     std::shared_ptr<ox::stream::IStream> sample(const std::string& name) const override;
 
 private:
@@ -164,14 +232,28 @@ private:
 };
 
 /// A bank packaged as one archive file (extensions "tq7bank" and "jux").
+///
+/// The constructor maps the file and reads its index; the file stays mapped while
+/// the bank or any stream of it lives. A file that cannot be opened, or is no archive
+/// (it must start with kArchiveMagic), gives a bank without description or samples,
+/// not an error.
 class OXSF_EXPORT SoundFontV7 : public SoundFont {
 public:
+    /// Opens the archive at `path` and reads its index; nothing more.
     explicit SoundFontV7(const std::string& path);
     ~SoundFontV7() override;
 
+    /// SoundFont::initialize(), then tells the archive that its start-up reads are
+    /// over (later reads are random access).
     void initialize() override;
+    /// As SoundFont::audioStream(); a fixed list of sample names of one shipped
+    /// piano plays once, without the loop its files carry.
     std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override;
+    /// The entry "Samples.xml"; empty when the archive has none.
     std::shared_ptr<ox::stream::IStream> sampleXML() const override;
+    /// A view of entry `name` (exact, without folder: "x.ogg", not "Samples/x.ogg"),
+    /// named after the archive's path, "/" and `name`; empty when there is no such
+    /// entry. When two entries share a name, the first in the index counts.
     std::shared_ptr<ox::stream::IStream> sample(const std::string& name) const override;
 
     struct Impl;

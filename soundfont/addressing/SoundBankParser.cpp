@@ -122,10 +122,10 @@ void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
     for (const Sample& s : samples) {
         auto record = std::make_unique<SampleTreeNodeSample>();
         // The description counts strings from 1; 0 and -1 both mean none.
-        (*record)[0] = s.string == -1 ? -1 : s.string - 1;
-        (*record)[1] = s.midi;
-        (*record)[3] = option(s.option);
-        (*record)[2] = dynamic(s.dynamic);
+        (*record)[SampleCoordinate::String] = s.string == -1 ? -1 : s.string - 1;
+        (*record)[SampleCoordinate::Midi] = s.midi;
+        (*record)[SampleCoordinate::Option] = option(s.option);
+        (*record)[SampleCoordinate::Dynamic] = dynamic(s.dynamic);
         for (const Wav& w : s.wavs) {
             record->files[w.pickup] = w.file;
             record->setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);

@@ -1,16 +1,37 @@
 #include <soundfont/Soundworld.h>
 
+#include <array>
 #include <map>
 
 namespace ox::soundfont {
 
 namespace {
 
-// Words not in a vocabulary map to that vocabulary's unknown value (-1).
-template <typename Value>
-Value lookUp(const std::map<std::string, Value>& table, const std::string& text, Value unknown) {
+// Word i of each list has the value i; the conversions are built from these lists.
+constexpr std::array<const char*, 9> kPitchedAttacks{"pick", "finger", "harmonic", "pop",   "slap",
+                                                     "key",  "blow",   "bow",      "mallet"};
+constexpr std::array<const char*, 4> kPitchedTechniques{"sustain", "pizzicato", "natural", "hit"};
+constexpr std::array<const char*, 14> kPitchedVariations{
+    "down", "up",   "index", "thumb",      "middle",     "5th",       "7th",
+    "9th",  "12th", "4:5",   "variationa", "variationb", "novibrato", "hit"};
+constexpr std::array<const char*, 9> kUnpitchedAttacks{
+    "stick", "brush", "rod", "pedal", "mallet", "hand", "thumb", "finger4", "blow"};
+constexpr std::array<const char*, 2> kUnpitchedTechniques{"hit", "scrape"};
+constexpr std::array<const char*, 19> kUnpitchedVariations{
+    "hit",  "pedal",  "return", "handhit", "roll", "choke",   "edge",      "mid",  "bell", "open",
+    "half", "closed", "slap",   "mute",    "tip",  "rimshot", "sidestick", "body", "none"};
+
+// An ordered map from each word to its value, built once on first use
+// (function-local statics make that thread-safe); unknown words give -1.
+template <typename Value, const auto& Words> Value lookUp(const std::string& text) {
+    static const std::map<std::string, Value> table = [] {
+        std::map<std::string, Value> built;
+        for (size_t i = 0; i < Words.size(); ++i)
+            built.emplace(Words[i], static_cast<Value>(i));
+        return built;
+    }();
     const auto found = table.find(text);
-    return found == table.end() ? unknown : found->second;
+    return found == table.end() ? static_cast<Value>(-1) : found->second;
 }
 
 } // namespace
@@ -23,87 +44,42 @@ Soundworld::Type Soundworld::typeFromString(const std::string& text) {
     return Unknown;
 }
 
-// Each table is built once, on first use; function-local statics make that thread-safe.
-
 PitchedSoundworld::Attack PitchedSoundworld::attackFromString(const std::string& text) {
-    static const std::map<std::string, Attack> table{
-        {"pick", Pick}, {"finger", Finger}, {"harmonic", Harmonic},
-        {"pop", Pop},   {"slap", Slap},     {"key", Key},
-        {"blow", Blow}, {"bow", Bow},       {"mallet", Mallet},
-    };
-    return lookUp(table, text, UnknownAttack);
+    return lookUp<Attack, kPitchedAttacks>(text);
 }
-
 PitchedSoundworld::Technique PitchedSoundworld::techniqueFromString(const std::string& text) {
-    static const std::map<std::string, Technique> table{
-        {"sustain", Sustain},
-        {"pizzicato", Pizzicato},
-        {"natural", Natural},
-        {"hit", HitTechnique},
-    };
-    return lookUp(table, text, UnknownTechnique);
+    return lookUp<Technique, kPitchedTechniques>(text);
 }
-
 PitchedSoundworld::Variation PitchedSoundworld::variationFromString(const std::string& text) {
-    static const std::map<std::string, Variation> table{
-        {"down", Down},
-        {"up", Up},
-        {"index", Index},
-        {"thumb", Thumb},
-        {"middle", Middle},
-        {"5th", Fifth},
-        {"7th", Seventh},
-        {"9th", Ninth},
-        {"12th", Twelfth},
-        {"4:5", FourFive},
-        {"variationa", VariationA},
-        {"variationb", VariationB},
-        {"novibrato", NoVibrato},
-        {"hit", HitVariation},
-    };
-    return lookUp(table, text, UnknownVariation);
+    return lookUp<Variation, kPitchedVariations>(text);
+}
+SoundworldWords PitchedSoundworld::attackWords() {
+    return kPitchedAttacks;
+}
+SoundworldWords PitchedSoundworld::techniqueWords() {
+    return kPitchedTechniques;
+}
+SoundworldWords PitchedSoundworld::variationWords() {
+    return kPitchedVariations;
 }
 
 UnpitchedSoundworld::Attack UnpitchedSoundworld::attackFromString(const std::string& text) {
-    static const std::map<std::string, Attack> table{
-        {"stick", Stick}, {"brush", Brush},     {"rod", Rod},
-        {"pedal", Pedal}, {"mallet", Mallet},   {"hand", Hand},
-        {"thumb", Thumb}, {"finger4", Finger4}, {"blow", Blow},
-    };
-    return lookUp(table, text, UnknownAttack);
+    return lookUp<Attack, kUnpitchedAttacks>(text);
 }
-
 UnpitchedSoundworld::Technique UnpitchedSoundworld::techniqueFromString(const std::string& text) {
-    static const std::map<std::string, Technique> table{
-        {"hit", Hit},
-        {"scrape", Scrape},
-    };
-    return lookUp(table, text, UnknownTechnique);
+    return lookUp<Technique, kUnpitchedTechniques>(text);
 }
-
 UnpitchedSoundworld::Variation UnpitchedSoundworld::variationFromString(const std::string& text) {
-    static const std::map<std::string, Variation> table{
-        {"hit", HitVariation},
-        {"pedal", PedalVariation},
-        {"return", Return},
-        {"handhit", HandHit},
-        {"roll", Roll},
-        {"choke", Choke},
-        {"edge", Edge},
-        {"mid", Mid},
-        {"bell", Bell},
-        {"open", Open},
-        {"half", Half},
-        {"closed", Closed},
-        {"slap", SlapVariation},
-        {"mute", Mute},
-        {"tip", Tip},
-        {"rimshot", Rimshot},
-        {"sidestick", Sidestick},
-        {"body", Body},
-        {"none", None},
-    };
-    return lookUp(table, text, UnknownVariation);
+    return lookUp<Variation, kUnpitchedVariations>(text);
+}
+SoundworldWords UnpitchedSoundworld::attackWords() {
+    return kUnpitchedAttacks;
+}
+SoundworldWords UnpitchedSoundworld::techniqueWords() {
+    return kUnpitchedTechniques;
+}
+SoundworldWords UnpitchedSoundworld::variationWords() {
+    return kUnpitchedVariations;
 }
 
 } // namespace ox::soundfont

@@ -1,5 +1,7 @@
 #include "archive/Archive.h"
 
+#include <soundfont/SoundFontManager.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -9,7 +11,6 @@ namespace ox::soundfont {
 
 namespace {
 
-constexpr char kMagic[] = "OXARCHIVE";
 constexpr int kHeaderSize = 25;
 // Names of a real index take a few dozen bytes each; what a damaged header's
 // count may claim beyond this is left to grow as names are actually read.
@@ -171,7 +172,7 @@ ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
     unsigned char header[kHeaderSize];
     if (stream.read(header, kHeaderSize) < kHeaderSize)
         return table;
-    if (std::memcmp(header, kMagic, 9) != 0)
+    if (std::memcmp(header, kArchiveMagic.data(), kArchiveMagic.size()) != 0)
         return table;
     const uint32_t count = littleEndian32(header + 13);
     const uint32_t indexOffset = littleEndian32(header + 21);

@@ -46,7 +46,7 @@ std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
                                               const SampleTreeNodeSample& sample, int midi) {
     float repitch = 0.0f;
     sample.tryGetCorrection(SoundCorrection::Repitch, repitch);
-    const double transposition = double(midi - sample[1]) + double(repitch);
+    const double transposition = double(midi - sample[SampleCoordinate::Midi]) + double(repitch);
     if (const auto envelope = envelopeOf(sample))
         player.setEnvelope(*envelope);
     player.setTransposition(transposition);
@@ -61,7 +61,7 @@ std::pair<TQ7SamplePlayer, int> SoundFont::samplePlayer(int midi) const {
     const std::string* file = playedFile(sample);
     if (!file)
         return {TQ7SamplePlayer(emptyStream()), 0};
-    const int transposition = midi - (*sample)[1];
+    const int transposition = midi - (*sample)[SampleCoordinate::Midi];
     return {processAudioCache().loadSample(*this, *file), transposition};
 }
 

@@ -298,6 +298,12 @@ private:
 
 } // namespace
 
+void parse(rapidxml::xml_document<char>& document, std::vector<char>& text) {
+    // The parser itself skips a leading UTF-8 byte-order mark.
+    checkDescriptionLimits(text.data());
+    document.parse<0>(text.data());
+}
+
 void applyRootAttributes(SoundFont::Impl& bank, const Element& root) {
     const auto& handlers = rootHandlers();
     for (const Attribute* a = root.first_attribute(); a; a = a->next_attribute()) {

@@ -15,6 +15,10 @@ namespace ox::soundfont::description {
 
 using Element = rapidxml::xml_node<char>;
 
+/// Parses the zero-terminated description `text` in place into `document`, after
+/// refusing one past the description limits. Throws rapidxml::parse_error.
+void parse(rapidxml::xml_document<char>& document, std::vector<char>& text);
+
 /// Applies the root element's attributes (id, type, name, description,
 /// velocity, tuning) in document order. A malformed "tuning" throws
 /// std::invalid_argument or std::out_of_range, leaving later attributes unread.

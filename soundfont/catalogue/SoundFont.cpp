@@ -8,7 +8,7 @@ namespace {
 
 // The loudness curve of a bank: +10 dB at full velocity, falling in four
 // straight segments to -60 dB near zero, and -200 dB (silence) at zero.
-float gainFromVelocity(float velocity) {
+float bankGainFromVelocity(float velocity) {
     const float attenuation = static_cast<float>(100.0 - static_cast<double>(100.0f * velocity));
     const double a = attenuation;
     double level;
@@ -66,14 +66,12 @@ void SoundFont::initialize() {
             bank.document = std::make_unique<rapidxml::xml_document<char>>();
             bank.xmlText = stream->readAll();
             bank.xmlText.push_back('\0');
-            // Parsed in place; the parser itself skips a leading UTF-8 byte-order mark.
-            checkDescriptionLimits(bank.xmlText.data());
-            bank.document->parse<0>(bank.xmlText.data());
+            description::parse(*bank.document, bank.xmlText);
             if (const auto* root = rootElement(*bank.document))
                 description::applyRootAttributes(bank, *root);
         }
     }
-    bank.gain = gainFromVelocity(bank.velocity.load());
+    bank.gain = bankGainFromVelocity(bank.velocity.load());
     if (!bank.document)
         return;
     const auto* root = rootElement(*bank.document);
@@ -105,7 +103,7 @@ float SoundFont::velocity() const {
 
 void SoundFont::setVelocity(float velocity) {
     d->velocity.store(velocity);
-    d->gain = gainFromVelocity(velocity);
+    d->gain = bankGainFromVelocity(velocity);
 }
 
 float SoundFont::gain() const {

@@ -2,8 +2,9 @@
 #include <soundfont/SoundFont.h>
 #include <soundfont/Soundworld.h>
 
+#include "tree/TreeLayout.h"
+
 #include <algorithm>
-#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace ox::soundfont {
 
 namespace {
 
+using treelayout::addTechnique;
 using PS = PitchedSoundworld;
 
 // Semitones by which a natural harmonic sounds above its open string. 4:5 has
@@ -21,16 +23,9 @@ const std::map<int, int>& harmonicOffsets() {
     return offsets;
 }
 
-void addTechnique(SampleTreeNode* attack, int technique, std::initializer_list<int> variations) {
-    SampleTreeNode* node = attack->addChild(technique);
-    for (int variation : variations) {
-        node->addChild(variation);
-    }
-}
-
 // The open-string pitch of `sample`'s string, or null when the tuning has none.
 const int* openString(const std::vector<int>& tuning, const SampleTreeNodeSample& sample) {
-    const int string = sample[0];
+    const int string = sample[SampleCoordinate::String];
     if (string < 0 || static_cast<std::size_t>(string) >= tuning.size()) {
         return nullptr;
     }
@@ -54,7 +49,7 @@ struct PitchedSampleTreeBuilder::Impl {
         if (!tuning.empty()) {
             for (SampleTreeNodeSample* sample : samples) {
                 if (const int* open = openString(tuning, *sample)) {
-                    (*sample)[4] = (*sample)[1] - *open;
+                    (*sample)[SampleCoordinate::Fret] = (*sample)[SampleCoordinate::Midi] - *open;
                 }
             }
         }
@@ -66,9 +61,9 @@ struct PitchedSampleTreeBuilder::Impl {
             const int* open = openString(tuning, *sample);
             const auto offset = harmonicOffsets().find(sample->variation());
             if (open != nullptr && offset != harmonicOffsets().end()) {
-                (*sample)[1] = *open + offset->second;
+                (*sample)[SampleCoordinate::Midi] = *open + offset->second;
             }
-            (*sample)[2] = 7;
+            (*sample)[SampleCoordinate::Dynamic] = 7;
         }
     }
 };
@@ -111,8 +106,8 @@ PitchedSampleTreeBuilder::findSample(const SampleTree* tree, const SampleCoordin
 
 SampleCoordinate PitchedSampleTreeBuilder::coordinate(int midi, int dynamic) {
     SampleCoordinate result = SampleTreeBuilder::coordinate(midi, dynamic);
-    result[0] = 0;
-    result[4] = midi - 40;
+    result[SampleCoordinate::String] = 0;
+    result[SampleCoordinate::Fret] = midi - 40;
     return result;
 }
 

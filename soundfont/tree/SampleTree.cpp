@@ -71,7 +71,8 @@ const SampleTreeNodeSample* SampleTree::findSample(const SampleCoordinate& coord
 }
 
 const SampleTreeNodeSample* SampleTree::findSampleByMidi(const SampleCoordinate& coordinate) const {
-    return findSampleByMidi(coordinate[1], coordinate[2]);
+    return findSampleByMidi(coordinate[SampleCoordinate::Midi],
+                            coordinate[SampleCoordinate::Dynamic]);
 }
 
 const SampleTreeNodeSample* SampleTree::findSampleByMidi(int midi, int dynamic) const {

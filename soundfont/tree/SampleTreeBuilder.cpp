@@ -2,9 +2,6 @@
 
 #include "tree/TreeSearch.h"
 
-#include <array>
-#include <cstddef>
-
 namespace ox::soundfont {
 
 SampleTreeBuilder::SampleTreeBuilder() = default;
@@ -16,25 +13,11 @@ const SampleTreeNodeSample* SampleTreeBuilder::findSample(const SampleTree* tree
     if (tree == nullptr || tree->root() == nullptr) {
         return nullptr;
     }
-    const int attack = coordinate.attack();
-    const int technique = coordinate.technique();
-
-    // Attack 1 (finger, or brush when unpitched) is searched along variations
-    // 2, 3 and 4 whatever variation was asked for; the others along their own.
-    std::array<std::array<int, 3>, 3> paths{};
-    std::size_t pathCount = 1;
-    if (attack == 1) {
-        paths = {{{attack, technique, 2}, {attack, technique, 3}, {attack, technique, 4}}};
-        pathCount = 3;
-    } else {
-        paths[0] = {attack, technique, coordinate.variation()};
-    }
-
     const SampleTreeNodeSample* best = nullptr;
     float bestDistance = 0.0f;
-    for (std::size_t i = 0; i < pathCount; ++i) {
+    for (const auto& path : searchPaths(coordinate)) {
         const SampleTreeNodeSample* sample =
-            treesearch::nearestSample(*tree->root(), coordinate, paths[i]);
+            treesearch::nearestSample(*tree->root(), coordinate, path);
         if (sample == nullptr) {
             continue;
         }
@@ -48,13 +31,21 @@ const SampleTreeNodeSample* SampleTreeBuilder::findSample(const SampleTree* tree
     return best;
 }
 
+SampleTreeBuilder::SearchPaths SampleTreeBuilder::searchPaths(const SampleCoordinate& coordinate) {
+    const int attack = coordinate.attack();
+    const int technique = coordinate.technique();
+    if (attack == 1)
+        return {{{{attack, technique, 2}, {attack, technique, 3}, {attack, technique, 4}}}, 3};
+    return {{{{attack, technique, coordinate.variation()}}}, 1};
+}
+
 SampleCoordinate SampleTreeBuilder::coordinate(int midi, int dynamic) {
     SampleCoordinate result;
     result.setAttack(0);
     result.setTechnique(0);
     result.setVariation(0);
-    result[1] = midi;
-    result[2] = dynamic;
+    result[SampleCoordinate::Midi] = midi;
+    result[SampleCoordinate::Dynamic] = dynamic;
     return result;
 }
 

@@ -86,18 +86,22 @@ public:
             m_request[i] = request[i];
             m_weight[i] = SampleCoordinate::_SCDefinitions[i].weight;
         }
-        m_stringTerm = m_request[0] >= 0 && m_request[4] >= 0;
+        m_stringTerm =
+            m_request[SampleCoordinate::String] >= 0 && m_request[SampleCoordinate::Fret] >= 0;
         // ((fret - requested fret) - midi) + requested midi, regrouped: the
         // same in wrapping arithmetic.
-        m_openOffset = wrappingSub(m_request[1], m_request[4]);
+        m_openOffset =
+            wrappingSub(m_request[SampleCoordinate::Midi], m_request[SampleCoordinate::Fret]);
     }
 
     const SampleTreeNodeSample*
     operator()(const std::vector<std::unique_ptr<SampleTreeNodeSample>>& samples) const {
         // With the component table's weights, option and fret add +0 to a sum
         // that is never negative, which changes nothing.
-        return m_weight[3] == 0.0f && m_weight[4] == 0.0f ? scan<false>(samples)
-                                                          : scan<true>(samples);
+        return m_weight[SampleCoordinate::Option] == 0.0f &&
+                       m_weight[SampleCoordinate::Fret] == 0.0f
+                   ? scan<false>(samples)
+                   : scan<true>(samples);
     }
 
 private:
@@ -112,9 +116,12 @@ private:
 
     template <bool AllTerms> float distance(const SampleCoordinate& sample) const {
         // 0 + string term, or 0 without one: the same sum either way.
-        const float x = float(wrappingAdd(wrappingSub(sample[4], sample[1]), m_openOffset));
-        const bool withString = m_stringTerm && (sample[0] | sample[4]) >= 0;
-        float sum = withString ? x * m_weight[0] * x : 0.0f;
+        const float x = float(
+            wrappingAdd(wrappingSub(sample[SampleCoordinate::Fret], sample[SampleCoordinate::Midi]),
+                        m_openOffset));
+        const bool withString = m_stringTerm && (sample[SampleCoordinate::String] |
+                                                 sample[SampleCoordinate::Fret]) >= 0;
+        float sum = withString ? x * m_weight[SampleCoordinate::String] * x : 0.0f;
         for (int i = 1; i <= (AllTerms ? 4 : 2); ++i) {
             const float d = float(wrappingSub(m_request[i], sample[i]));
             sum += d * m_weight[i] * d;
@@ -138,7 +145,7 @@ private:
         const Floats x =
             __builtin_convertvector((Ints)(fret - lanes(1) + uint32_t(m_openOffset)), Floats);
         const Ints withString = ((Ints)(string | fret) >= 0) & (m_stringTerm ? -1 : 0);
-        const Floats term = x * m_weight[0] * x;
+        const Floats term = x * m_weight[SampleCoordinate::String] * x;
         Floats sum = (Floats)((Ints)term & withString);
         for (int i = 1; i <= (AllTerms ? 4 : 2); ++i) {
             const Floats e =

@@ -1,20 +1,14 @@
 #include <soundfont/SampleTree.h>
 #include <soundfont/Soundworld.h>
 
-#include <initializer_list>
+#include "tree/TreeLayout.h"
 
 namespace ox::soundfont {
 
 namespace {
 
+using treelayout::addTechnique;
 using US = UnpitchedSoundworld;
-
-void addTechnique(SampleTreeNode* attack, int technique, std::initializer_list<int> variations) {
-    SampleTreeNode* node = attack->addChild(technique);
-    for (int variation : variations) {
-        node->addChild(variation);
-    }
-}
 
 } // namespace
 

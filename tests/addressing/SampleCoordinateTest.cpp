@@ -10,7 +10,7 @@ using ox::soundfont::SampleCoordinate;
 
 namespace {
 
-enum { String = 0, Midi = 1, Dynamic = 2, Option = 3, Fret = 4 };
+using enum SampleCoordinate::Component;
 
 SampleCoordinate at(int string, int midi, int fret, int dynamic = 9, int option = 0) {
     SampleCoordinate c;

@@ -56,3 +56,22 @@ TEST(NoteOption, EqualityFollowsTheValue) {
     EXPECT_EQ(NoteOption(), NoteOption(NoteOption::None));
     EXPECT_FALSE(NoteOption() == NoteOption(NoteOption::Fast));
 }
+
+// The exported word lists are the vocabularies themselves: word i converts to i,
+// and the lists are as long as the enumerations.
+TEST(Vocabulary, WordListsConvertToTheirPositions) {
+    const std::pair<SoundworldWords, int (*)(const std::string&)> levels[] = {
+        {P::attackWords(), lookup<&P::attackFromString>},
+        {P::techniqueWords(), lookup<&P::techniqueFromString>},
+        {P::variationWords(), lookup<&P::variationFromString>},
+        {U::attackWords(), lookup<&U::attackFromString>},
+        {U::techniqueWords(), lookup<&U::techniqueFromString>},
+        {U::variationWords(), lookup<&U::variationFromString>}};
+    const size_t sizes[] = {9, 4, 14, 9, 2, 19};
+    for (size_t level = 0; level < std::size(levels); ++level) {
+        const auto [words, convert] = levels[level];
+        ASSERT_EQ(words.size(), sizes[level]);
+        for (size_t i = 0; i < words.size(); ++i)
+            EXPECT_EQ(convert(words[i]), int(i)) << words[i];
+    }
+}

@@ -102,4 +102,21 @@ TEST_F(Manager, MalformedDescriptionThrowsAndStoresNothing) {
     EXPECT_FALSE(m_manager.soundFont(m_dir.file("tuning")));
     EXPECT_FALSE(m_manager.soundFontFromId("t"));
     EXPECT_TRUE(g_log.empty());
+
+    // What a tool tells the user instead: the same errors, with a place.
+    using ox::soundfont::DescriptionProblem;
+    oxtest::writeFile(m_dir.file("bad/Samples.xml"), "<Bank id=\"b\">\n  <SamplesTree>\n</Bank>");
+    const auto malformed = ox::soundfont::describeDescriptionProblem(m_dir.file("bad"));
+    ASSERT_TRUE(malformed);
+    EXPECT_EQ(malformed->kind, DescriptionProblem::Malformed);
+    EXPECT_EQ(malformed->line, 3);
+    EXPECT_EQ(malformed->column, 8); // the parser ran out of text after "</Bank>"
+    EXPECT_EQ(malformed->text(), "unexpected end of data at line 3, column 8");
+    const auto tuning = ox::soundfont::describeDescriptionProblem(m_dir.file("tuning"));
+    ASSERT_TRUE(tuning);
+    EXPECT_EQ(tuning->kind, DescriptionProblem::Tuning);
+    EXPECT_EQ(tuning->text(), "invalid stoi argument");
+    EXPECT_FALSE(ox::soundfont::describeDescriptionProblem(bank("good", R"(id="g")")));
+    EXPECT_FALSE(ox::soundfont::describeDescriptionProblem(m_dir.file("none")));
+    EXPECT_TRUE(g_log.empty());
 }

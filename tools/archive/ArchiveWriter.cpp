@@ -1,6 +1,7 @@
 #include "archive/ArchiveWriter.h"
 
 #include <ox/stream/FileStream.h>
+#include <soundfont/SoundFontManager.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,7 @@ namespace oxsf::archive {
 
 namespace {
 
-constexpr char kMagic[] = "OXARCHIVE";
+using ox::soundfont::kArchiveMagic;
 constexpr int64_t kHeaderSize = 25;
 
 [[noreturn]] void fail(const std::string& file, const std::string& what) {
@@ -137,7 +138,7 @@ void writeArchive(const std::string& target, const std::vector<ArchiveInput>& en
     if (indexOffset + int64_t(index.size()) >= kArchiveSizeLimit || entries.size() > UINT32_MAX)
         fail(target, "archive would reach 2^31 bytes, the format's limit");
 
-    std::string header(kMagic, 9);
+    std::string header(kArchiveMagic);
     putLittleEndian(header, 0, 4);
     putLittleEndian(header, entries.size(), 4);
     putLittleEndian(header, 0, 4);
@@ -183,8 +184,9 @@ std::vector<ArchiveRecord> readArchiveIndex(const std::string& path) {
     if (!stream)
         fail(path, "cannot open");
     unsigned char header[kHeaderSize];
-    if (stream->read(header, kHeaderSize) < kHeaderSize || std::memcmp(header, kMagic, 9) != 0)
-        fail(path, "not an archive: it does not start with \"OXARCHIVE\"");
+    if (stream->read(header, kHeaderSize) < kHeaderSize ||
+        std::memcmp(header, kArchiveMagic.data(), kArchiveMagic.size()) != 0)
+        fail(path, "not an archive: it does not start with \"" + std::string(kArchiveMagic) + "\"");
     auto word = [&](int at) {
         return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 |
                uint32_t(header[at + 2]) << 16 | uint32_t(header[at + 3]) << 24;

@@ -169,60 +169,60 @@ std::string twoDigits(int n) {
     return (n < 10 ? "0" : "") + std::to_string(n);
 }
 
-} // namespace
+constexpr int kGuitarTuning[6] = {64, 59, 55, 50, 45, 40}; // strings 1 to 6
 
-int writeGuitarBank(const std::string& dir) {
-    static const int tuning[6] = {64, 59, 55, 50, 45, 40}; // strings 1 to 6
-    std::vector<SampleJob> jobs;
+/// How a played (not harmonic) guitar layer is plucked and stored.
+struct PluckStyle {
+    const char* attack;
+    const char* technique;
+    const char* variation;
+    const char* label;
+    FileFormat format;
+    double seconds;
+    double pickPosition;
+    double softBrightness, loudBrightness;
+};
 
-    struct Style {
-        const char* attack;
-        const char* technique;
-        const char* variation;
-        const char* label;
-        FileFormat format;
-        double seconds;
-        double pickPosition;
-        double softBrightness, loudBrightness;
-    };
-    const auto add = [&](const Style& style, int string, int fret, const std::string& dynamic,
-                         bool loop) {
-        const bool loud = dynamic == "F";
-        const int midi = tuning[string - 1] + fret;
-        SampleJob job;
-        job.attack = style.attack;
-        job.technique = style.technique;
-        job.variation = style.variation;
-        job.midi = midi;
-        job.string = string;
-        job.dynamic = dynamic;
-        job.format = style.format;
-        job.file = std::string("Gtr-") + style.label + "-S" + std::to_string(string) + "-F" +
-                   twoDigits(fret) + "-" + dynamic + extensionOf(style.format);
-        PluckSettings p;
-        p.frequency = frequencyOf(midi);
-        p.seconds = style.seconds;
-        p.decay = std::max(0.8, 2.6 - (midi - 40) * 0.05);
-        p.brightness = loud ? style.loudBrightness : style.softBrightness;
-        // Loud plucks peak just under full scale at the bank's velocity (+1.7 dB).
-        p.amplitude = loud ? 0.78 : 0.45;
-        p.pickPosition = style.pickPosition;
-        p.seed = static_cast<uint32_t>(jobs.size() * 2654435761u + 17u);
-        job.make = [p] { return pluck(p); };
-        job.loop = loop;
-        job.loopFrequency = p.frequency;
-        jobs.push_back(std::move(job));
-    };
+void addPlucked(std::vector<SampleJob>& jobs, const PluckStyle& style, int string, int fret,
+                const std::string& dynamic, bool loop) {
+    const bool loud = dynamic == "F";
+    const int midi = kGuitarTuning[string - 1] + fret;
+    SampleJob job;
+    job.attack = style.attack;
+    job.technique = style.technique;
+    job.variation = style.variation;
+    job.midi = midi;
+    job.string = string;
+    job.dynamic = dynamic;
+    job.format = style.format;
+    job.file = std::string("Gtr-") + style.label + "-S" + std::to_string(string) + "-F" +
+               twoDigits(fret) + "-" + dynamic + extensionOf(style.format);
+    PluckSettings p;
+    p.frequency = frequencyOf(midi);
+    p.seconds = style.seconds;
+    p.decay = std::max(0.8, 2.6 - (midi - 40) * 0.05);
+    p.brightness = loud ? style.loudBrightness : style.softBrightness;
+    // Loud plucks peak just under full scale at the bank's velocity (+1.7 dB).
+    p.amplitude = loud ? 0.78 : 0.45;
+    p.pickPosition = style.pickPosition;
+    p.seed = static_cast<uint32_t>(jobs.size() * 2654435761u + 17u);
+    job.make = [p] { return pluck(p); };
+    job.loop = loop;
+    job.loopFrequency = p.frequency;
+    jobs.push_back(std::move(job));
+}
 
-    const Style pickDown{"pick", "sustain", "down", "Pick-Down", FileFormat::Flac,
-                         1.2,    0.15,      0.45,   0.85};
-    const Style pickUp{"pick", "sustain", "up", "Pick-Up", FileFormat::Ogg, 1.0, 0.22, 0.5, 0.75};
-    const Style index{"finger", "sustain", "index", "Fng-Index", FileFormat::Wav,
-                      1.0,      0.3,       0.3,     0.55};
-    const Style thumb{"finger", "sustain", "thumb", "Fng-Thumb", FileFormat::Wav,
-                      1.0,      0.35,      0.2,     0.4};
-    const Style middle{"finger", "sustain", "middle", "Fng-Middle", FileFormat::Ogg,
-                       1.0,      0.3,       0.3,      0.55};
+void addPlayedLayers(std::vector<SampleJob>& jobs) {
+    const PluckStyle pickDown{"pick", "sustain", "down", "Pick-Down", FileFormat::Flac,
+                              1.2,    0.15,      0.45,   0.85};
+    const PluckStyle pickUp{"pick", "sustain", "up", "Pick-Up", FileFormat::Ogg,
+                            1.0,    0.22,      0.5,  0.75};
+    const PluckStyle index{"finger", "sustain", "index", "Fng-Index", FileFormat::Wav,
+                           1.0,      0.3,       0.3,     0.55};
+    const PluckStyle thumb{"finger", "sustain", "thumb", "Fng-Thumb", FileFormat::Wav,
+                           1.0,      0.35,      0.2,     0.4};
+    const PluckStyle middle{"finger", "sustain", "middle", "Fng-Middle", FileFormat::Ogg,
+                            1.0,      0.3,       0.3,      0.55};
 
     for (const char* dynamic : {"MP", "F"}) {
         const bool loud = std::string(dynamic) == "F";
@@ -232,33 +232,36 @@ int writeGuitarBank(const std::string& dir) {
         // neck reaches: no such request is transposed by more than a semitone.
         // The other strings every five frets.
         for (int fret = 0; fret <= 33; fret += 3) {
-            add(pickDown, 6, fret, dynamic, loud);
+            addPlucked(jobs, pickDown, 6, fret, dynamic, loud);
         }
         for (int string = 1; string <= 5; ++string) {
             for (int fret : {0, 5, 10}) {
-                add(pickDown, string, fret, dynamic, loud);
+                addPlucked(jobs, pickDown, string, fret, dynamic, loud);
             }
         }
         for (int string = 1; string <= 3; ++string) {
             for (int fret : {0, 5}) {
-                add(index, string, fret, dynamic, loud);
+                addPlucked(jobs, index, string, fret, dynamic, loud);
             }
-            add(middle, string, 3, dynamic, false);
+            addPlucked(jobs, middle, string, 3, dynamic, false);
         }
         for (int string = 4; string <= 6; ++string) {
             for (int fret : {0, 5}) {
-                add(thumb, string, fret, dynamic, false);
+                addPlucked(jobs, thumb, string, fret, dynamic, false);
             }
         }
     }
     for (int string = 1; string <= 6; ++string) {
         for (int fret : {0, 7}) {
-            add(pickUp, string, fret, "F", false);
+            addPlucked(jobs, pickUp, string, fret, "F", false);
         }
     }
-    // Natural harmonics are described at the fret they are touched at; the
-    // library re-pitches them to the note they sound (12th fret: an octave up,
-    // 7th fret: an octave and a fifth up), which is what is synthesized here.
+}
+
+// Natural harmonics are described at the fret they are touched at; the
+// library re-pitches them to the note they sound (12th fret: an octave up,
+// 7th fret: an octave and a fifth up), which is what is synthesized here.
+void addHarmonics(std::vector<SampleJob>& jobs) {
     for (int string = 1; string <= 6; ++string) {
         for (auto [variation, fret, sounding, format] :
              {std::tuple{"12th", 12, 12, FileFormat::Wav},
@@ -267,14 +270,14 @@ int writeGuitarBank(const std::string& dir) {
             job.attack = "harmonic";
             job.technique = "natural";
             job.variation = variation;
-            job.midi = tuning[string - 1] + fret;
+            job.midi = kGuitarTuning[string - 1] + fret;
             job.string = string;
             job.dynamic = "MP";
             job.format = format;
             job.file = std::string("Gtr-Harm-") + variation + "-S" + std::to_string(string) + "-F" +
                        twoDigits(fret) + "-MP" + extensionOf(format);
             PluckSettings p;
-            p.frequency = frequencyOf(tuning[string - 1] + sounding);
+            p.frequency = frequencyOf(kGuitarTuning[string - 1] + sounding);
             p.seconds = 1.5;
             p.decay = 3.0;
             p.brightness = 0.1;
@@ -287,7 +290,14 @@ int writeGuitarBank(const std::string& dir) {
             jobs.push_back(std::move(job));
         }
     }
+}
 
+} // namespace
+
+int writeGuitarBank(const std::string& dir) {
+    std::vector<SampleJob> jobs;
+    addPlayedLayers(jobs);
+    addHarmonics(jobs);
     const BankIdentity identity{"oxsf-demo-guitar",
                                 "guitar",
                                 "OXSF Demo Guitar",

@@ -142,105 +142,131 @@ int64_t loopLengthFor(double frequency, int64_t wanted, int sampleRate) {
     return best;
 }
 
-Audio drum(Drum kind, double amplitude, double brightness, uint32_t seed, int sampleRate) {
-    struct Shape {
-        double seconds;
-        int channels;
-    };
-    Shape shape{0.6, 1};
+namespace {
+
+struct DrumShape {
+    double seconds;
+    int channels;
+};
+
+DrumShape drumShape(Drum kind) {
     switch (kind) {
     case Drum::ClosedHat:
-        shape = {0.35, 2};
-        break;
+        return {0.35, 2};
     case Drum::OpenHat:
-        shape = {0.9, 2};
-        break;
+        return {0.9, 2};
     case Drum::Crash:
     case Drum::CrashEdge:
-        shape = {1.5, 2};
-        break;
+        return {1.5, 2};
     case Drum::Slap:
-        shape = {0.4, 1};
-        break;
+        return {0.4, 1};
     default:
-        break;
+        return {0.6, 1};
     }
+}
+
+/// One channel of a drum hit: its noise source, filters and oscillator phases.
+class DrumVoice {
+public:
+    DrumVoice(Drum kind, double brightness, uint32_t seed, int channel, int sampleRate)
+        : m_kind(kind), m_channel(channel), m_rate(sampleRate),
+          m_air(0.4 + 0.6 * brightness), // how much of the high noise gets through
+          m_noise(seed * 7919u + static_cast<uint32_t>(channel) * 104729u + 1u),
+          m_low{onePole(2000.0 + 6000.0 * brightness, sampleRate)},
+          m_high{onePole(6000.0, sampleRate)}, m_band{onePole(800.0, sampleRate)} {}
+
+    /// The sample at `t` seconds; call once per frame, in order.
+    double next(double t) {
+        const double n = m_noise.next();
+        switch (m_kind) {
+        case Drum::Kick:
+            return kick(t, n);
+        case Drum::Snare:
+        case Drum::Rimshot:
+            return snare(t, n);
+        case Drum::ClosedHat:
+        case Drum::OpenHat:
+            return m_air * m_high.highpass(n) *
+                   std::exp(-t / (m_kind == Drum::ClosedHat ? 0.035 : 0.3));
+        case Drum::Crash:
+        case Drum::CrashEdge:
+            return cymbal(t, n);
+        case Drum::HandLow:
+        case Drum::HandHigh:
+            return hand(t, n);
+        case Drum::Slap:
+            m_phase += TwoPi * 310.0 / m_rate;
+            return 0.5 * std::sin(m_phase) * std::exp(-t / 0.05) +
+                   m_air * m_band.highpass(m_low.lowpass(n)) * std::exp(-t / 0.03);
+        }
+        return 0.0;
+    }
+
+private:
+    double kick(double t, double n) {
+        const double f = 45.0 + 110.0 * std::exp(-t / 0.04);
+        m_phase += TwoPi * f / m_rate;
+        return std::sin(m_phase) * std::exp(-t / 0.28) +
+               0.5 * m_air * m_low.lowpass(n) * std::exp(-t / 0.004);
+    }
+
+    double snare(double t, double n) {
+        const bool rim = m_kind == Drum::Rimshot;
+        m_phase += TwoPi * (rim ? 330.0 : 185.0) / m_rate;
+        m_phase2 += TwoPi * (rim ? 520.0 : 330.0) / m_rate;
+        const double body = (0.6 * std::sin(m_phase) + 0.3 * std::sin(m_phase2)) *
+                            std::exp(-t / (rim ? 0.04 : 0.07));
+        const double snares =
+            m_low.lowpass(m_band.highpass(n)) * std::exp(-t / (rim ? 0.09 : 0.16));
+        const double click = rim ? n * std::exp(-t / 0.002) : 0.0;
+        return body + m_air * 0.9 * snares + 0.8 * click;
+    }
+
+    double cymbal(double t, double n) {
+        // A few inharmonic partials give the noise a metallic ring.
+        static const double partials[] = {410.0, 587.0, 833.0, 1179.0, 1612.0, 2213.0};
+        const bool edge = m_kind == Drum::CrashEdge;
+        double metal = 0.0;
+        for (double f : partials) {
+            metal += std::sin(TwoPi * f * (edge ? 1.3 : 1.0) * t + m_channel * 1.7);
+        }
+        const double attack = std::min(1.0, t / 0.004);
+        return attack * std::exp(-t / (edge ? 0.8 : 0.55)) *
+               (m_air * m_high.highpass(n) * 1.4 + 0.05 * metal);
+    }
+
+    double hand(double t, double n) {
+        const double base = m_kind == Drum::HandLow ? 110.0 : 180.0;
+        m_phase += TwoPi * base * (1.0 + 0.15 * std::exp(-t / 0.03)) / m_rate;
+        return std::sin(m_phase) * std::exp(-t / 0.22) +
+               0.3 * m_air * m_low.lowpass(n) * std::exp(-t / 0.01);
+    }
+
+    Drum m_kind;
+    int m_channel;
+    double m_rate;
+    double m_air;
+    Noise m_noise;
+    OnePole m_low, m_high, m_band;
+    double m_phase = 0.0;
+    double m_phase2 = 0.0;
+};
+
+} // namespace
+
+Audio drum(Drum kind, double amplitude, double brightness, uint32_t seed, int sampleRate) {
+    const DrumShape shape = drumShape(kind);
     Audio audio;
     audio.channels = shape.channels;
     audio.sampleRate = sampleRate;
     const int64_t frames = static_cast<int64_t>(shape.seconds * sampleRate);
     audio.samples.assign(static_cast<size_t>(frames * shape.channels), 0.0f);
-
-    const double rate = sampleRate;
-    const double air = 0.4 + 0.6 * brightness; // how much of the high noise gets through
     for (int c = 0; c < shape.channels; ++c) {
-        Noise noise(seed * 7919u + static_cast<uint32_t>(c) * 104729u + 1u);
-        OnePole low{onePole(2000.0 + 6000.0 * brightness, sampleRate)};
-        OnePole high{onePole(6000.0, sampleRate)};
-        OnePole band{onePole(800.0, sampleRate)};
-        double phase = 0.0;
-        double phase2 = 0.0;
+        DrumVoice voice(kind, brightness, seed, c, sampleRate);
         for (int64_t i = 0; i < frames; ++i) {
-            const double t = static_cast<double>(i) / rate;
-            const double n = noise.next();
-            double s = 0.0;
-            switch (kind) {
-            case Drum::Kick: {
-                const double f = 45.0 + 110.0 * std::exp(-t / 0.04);
-                phase += TwoPi * f / rate;
-                s = std::sin(phase) * std::exp(-t / 0.28) +
-                    0.5 * air * low.lowpass(n) * std::exp(-t / 0.004);
-                break;
-            }
-            case Drum::Snare:
-            case Drum::Rimshot: {
-                const bool rim = kind == Drum::Rimshot;
-                phase += TwoPi * (rim ? 330.0 : 185.0) / rate;
-                phase2 += TwoPi * (rim ? 520.0 : 330.0) / rate;
-                const double body = (0.6 * std::sin(phase) + 0.3 * std::sin(phase2)) *
-                                    std::exp(-t / (rim ? 0.04 : 0.07));
-                const double snares =
-                    low.lowpass(band.highpass(n)) * std::exp(-t / (rim ? 0.09 : 0.16));
-                const double click = rim ? n * std::exp(-t / 0.002) : 0.0;
-                s = body + air * 0.9 * snares + 0.8 * click;
-                break;
-            }
-            case Drum::ClosedHat:
-            case Drum::OpenHat: {
-                const double decay = kind == Drum::ClosedHat ? 0.035 : 0.3;
-                s = air * high.highpass(n) * std::exp(-t / decay);
-                break;
-            }
-            case Drum::Crash:
-            case Drum::CrashEdge: {
-                // A few inharmonic partials give the noise a metallic ring.
-                static const double partials[] = {410.0, 587.0, 833.0, 1179.0, 1612.0, 2213.0};
-                double metal = 0.0;
-                for (double f : partials) {
-                    metal +=
-                        std::sin(TwoPi * f * (kind == Drum::CrashEdge ? 1.3 : 1.0) * t + c * 1.7);
-                }
-                const double decay = kind == Drum::CrashEdge ? 0.8 : 0.55;
-                const double attack = std::min(1.0, t / 0.004);
-                s = attack * std::exp(-t / decay) * (air * high.highpass(n) * 1.4 + 0.05 * metal);
-                break;
-            }
-            case Drum::HandLow:
-            case Drum::HandHigh: {
-                const double base = kind == Drum::HandLow ? 110.0 : 180.0;
-                phase += TwoPi * base * (1.0 + 0.15 * std::exp(-t / 0.03)) / rate;
-                s = std::sin(phase) * std::exp(-t / 0.22) +
-                    0.3 * air * low.lowpass(n) * std::exp(-t / 0.01);
-                break;
-            }
-            case Drum::Slap: {
-                phase += TwoPi * 310.0 / rate;
-                s = 0.5 * std::sin(phase) * std::exp(-t / 0.05) +
-                    air * band.highpass(low.lowpass(n)) * std::exp(-t / 0.03);
-                break;
-            }
-            }
-            audio.samples[static_cast<size_t>(i * shape.channels + c)] = static_cast<float>(s);
+            const double t = static_cast<double>(i) / sampleRate;
+            audio.samples[static_cast<size_t>(i * shape.channels + c)] =
+                static_cast<float>(voice.next(t));
         }
     }
     const float peak = audio.peak();

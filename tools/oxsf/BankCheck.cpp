@@ -319,11 +319,14 @@ public:
         const auto& samples = node.samples();
         for (size_t i = 0; i < samples.size(); ++i) {
             const SampleTreeNodeSample& s = *samples[i];
-            m_any.try_emplace({s[1], s[2]}, i);
+            m_any.try_emplace({s[SampleCoordinate::Midi], s[SampleCoordinate::Dynamic]}, i);
             if (placed(s)) {
-                m_placed.try_emplace({s[1], s[2], s[4]}, i);
+                m_placed.try_emplace({s[SampleCoordinate::Midi], s[SampleCoordinate::Dynamic],
+                                      s[SampleCoordinate::Fret]},
+                                     i);
             } else {
-                m_unplaced.try_emplace({s[1], s[2]}, i);
+                m_unplaced.try_emplace({s[SampleCoordinate::Midi], s[SampleCoordinate::Dynamic]},
+                                       i);
             }
         }
     }
@@ -332,17 +335,21 @@ public:
     /// coordinate; SIZE_MAX when none does.
     size_t first(const SampleCoordinate& sample) const {
         if (!placed(sample)) {
-            return find(m_any, {sample[1], sample[2]});
+            return find(m_any, {sample[SampleCoordinate::Midi], sample[SampleCoordinate::Dynamic]});
         }
-        return std::min(find(m_unplaced, {sample[1], sample[2]}),
-                        find(m_placed, {sample[1], sample[2], sample[4]}));
+        return std::min(
+            find(m_unplaced, {sample[SampleCoordinate::Midi], sample[SampleCoordinate::Dynamic]}),
+            find(m_placed, {sample[SampleCoordinate::Midi], sample[SampleCoordinate::Dynamic],
+                            sample[SampleCoordinate::Fret]}));
     }
 
 private:
     std::map<std::tuple<int, int>, size_t> m_any, m_unplaced;
     std::map<std::tuple<int, int, int>, size_t> m_placed;
 
-    static bool placed(const SampleCoordinate& s) { return s[0] >= 0 && s[4] >= 0; }
+    static bool placed(const SampleCoordinate& s) {
+        return s[SampleCoordinate::String] >= 0 && s[SampleCoordinate::Fret] >= 0;
+    }
 
     template <class Map> static size_t find(const Map& map, const typename Map::key_type& key) {
         const auto found = map.find(key);
@@ -351,7 +358,8 @@ private:
 };
 
 std::string sampleSubject(Kind kind, const SampleTreeNodeSample& sample) {
-    return fmt::format("Sample midi {} dynamic {} in {} ({})", sample[1], dynamicName(sample[2]),
+    return fmt::format("Sample midi {} dynamic {} in {} ({})", sample[SampleCoordinate::Midi],
+                       dynamicName(sample[SampleCoordinate::Dynamic]),
                        articulationName(kind, sample), filesText(sample));
 }
 
@@ -543,8 +551,8 @@ void checkPieces(const Coverage& coverage, std::vector<Finding>& out) {
             if (!(mask >> d & 1u)) {
                 continue;
             }
-            const std::string other =
-                fmt::format("note {} ({})", (*sample)[1], sampleLabel(Kind::Unpitched, *sample));
+            const std::string other = fmt::format("note {} ({})", (*sample)[SampleCoordinate::Midi],
+                                                  sampleLabel(Kind::Unpitched, *sample));
             if (std::find(others.begin(), others.end(), other) == others.end()) {
                 others.push_back(other);
             }

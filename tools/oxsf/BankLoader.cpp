@@ -5,7 +5,6 @@
 #include <ox/stream/FileStream.h>
 
 #include <fmt/format.h>
-#include <rapidxml/rapidxml.hpp>
 
 #include <filesystem>
 #include <stdexcept>
@@ -18,67 +17,16 @@ namespace oxsf {
 using namespace ox::soundfont;
 
 bool hasArchiveExtension(const std::string& path) {
-    const std::string ext = fs::path(path).extension().string();
-    return ext == ".tq7bank" || ext == ".jux";
+    return bankPackaging(path) == BankPackaging::Archive;
 }
 
 namespace {
 
 bool startsWithArchiveMagic(const std::string& path) {
     const auto stream = ox::stream::FileStream::open(path, "rb");
-    char magic[9] = {};
-    return stream && stream->read(magic, sizeof magic) == 9 && std::string(magic, 9) == "OXARCHIVE";
-}
-
-struct Place {
-    size_t line = 0;
-    size_t column = 0;
-};
-
-/// The library's parse error points into a buffer that died with the bank, so
-/// parse a fresh copy of the description here to find where it stopped, with
-/// the library's own limits first: the parser must not run into a document
-/// the library refused for its depth.
-Place locateParseError(const std::string& path, bool archive) {
-    std::shared_ptr<ox::stream::IStream> stream;
-    if (archive) {
-        stream = SoundFontV7(path).sampleXML();
-    } else {
-        stream = SoundFontV6(path).sampleXML();
-    }
-    if (!stream) {
-        return {};
-    }
-    std::vector<char> text = stream->readAll();
-    text.push_back('\0');
-    size_t start = 0;
-    if (text.size() >= 4 && static_cast<unsigned char>(text[0]) == 0xEF &&
-        static_cast<unsigned char>(text[1]) == 0xBB &&
-        static_cast<unsigned char>(text[2]) == 0xBF) {
-        start = 3;
-    }
-    try {
-        checkDescriptionLimits(text.data() + start);
-        rapidxml::xml_document<> document;
-        document.parse<0>(text.data() + start);
-    } catch (const rapidxml::parse_error& e) {
-        const char* where = e.where<char>();
-        if (where < text.data() || where >= text.data() + text.size()) {
-            return {};
-        }
-        Place place{1, 1};
-        for (const char* c = text.data(); c < where; ++c) {
-            if (*c == '\n') {
-                ++place.line;
-                place.column = 1;
-            } else {
-                ++place.column;
-            }
-        }
-        return place;
-    } catch (const std::exception&) {
-    }
-    return {};
+    char magic[kArchiveMagic.size()] = {};
+    return stream && stream->read(magic, sizeof magic) == sizeof magic &&
+           std::string_view(magic, sizeof magic) == kArchiveMagic;
 }
 
 } // namespace
@@ -118,23 +66,27 @@ OpenedBank openBank(SoundFontManager& manager, const std::string& path) {
                                   "an archive named *.tq7bank or *.jux");
         }
         if (!startsWithArchiveMagic(path)) {
-            throw ToolError(path, "not an archive bank: the file does not start with "
-                                  "\"OXARCHIVE\"");
+            throw ToolError(path, fmt::format("not an archive bank: the file does not start with "
+                                              "\"{}\"",
+                                              kArchiveMagic));
         }
     }
 
     const std::string description = opened.archive ? "Samples.xml entry" : "Samples.xml";
     try {
         opened.bank = manager.addDirectory(path);
-    } catch (const rapidxml::parse_error& e) {
-        const Place place = locateParseError(path, opened.archive);
-        throw DescriptionError(path, description, e.what(), place.line, place.column);
-    } catch (const std::invalid_argument& e) {
-        throw ToolError(path,
-                        fmt::format("malformed \"tuning\" in {} ({})", description, e.what()));
-    } catch (const std::out_of_range& e) {
-        throw ToolError(path,
-                        fmt::format("\"tuning\" out of range in {} ({})", description, e.what()));
+    } catch (const std::exception& e) {
+        // The library tells what went wrong, and where, by reading the description again.
+        const auto problem = describeDescriptionProblem(path);
+        if (!problem) {
+            throw ToolError(path, e.what());
+        }
+        if (problem->kind == DescriptionProblem::Tuning) {
+            throw ToolError(path, fmt::format("malformed \"tuning\" in {} ({})", description,
+                                              problem->message));
+        }
+        throw DescriptionError(path, description, problem->message, size_t(problem->line),
+                               size_t(problem->column));
     }
     if (!opened.bank) {
         throw ToolError(path, "not a sound bank");

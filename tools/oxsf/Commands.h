@@ -12,9 +12,14 @@ namespace oxsf {
 void addInfoCommand(CLI::App& app);
 void addFindCommand(CLI::App& app);
 void addImportCommand(CLI::App& app);
-void addPlayCommands(CLI::App& app);    // play, render
+void addPlayCommand(CLI::App& app);
+void addRenderCommand(CLI::App& app);
 void addArchiveCommands(CLI::App& app); // pack, unpack, ls
 void addDemoCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
+
+/// --quality standard|high of play and render: high sets `highQuality`, which
+/// transposes through the windowed sinc instead of the cubic.
+void addQualityOption(CLI::App* cmd, bool& highQuality);
 
 } // namespace oxsf

@@ -18,7 +18,7 @@ const SampleTreeNodeSample* Coverage::piece(int note) const {
         return nullptr;
     }
     for (const auto& sample : node->samples()) {
-        if ((*sample)[1] == note) {
+        if ((*sample)[SampleCoordinate::Midi] == note) {
             return sample.get();
         }
     }
@@ -33,7 +33,7 @@ Coverage coverageOf(const SoundFont& bank) {
         for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
             CoverageCell& cell = coverage.cells[size_t(note)][size_t(dynamic)];
             cell.sample = tree.findSampleByMidi(note, dynamic);
-            cell.transposition = cell.sample ? note - (*cell.sample)[1] : 0;
+            cell.transposition = cell.sample ? note - (*cell.sample)[SampleCoordinate::Midi] : 0;
         }
     }
     // Every pitch-only request walks the same path, so one answer names the node.
@@ -45,7 +45,7 @@ Coverage coverageOf(const SoundFont& bank) {
     int low = INT_MAX;
     int high = INT_MIN;
     for (const auto& sample : coverage.node->samples()) {
-        const int pitch = (*sample)[1];
+        const int pitch = (*sample)[SampleCoordinate::Midi];
         if (pitch < 0 || pitch >= kMidiNotes) {
             continue; // no note a host can ask for
         }
@@ -64,7 +64,7 @@ Coverage coverageOf(const SoundFont& bank) {
 std::string sampleLabel(Kind kind, const SampleTreeNodeSample& sample) {
     std::string file = firstFile(sample);
     if (kind == Kind::Pitched || file.empty()) {
-        return pitchName(sample[1]);
+        return pitchName(sample[SampleCoordinate::Midi]);
     }
     file = file.substr(file.find_last_of('/') + 1);
     const size_t dot = file.find_last_of('.');

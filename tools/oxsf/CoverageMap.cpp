@@ -91,7 +91,8 @@ void drawRuns(const Coverage& coverage, int dynamic, int y, std::string& svg) {
                 "<title>{} at {}: {}, recorded at {}, transposed {:+d}{}</title></rect>\n",
                 x, y, width, kRow,
                 first == last ? pitchName(first) : pitchName(first) + " to " + pitchName(last),
-                dynamicName(dynamic), escapeXml(filesText(*sample)), pitchName((*sample)[1]), low,
+                dynamicName(dynamic), escapeXml(filesText(*sample)),
+                pitchName((*sample)[SampleCoordinate::Midi]), low,
                 low == high ? std::string() : fmt::format(" to {:+d}", high));
             const std::string label = sampleLabel(coverage.kind, *sample);
             if (width >= int(label.size()) * 5 + 4) {

@@ -104,7 +104,7 @@ void runDemo(const DemoOptions& options) {
     }
 
     const std::string wav = (out / "demo.wav").string();
-    writeWav(wav, mix, false);
+    writeMix(wav, mix, false);
     const double seconds = static_cast<double>(mix.frames()) / mix.sampleRate;
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -37,8 +37,8 @@ struct FindOptions {
 
 std::string knownWords(Kind kind, int level) {
     std::string list;
-    for (const std::string& word : levelWords(kind, level)) {
-        list += (list.empty() ? "" : ", ") + word;
+    for (const char* word : levelWords(kind, level)) {
+        list += (list.empty() ? "" : ", ") + std::string(word);
     }
     return list;
 }
@@ -91,7 +91,13 @@ void applyArticulation(const FindOptions& options, Kind kind, const SampleTree& 
     }
 }
 
-void runFind(const FindOptions& options) {
+struct Note {
+    int midi;
+    int dynamic;
+};
+
+/// The note the options ask for; refuses what the library could never be asked.
+Note checkedNote(const FindOptions& options) {
     const auto midi = parsePitch(options.midi);
     if (!midi) {
         throw UsageError(fmt::format("--midi: '{}' is not a MIDI note (0-127, or a name like "
@@ -113,81 +119,107 @@ void runFind(const FindOptions& options) {
                                      "fast, xfast, shs, shf, mds, mdf, lns, lnf)",
                                      options.option));
     }
+    return {*midi, *dynamic};
+}
 
-    SoundFontManager manager;
-    const OpenedBank opened = openBank(manager, options.bank);
-    const SoundFont& bank = *opened.bank;
+/// What a search answered, and which nodes it looked at on the way.
+struct Found {
+    bool byMidi = false;
+    SampleCoordinate request;
+    const SampleTreeNodeSample* sample = nullptr;
+    std::vector<const SampleTreeNode*> addressed;
+    const SampleTreeNode* holder = nullptr;
+    bool direct = false;
+};
+
+Found search(const FindOptions& options, const Note& note, const SoundFont& bank,
+             const std::string& path) {
     const SampleTree& tree = bank.sampleTree();
     const Kind kind = treeKind(tree);
     SampleTreeBuilder* builder = tree.builder();
     if (!builder || !tree.root()) {
-        throw ToolError(opened.path, "the bank's sample tree has no builder");
+        throw ToolError(path, "the bank's sample tree has no builder");
     }
-
-    const bool byMidi = options.attack.empty() && options.technique.empty() &&
-                        options.variation.empty() && options.string == 0 && options.option.empty();
-    SampleCoordinate request = builder->coordinate(*midi, *dynamic);
-    const SampleTreeNodeSample* found = nullptr;
-    if (byMidi) {
-        found = tree.findSampleByMidi(*midi, *dynamic);
+    Found found;
+    found.byMidi = options.attack.empty() && options.technique.empty() &&
+                   options.variation.empty() && options.string == 0 && options.option.empty();
+    SampleCoordinate& request = found.request;
+    request = builder->coordinate(note.midi, note.dynamic);
+    if (found.byMidi) {
+        found.sample = tree.findSampleByMidi(note.midi, note.dynamic);
     } else {
         applyArticulation(options, kind, tree, request);
         if (options.string > 0) {
             const int string = options.string - 1;
-            request[0] = string;
+            request[SampleCoordinate::String] = string;
             const auto& tuning = bank.tuning();
-            request[4] = string < static_cast<int>(tuning.size()) ? *midi - tuning[string] : -1;
+            request[SampleCoordinate::Fret] =
+                string < static_cast<int>(tuning.size()) ? note.midi - tuning[string] : -1;
         }
         if (!options.option.empty()) {
-            request[3] = NoteOption::stringToInt(options.option);
+            request[SampleCoordinate::Option] = NoteOption::stringToInt(options.option);
         }
-        found = tree.findSample(request);
+        found.sample = tree.findSample(request);
     }
 
-    std::vector<const SampleTreeNode*> addressed;
-    for (const auto& path : searchedPaths(request)) {
-        addressed.push_back(tree.root()->findNode(path));
+    for (const auto& searched : searchedPaths(request)) {
+        found.addressed.push_back(tree.root()->findNode(searched));
     }
-    if (!found) {
-        const bool anyNode = std::any_of(addressed.begin(), addressed.end(),
+    if (!found.sample) {
+        const bool anyNode = std::any_of(found.addressed.begin(), found.addressed.end(),
                                          [](const SampleTreeNode* n) { return n != nullptr; });
-        throw ToolError(opened.path,
+        throw ToolError(path,
                         anyNode ? fmt::format("no sample found for {} (the tree holds no samples)",
                                               articulationName(kind, request))
                                 : fmt::format("no sample found: the tree has no node for {}",
                                               articulationName(kind, request)));
     }
-    const SampleTreeNode* holder = holderOf(*tree.root(), found);
-    const bool direct = std::find(addressed.begin(), addressed.end(), holder) != addressed.end();
+    found.holder = holderOf(*tree.root(), found.sample);
+    found.direct = std::find(found.addressed.begin(), found.addressed.end(), found.holder) !=
+                   found.addressed.end();
+    return found;
+}
+
+void runFind(const FindOptions& options) {
+    const Note note = checkedNote(options);
+    SoundFontManager manager;
+    const OpenedBank opened = openBank(manager, options.bank);
+    const SoundFont& bank = *opened.bank;
+    const Kind kind = treeKind(bank.sampleTree());
+    const Found found = search(options, note, bank, opened.path);
+    const SampleTreeNodeSample& sample = *found.sample;
+    const SampleCoordinate& request = found.request;
+
     std::vector<std::string> addressedNames;
-    for (const SampleTreeNode* node : addressed) {
+    for (const SampleTreeNode* node : found.addressed) {
         addressedNames.push_back(nodeName(kind, node));
     }
-    const std::string file = firstFile(*found);
+    const std::string file = firstFile(sample);
     const bool fileMissing = file.empty() || !bank.sample(file);
-    const float distance = request.distance(*found);
-    const int transposition = *midi - (*found)[1];
+    const float distance = request.distance(sample);
+    const int transposition = note.midi - sample[SampleCoordinate::Midi];
+    const char* searchName = found.byMidi ? "findSampleByMidi" : "findSample";
 
     if (options.json) {
         nlohmann::json j;
         j["bank"] = {{"path", opened.path}, {"id", bank.id()}, {"kind", kindName(kind)}};
-        j["search"] = byMidi ? "findSampleByMidi" : "findSample";
+        j["search"] = searchName;
         j["request"] = coordinateJson(kind, request);
-        j["sample"] = sampleJson(kind, *found);
+        j["sample"] = sampleJson(kind, sample);
         j["file"] = file;
         j["fileMissing"] = fileMissing;
         j["distance"] = distance;
         j["transposition"] = transposition;
         j["addressed"] = addressedNames;
-        j["answeredBy"] = nodeName(kind, holder);
-        j["climbed"] = !direct;
+        j["answeredBy"] = nodeName(kind, found.holder);
+        j["climbed"] = !found.direct;
         std::cout << j.dump(2) << '\n';
         return;
     }
 
     fmt::print("request    {:<22} {}\n", articulationName(kind, request), coordinateText(request));
-    fmt::print("sample     {:<22} {}\n", articulationName(kind, *found), coordinateText(*found));
-    fmt::print("files      {}{}\n", filesText(*found),
+    fmt::print("sample     {:<22} {}\n", articulationName(kind, sample), coordinateText(sample));
+    fmt::print("files      {}{}\n", filesText(sample),
                fileMissing ? "  (the played file is missing from the bank)" : "");
     fmt::print("distance   {:g}\n", distance);
     fmt::print("transpose  {:+d} semitone{}\n", transposition,
@@ -196,14 +228,14 @@ void runFind(const FindOptions& options) {
     for (const std::string& name : addressedNames) {
         searched += (searched.empty() ? "" : ", ") + name;
     }
-    if (direct) {
+    if (found.direct) {
         fmt::print("why        {} searched {}; {} holds samples and answered with its nearest\n",
-                   byMidi ? "findSampleByMidi" : "findSample", searched, nodeName(kind, holder));
+                   searchName, searched, nodeName(kind, found.holder));
     } else {
         fmt::print("why        {} searched {}, which hold{} no samples; the search climbed to "
                    "{}\n",
-                   byMidi ? "findSampleByMidi" : "findSample", searched,
-                   addressed.size() == 1 ? "s" : "", nodeName(kind, holder));
+                   searchName, searched, found.addressed.size() == 1 ? "s" : "",
+                   nodeName(kind, found.holder));
     }
 }
 

@@ -126,45 +126,52 @@ void writeMap(const SoundFont& bank, const std::string& path) {
     }
 }
 
-void runInfo(const InfoOptions& options) {
-    SoundFontManager manager;
-    const OpenedBank opened = openBank(manager, options.bank);
+/// What `info` reports beyond the bank's own accessors.
+struct BankFacts {
+    Kind kind;
+    DescriptionCounts counts;
+    std::vector<std::string> missing;
+    int inTree = 0;
+};
+
+BankFacts factsOf(const SoundFont& bank) {
+    BankFacts facts;
+    facts.kind = treeKind(bank.sampleTree());
+    countLayer(bank.layer(), facts.counts, true);
+    facts.missing = missingFiles(bank, facts.counts.files);
+    std::vector<SampleTreeNodeSample*> filed;
+    bank.sampleTree().getSamples(filed);
+    facts.inTree = static_cast<int>(filed.size());
+    return facts;
+}
+
+void printJson(const OpenedBank& opened, const BankFacts& facts, const InfoOptions& options) {
     const SoundFont& bank = *opened.bank;
     const SampleTree& tree = bank.sampleTree();
-    const Kind kind = treeKind(tree);
-
-    DescriptionCounts counts;
-    countLayer(bank.layer(), counts, true);
-    const std::vector<std::string> missing = missingFiles(bank, counts.files);
-    std::vector<SampleTreeNodeSample*> filed;
-    tree.getSamples(filed);
-    const int inTree = static_cast<int>(filed.size());
+    nlohmann::json j;
+    j["path"] = opened.path;
+    j["id"] = bank.id();
+    j["name"] = bank.name();
+    j["type"] = bank.type();
+    j["kind"] = kindName(facts.kind);
+    j["description"] = bank.description();
+    j["velocity"] = bank.velocity();
+    j["gain"] = bank.gain();
+    j["tuning"] = bank.tuning();
+    j["packaging"] = opened.archive ? "archive" : "directory";
+    j["samples"] = {{"description", facts.counts.samples}, {"tree", facts.inTree}};
+    j["files"] = {{"referenced", facts.counts.files.size()}, {"missing", facts.missing}};
+    j["tree"] = tree.root() ? nodeJson(*tree.root(), facts.kind, 0, options) : nlohmann::json();
     if (!options.map.empty()) {
-        writeMap(bank, options.map);
+        j["map"] = options.map;
     }
+    std::cout << j.dump(2) << '\n';
+}
 
-    if (options.json) {
-        nlohmann::json j;
-        j["path"] = opened.path;
-        j["id"] = bank.id();
-        j["name"] = bank.name();
-        j["type"] = bank.type();
-        j["kind"] = kindName(kind);
-        j["description"] = bank.description();
-        j["velocity"] = bank.velocity();
-        j["gain"] = bank.gain();
-        j["tuning"] = bank.tuning();
-        j["packaging"] = opened.archive ? "archive" : "directory";
-        j["samples"] = {{"description", counts.samples}, {"tree", inTree}};
-        j["files"] = {{"referenced", counts.files.size()}, {"missing", missing}};
-        j["tree"] = tree.root() ? nodeJson(*tree.root(), kind, 0, options) : nlohmann::json();
-        if (!options.map.empty()) {
-            j["map"] = options.map;
-        }
-        std::cout << j.dump(2) << '\n';
-        return;
-    }
-
+void printText(const OpenedBank& opened, const BankFacts& facts, const InfoOptions& options) {
+    const SoundFont& bank = *opened.bank;
+    const SampleTree& tree = bank.sampleTree();
+    const Kind kind = facts.kind;
     fmt::print("{}\n", bank.name().empty() ? opened.path : bank.name());
     fmt::print("  id           {}\n", bank.id());
     fmt::print("  type         {} ({})\n", bank.type().empty() ? "-" : bank.type(), kindName(kind));
@@ -178,14 +185,15 @@ void runInfo(const InfoOptions& options) {
                    tuningText(bank.tuning(), true));
     }
     fmt::print("  packaging    {}\n", opened.archive ? "archive" : "directory");
-    fmt::print("  samples      {} filed in the tree", inTree);
-    if (counts.samples != inTree) {
+    fmt::print("  samples      {} filed in the tree", facts.inTree);
+    if (facts.counts.samples != facts.inTree) {
         fmt::print(" ({} in the description: layers whose names are not in the {} vocabulary "
                    "are skipped)",
-                   counts.samples, kindName(kind));
+                   facts.counts.samples, kindName(kind));
     }
-    fmt::print("\n  files        {} referenced, {} missing\n", counts.files.size(), missing.size());
-    for (const std::string& file : missing) {
+    fmt::print("\n  files        {} referenced, {} missing\n", facts.counts.files.size(),
+               facts.missing.size());
+    for (const std::string& file : facts.missing) {
         fmt::print("    missing: {}\n", file.empty() ? "(empty file name)" : file);
     }
     if (!options.map.empty()) {
@@ -196,6 +204,20 @@ void runInfo(const InfoOptions& options) {
         for (const auto& child : tree.root()->children()) {
             printNode(*child, kind, AttackLevel, options);
         }
+    }
+}
+
+void runInfo(const InfoOptions& options) {
+    SoundFontManager manager;
+    const OpenedBank opened = openBank(manager, options.bank);
+    const BankFacts facts = factsOf(*opened.bank);
+    if (!options.map.empty()) {
+        writeMap(*opened.bank, options.map);
+    }
+    if (options.json) {
+        printJson(opened, facts, options);
+    } else {
+        printText(opened, facts, options);
     }
 }
 

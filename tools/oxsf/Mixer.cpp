@@ -1,17 +1,14 @@
 #include "Mixer.h"
 
 #include "Errors.h"
-#include "Progress.h"
 #include "Report.h"
+#include "SoundWriter.h"
 
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFont.h>
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 
 namespace oxsf {
 
@@ -60,10 +57,9 @@ void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const Mix
 } // namespace
 
 Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
-                std::vector<NoteReport>* reports, Progress* progress) {
+                std::vector<NoteReport>* reports) {
     Mix mix;
     mix.sampleRate = settings.sampleRate;
-    int64_t done = 0;
     for (const Note& note : notes) {
         NoteReport report;
         report.note = note;
@@ -73,7 +69,7 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
             // The same search samplePlayer makes, to say which file serves the note.
             report.found = true;
             report.file = firstFile(*sample);
-            report.recordedMidi = (*sample)[1];
+            report.recordedMidi = (*sample)[SampleCoordinate::Midi];
             auto [player, transposition] = note.bank->samplePlayer(note.midi, note.dynamic);
             report.transposition = transposition;
             player.setOutputSampleRate(settings.sampleRate);
@@ -84,9 +80,6 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
         }
         if (reports) {
             reports->push_back(report);
-        }
-        if (progress) {
-            progress->update(++done);
         }
     }
 
@@ -103,26 +96,15 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
     return mix;
 }
 
-void writeWav(const std::string& path, const Mix& mix, bool floatSamples) {
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    std::error_code ec;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
-        throw ToolError(path, "cannot write: there is no folder " + folder.string());
+void writeMix(const std::string& path, const Mix& mix, bool floatSamples) {
+    SoundWriter writer(path, outputFormat(path, 16, floatSamples), mix.sampleRate);
+    std::vector<float> block;
+    for (int64_t frame = 0; frame < mix.frames(); frame += BlockFrames) {
+        const int64_t count = std::min(BlockFrames, mix.frames() - frame);
+        block.assign(mix.samples.begin() + frame * 2, mix.samples.begin() + (frame + count) * 2);
+        writer.write(block.data(), count);
     }
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = mix.sampleRate;
-    info.format = SF_FORMAT_WAV | (floatSamples ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        throw ToolError(path, std::string("cannot write: ") + sf_strerror(nullptr));
-    }
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const sf_count_t written = sf_writef_float(file, mix.samples.data(), mix.frames());
-    const int closed = sf_close(file);
-    if (written != mix.frames() || closed != 0) {
-        throw ToolError(path, "cannot write: the disk may be full");
-    }
+    writer.close();
 }
 
 } // namespace oxsf

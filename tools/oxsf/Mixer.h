@@ -1,7 +1,7 @@
 #pragma once
 
 // Offline rendering of notes through the library's sample players into a
-// stereo mix, and writing the mix as a WAV file.
+// stereo mix held in memory, and writing the mix as a sound file.
 
 #include <cstdint>
 #include <string>
@@ -12,8 +12,6 @@ class SoundFont;
 }
 
 namespace oxsf {
-
-class Progress;
 
 struct Note {
     const ox::soundfont::SoundFont* bank = nullptr;
@@ -54,10 +52,11 @@ struct Mix {
 /// rate, released at the end of the note.
 /// Notes for which the bank has no sample are reported with found = false and stay silent.
 Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
-                std::vector<NoteReport>* reports = nullptr, Progress* progress = nullptr);
+                std::vector<NoteReport>* reports = nullptr);
 
-/// Writes `mix` as a stereo WAV file: 16-bit PCM, or 32-bit float when `floatSamples`.
-/// Throws ToolError when the file cannot be written.
-void writeWav(const std::string& path, const Mix& mix, bool floatSamples);
+/// Writes `mix` as a stereo sound file in the format of the path's extension
+/// (outputFormat), 16-bit or float. Throws UsageError for an unknown extension,
+/// ToolError when the file cannot be written.
+void writeMix(const std::string& path, const Mix& mix, bool floatSamples);
 
 } // namespace oxsf

@@ -1,11 +1,10 @@
-// oxsf play / oxsf render: notes or a MIDI file through a bank's sample players, to a WAV file.
+// oxsf play: notes through a bank's sample players, into a sound file.
 
 #include "BankLoader.h"
 #include "Commands.h"
 #include "Errors.h"
-#include "Midi.h"
 #include "Mixer.h"
-#include "Progress.h"
+#include "SoundWriter.h"
 #include "Vocabulary.h"
 
 #include <soundfont/SampleCoordinate.h>
@@ -35,13 +34,6 @@ struct PlayOptions {
     std::string bank;
     std::vector<std::string> notes;
     double length = 0.5;
-    OutputOptions out;
-};
-
-struct RenderOptions {
-    std::string bank;
-    std::string song;
-    int channel = 0;
     OutputOptions out;
 };
 
@@ -112,7 +104,8 @@ Note parseNote(const std::string& text, double& cursor, double defaultLength) {
 }
 
 void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
-    cmd->add_option("-o,--output", out.output, "WAV file to write")->required();
+    cmd->add_option("-o,--output", out.output, "Sound file to write: .wav, .flac or .ogg")
+        ->required();
     cmd->add_flag("--float", out.floatSamples, "Write 32-bit float samples (default 16-bit)");
     cmd->add_flag("--normalize", out.normalize, "Scale the mix to a peak of -1 dBFS");
     cmd->add_option("--rate", out.mix.sampleRate, "Output sample rate in Hz")
@@ -122,12 +115,7 @@ void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
                     "Release after each note, in seconds, for samples whose bank gives no envelope")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 10.0));
-    cmd->add_option_function<std::string>(
-           "--quality", [&out](const std::string& q) { out.mix.highQuality = q == "high"; },
-           "Interpolation of transposed notes: standard (cubic) or high (windowed sinc, "
-           "cleaner and many times slower)")
-        ->check(CLI::IsMember({"standard", "high"}))
-        ->default_str("standard");
+    addQualityOption(cmd, out.mix.highQuality);
     cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
 }
 
@@ -177,6 +165,7 @@ void runPlay(PlayOptions& options) {
     for (const std::string& text : options.notes) {
         notes.push_back(parseNote(text, cursor, options.length));
     }
+    outputFormat(options.out.output, 16, options.out.floatSamples); // a usage error comes first
     SoundFontManager manager;
     const OpenedBank opened = openBank(manager, options.bank);
     for (Note& note : notes) {
@@ -186,51 +175,25 @@ void runPlay(PlayOptions& options) {
     std::vector<NoteReport> reports;
     const Mix mix = renderNotes(notes, options.out.mix, &reports);
     checkFound(reports, opened.path);
-    writeWav(options.out.output, mix, options.out.floatSamples);
+    writeMix(options.out.output, mix, options.out.floatSamples);
     if (!options.out.quiet) {
         printReports(reports);
     }
     reportOutput(mix, options.out);
 }
 
-void runRender(RenderOptions& options) {
-    const std::vector<MidiNote> midiNotes = readMidiFile(options.song);
-    SoundFontManager manager;
-    const OpenedBank opened = openBank(manager, options.bank);
-    std::vector<Note> notes;
-    for (const MidiNote& m : midiNotes) {
-        if (options.channel != 0 && m.channel + 1 != options.channel) {
-            continue;
-        }
-        Note note;
-        note.bank = opened.bank.get();
-        note.midi = m.midi;
-        note.start = m.start;
-        note.length = std::max(0.01, m.end - m.start);
-        setVelocity(note, m.velocity);
-        notes.push_back(note);
-    }
-    if (notes.empty()) {
-        throw ToolError(options.song, options.channel != 0
-                                          ? fmt::format("no notes on channel {}", options.channel)
-                                          : std::string("no notes"));
-    }
-    options.out.mix.normalize = options.out.normalize;
-    std::vector<NoteReport> reports;
-    Progress progress("rendering", static_cast<int64_t>(notes.size()));
-    const Mix mix = renderNotes(notes, options.out.mix, &reports, &progress);
-    progress.finish();
-    checkFound(reports, opened.path);
-    writeWav(options.out.output, mix, options.out.floatSamples);
-    if (!options.out.quiet) {
-        fmt::print("{} notes rendered\n", notes.size());
-    }
-    reportOutput(mix, options.out);
-}
-
 } // namespace
 
-void addPlayCommands(CLI::App& app) {
+void addQualityOption(CLI::App* cmd, bool& highQuality) {
+    cmd->add_option_function<std::string>(
+           "--quality", [&highQuality](const std::string& q) { highQuality = q == "high"; },
+           "Interpolation of transposed notes: standard (cubic) or high (windowed sinc, "
+           "cleaner and many times slower)")
+        ->check(CLI::IsMember({"standard", "high"}))
+        ->default_str("standard");
+}
+
+void addPlayCommand(CLI::App& app) {
     auto play = std::make_shared<PlayOptions>();
     CLI::App* cmd = app.add_subcommand("play", "Play notes through a bank into a WAV file");
     cmd->add_option("BANK", play->bank, "Bank folder or archive")->required();
@@ -245,16 +208,6 @@ void addPlayCommands(CLI::App& app) {
         ->check(CLI::Range(0.01, 60.0));
     addOutputOptions(cmd, play->out);
     cmd->callback([play] { runPlay(*play); });
-
-    auto render = std::make_shared<RenderOptions>();
-    cmd =
-        app.add_subcommand("render", "Render a Standard MIDI File through a bank into a WAV file");
-    cmd->add_option("BANK", render->bank, "Bank folder or archive")->required();
-    cmd->add_option("SONG", render->song, "MIDI file (.mid)")->required();
-    cmd->add_option("--channel", render->channel, "Only this MIDI channel (1-16)")
-        ->check(CLI::Range(1, 16));
-    addOutputOptions(cmd, render->out);
-    cmd->callback([render] { runRender(*render); });
 }
 
 } // namespace oxsf

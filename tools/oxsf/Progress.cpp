@@ -34,12 +34,16 @@ void Progress::update(int64_t done) {
     std::fflush(stderr);
 }
 
-void Progress::finish() {
+void Progress::clear() {
     if (m_enabled && m_lastPercent >= 0) {
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
     }
     m_lastPercent = -1;
+}
+
+void Progress::finish() {
+    clear();
     m_enabled = false;
 }
 

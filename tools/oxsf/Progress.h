@@ -14,6 +14,8 @@ public:
     Progress& operator=(const Progress&) = delete;
 
     void update(int64_t done);
+    /// Clears the line for other output; the next update draws it again.
+    void clear();
     /// Clears the line.
     void finish();
 

@@ -18,12 +18,15 @@ std::string stringText(int zeroBased) {
 
 std::string coordinateText(const SampleCoordinate& c) {
     // Unpitched instruments have neither string nor fret; leave them out there.
-    const std::string place = c[0] < 0 && c[4] < 0
-                                  ? std::string()
-                                  : fmt::format("  string {}  fret {}", stringText(c[0]),
-                                                c[4] < 0 ? "-" : std::to_string(c[4]));
-    return fmt::format("midi {} ({}){}  dynamic {}  option {}", c[1], pitchName(c[1]), place,
-                       dynamicName(c[2]), c[3]);
+    const std::string place =
+        c[SampleCoordinate::String] < 0 && c[SampleCoordinate::Fret] < 0
+            ? std::string()
+            : fmt::format(
+                  "  string {}  fret {}", stringText(c[SampleCoordinate::String]),
+                  c[SampleCoordinate::Fret] < 0 ? "-" : std::to_string(c[SampleCoordinate::Fret]));
+    return fmt::format("midi {} ({}){}  dynamic {}  option {}", c[SampleCoordinate::Midi],
+                       pitchName(c[SampleCoordinate::Midi]), place,
+                       dynamicName(c[SampleCoordinate::Dynamic]), c[SampleCoordinate::Option]);
 }
 
 std::string filesText(const SampleTreeNodeSample& sample) {
@@ -50,13 +53,15 @@ nlohmann::json coordinateJson(Kind kind, const SampleCoordinate& c) {
     j["technique"] = levelWord(kind, TechniqueLevel, c.technique());
     j["variation"] = levelWord(kind, VariationLevel, c.variation());
     j["articulation"] = {c.attack(), c.technique(), c.variation()};
-    j["midi"] = c[1];
-    j["note"] = pitchName(c[1]);
-    j["string"] = c[0] < 0 ? nlohmann::json(nullptr) : nlohmann::json(c[0] + 1);
-    j["fret"] = c[4] < 0 ? nlohmann::json(nullptr) : nlohmann::json(c[4]);
-    j["dynamic"] = c[2];
-    j["dynamicName"] = dynamicName(c[2]);
-    j["option"] = c[3];
+    j["midi"] = c[SampleCoordinate::Midi];
+    j["note"] = pitchName(c[SampleCoordinate::Midi]);
+    j["string"] = c[SampleCoordinate::String] < 0 ? nlohmann::json(nullptr)
+                                                  : nlohmann::json(c[SampleCoordinate::String] + 1);
+    j["fret"] = c[SampleCoordinate::Fret] < 0 ? nlohmann::json(nullptr)
+                                              : nlohmann::json(c[SampleCoordinate::Fret]);
+    j["dynamic"] = c[SampleCoordinate::Dynamic];
+    j["dynamicName"] = dynamicName(c[SampleCoordinate::Dynamic]);
+    j["option"] = c[SampleCoordinate::Option];
     return j;
 }
 

@@ -42,11 +42,11 @@ const SampleTreeNode* holderOf(const SampleTreeNode& node, const SampleTreeNodeS
 }
 
 std::vector<std::vector<int>> searchedPaths(const SampleCoordinate& request) {
-    if (request.attack() == 1) {
-        return {
-            {1, request.technique(), 2}, {1, request.technique(), 3}, {1, request.technique(), 4}};
+    std::vector<std::vector<int>> paths;
+    for (const auto& path : SampleTreeBuilder::searchPaths(request)) {
+        paths.emplace_back(path.begin(), path.end());
     }
-    return {{request.attack(), request.technique(), request.variation()}};
+    return paths;
 }
 
 } // namespace oxsf

@@ -23,8 +23,7 @@ std::string nodeName(Kind kind, const ox::soundfont::SampleTreeNode* node);
 /// The node under `node` (or `node` itself) that holds `sample`; null when none does.
 const ox::soundfont::SampleTreeNode* holderOf(const ox::soundfont::SampleTreeNode& node,
                                               const ox::soundfont::SampleTreeNodeSample* sample);
-/// The paths the builder's search walks for `request`: attack 1 (finger,
-/// brush) tries variations 2, 3 and 4, anything else its own articulation.
+/// The paths the builder's search walks for `request` (SampleTreeBuilder::searchPaths).
 std::vector<std::vector<int>> searchedPaths(const ox::soundfont::SampleCoordinate& request);
 
 } // namespace oxsf

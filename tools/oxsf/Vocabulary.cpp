@@ -19,32 +19,26 @@ const char* kindName(Kind kind) {
     return kind == Kind::Unpitched ? "unpitched" : "pitched";
 }
 
-const std::vector<std::string>& levelWords(Kind kind, int level) {
-    // Word i has the value i in the library's vocabularies.
-    static const std::vector<std::string> pitched[3] = {
-        {"pick", "finger", "harmonic", "pop", "slap", "key", "blow", "bow", "mallet"},
-        {"sustain", "pizzicato", "natural", "hit"},
-        {"down", "up", "index", "thumb", "middle", "5th", "7th", "9th", "12th", "4:5", "variationa",
-         "variationb", "novibrato", "hit"},
-    };
-    static const std::vector<std::string> unpitched[3] = {
-        {"stick", "brush", "rod", "pedal", "mallet", "hand", "thumb", "finger4", "blow"},
-        {"hit", "scrape"},
-        {"hit", "pedal", "return", "handhit", "roll", "choke", "edge", "mid", "bell", "open",
-         "half", "closed", "slap", "mute", "tip", "rimshot", "sidestick", "body", "none"},
-    };
-    static const std::vector<std::string> none;
-    if (level < AttackLevel || level > VariationLevel) {
-        return none;
+SoundworldWords levelWords(Kind kind, int level) {
+    const bool unpitched = kind == Kind::Unpitched;
+    switch (level) {
+    case AttackLevel:
+        return unpitched ? UnpitchedSoundworld::attackWords() : PitchedSoundworld::attackWords();
+    case TechniqueLevel:
+        return unpitched ? UnpitchedSoundworld::techniqueWords()
+                         : PitchedSoundworld::techniqueWords();
+    case VariationLevel:
+        return unpitched ? UnpitchedSoundworld::variationWords()
+                         : PitchedSoundworld::variationWords();
     }
-    return kind == Kind::Unpitched ? unpitched[level - 1] : pitched[level - 1];
+    return {};
 }
 
 std::string levelWord(Kind kind, int level, int value) {
     if (value == -1) {
         return "-";
     }
-    const auto& words = levelWords(kind, level);
+    const SoundworldWords words = levelWords(kind, level);
     if (value >= 0 && static_cast<size_t>(value) < words.size()) {
         return words[static_cast<size_t>(value)];
     }

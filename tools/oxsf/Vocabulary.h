@@ -3,6 +3,8 @@
 // Words for the numbers the library stores: attack, technique and variation of
 // both vocabularies, the dynamics scale and note names.
 
+#include <soundfont/Soundworld.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,7 +26,7 @@ const char* kindName(Kind kind);
 enum Level { AttackLevel = 1, TechniqueLevel = 2, VariationLevel = 3 };
 
 /// The words of one level, in value order (word i has the value i).
-const std::vector<std::string>& levelWords(Kind kind, int level);
+ox::soundfont::SoundworldWords levelWords(Kind kind, int level);
 /// The word for `value` at `level`; "-" for -1 and "#<n>" for values outside the vocabulary.
 std::string levelWord(Kind kind, int level, int value);
 /// The value the library gives `word` at `level` (-1 when unknown).

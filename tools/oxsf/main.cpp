@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     oxsf::addInfoCommand(app);
     oxsf::addFindCommand(app);
     oxsf::addImportCommand(app);
-    oxsf::addPlayCommands(app);
+    oxsf::addPlayCommand(app);
+    oxsf::addRenderCommand(app);
     oxsf::addArchiveCommands(app);
     oxsf::addDemoCommand(app);
     oxsf::addCheckCommand(app);

@@ -5,11 +5,19 @@
 #include <memory>
 #include <string>
 
+/// \file
+/// A stream over a file: FileStream.
+
 namespace ox::stream {
 
 /// A read-only file stream. A binary file ("rb") is memory-mapped, so views
 /// never copy it; a text file ("r") is read through its descriptor straight
 /// into the caller's buffer. Either way reads from several threads need no lock.
+///
+/// The stream holds the mapping (or the descriptor) until it and every view of it
+/// are gone. A mapped file must not be truncated while it is read: touching the lost
+/// part would fault. A text file that shrinks reads short.
+///
 /// Threads: open() is file I/O, not for an audio thread; reads of a mapped file
 /// may still wait for the disk.
 class FileStream final : public IStream {

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+/// \file
+/// The byte stream every bank reads through: IStream, and its views.
+
+/// The host's streams (part of OXUtils): files, memory and views of either.
 namespace ox::stream {
 
 /// A readable byte stream with a cursor. Streams are shared through
@@ -21,6 +25,8 @@ namespace ox::stream {
 /// Threads: readAt() may run on several threads at once; the cursor calls (seek,
 /// read and the readers) belong to one thread at a time. A stream reads a file or
 /// memory and readAll()/make_view() allocate: not for an audio thread.
+///
+/// Sizes, offsets and counts are in bytes. Nothing throws but allocation.
 class IStream : public std::enable_shared_from_this<IStream> {
 public:
     IStream() = default;
@@ -48,25 +54,37 @@ public:
     /// afterwards still read. The default does nothing.
     virtual void finishLoading();
 
+    /// The stream's name: a file stream's path; a view starts with its parent's.
+    /// Decoders are chosen by its extension.
     const std::string& name() const { return m_name; }
+    /// Replaces the name.
     void setName(const std::string& name);
 
     /// A stream over `size` bytes of this one starting at `offset`, with its own
     /// cursor, named like this stream. The range is clipped to this stream, so a
     /// range outside it gives a view that reads short or nothing. Keeps this
     /// stream alive. Offsets and sizes are taken as 32-bit signed values.
+    /// A negative offset or size gives an empty view. Empty when this stream is not
+    /// held by a std::shared_ptr (a view could not keep it alive).
     std::shared_ptr<IStream> make_view(long offset, long size);
 
     /// Little-endian integers at the cursor. On a short read: return 0, *ok = false.
+    /// `ok` may be null; on success *ok is set true. The cursor moves by the bytes read.
+    ///@{
     uint32_t readUInt32(bool* ok = nullptr);
     int64_t readInt64(bool* ok = nullptr);
+    ///@}
+
     /// Bytes up to and including a NUL, returned without it. Stops at the end of
     /// the stream when no NUL follows.
     std::string readCString();
 
+    /// Whether the cursor is at or past the end.
     bool atEnd() const { return tell() >= size(); }
 
 protected:
+    /// The cursor, in bytes from the start; seek(), read(), readAll() and the
+    /// readers move it; a subclass that overrides them keeps it up to date.
     int64_t m_position = 0;
 
 private:

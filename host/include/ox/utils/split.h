@@ -3,6 +3,11 @@
 #include <string>
 #include <vector>
 
+/// \file
+/// Splitting text at a separator: split().
+
+/// The host's utility library (OXUtils): text and path helpers; its streams live in
+/// ox::stream.
 namespace ox::utils {
 
 /// The pieces of `text` between occurrences of `separator`, empty pieces

@@ -1,0 +1,280 @@
+// oxsf render: a Standard MIDI File through banks chosen per channel and
+// program, streamed block by block into a sound file.
+
+#include "Commands.h"
+#include "Errors.h"
+#include "Midi.h"
+#include "Progress.h"
+#include "SongBanks.h"
+#include "SongRenderer.h"
+#include "SoundWriter.h"
+#include "Warnings.h"
+
+#include <soundfont/SoundFont.h>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+
+namespace oxsf {
+
+namespace {
+
+constexpr double kMaxSongSeconds = 4 * 3600.0;
+// Voices still sounding this long after the song's end are cut.
+constexpr double kMaxTailSeconds = 60.0;
+constexpr float kNormalizedPeak = 0.891f; // -1 dBFS
+
+struct RenderOptions {
+    std::vector<std::string> positionals; ///< [BANK] SONG
+    std::vector<std::string> banks;       ///< CHANNELS=BANK
+    std::string instruments;
+    std::string drums;
+    std::string drumChannels = "10";
+    int channel = 0;
+    std::string output;
+    double gainDb = 0.0;
+    bool normalize = false;
+    bool floatSamples = false;
+    int bits = 16;
+    int sampleRate = 44100;
+    double release = 0.08;
+    bool highQuality = false;
+    bool strict = false;
+    bool quiet = false;
+};
+
+BankRules bankRules(const RenderOptions& options) {
+    BankRules rules;
+    for (const std::string& spec : options.banks) {
+        const size_t equals = spec.find('=');
+        if (equals == std::string::npos || equals + 1 == spec.size()) {
+            throw UsageError(fmt::format("--bank '{}' is not CHANNELS=BANK (for example "
+                                         "10=Kit.tq7bank or 1-9,11-16=Piano)",
+                                         spec));
+        }
+        rules.channelBanks.emplace_back(parseChannels(spec.substr(0, equals)),
+                                        spec.substr(equals + 1));
+    }
+    rules.instruments = options.instruments;
+    rules.drums = options.drums;
+    if (options.positionals.size() == 2) {
+        rules.everything = options.positionals[0];
+    }
+    rules.drumChannels =
+        options.drumChannels == "none" ? Channels() : parseChannels(options.drumChannels);
+    if (rules.channelBanks.empty() && rules.instruments.empty() && rules.drums.empty() &&
+        rules.everything.empty()) {
+        throw UsageError("no bank: give one BANK before the song, --instruments DIR, --bank "
+                         "CHANNELS=BANK or --drums BANK");
+    }
+    return rules;
+}
+
+/// Plays the song through `renderer` into `out`: rendering up to each event's
+/// frame, then after the last event on until every voice has ended.
+void renderSong(MidiReader& song, int onlyChannel, SongRenderer& renderer, SoundWriter& out,
+                int rate, Progress& progress) {
+    std::vector<float> block(static_cast<size_t>(SongRenderer::kBlockFrames) * 2);
+    int64_t frame = 0;
+    const auto renderUntil = [&](int64_t end) {
+        while (frame < end) {
+            const int64_t count = std::min(SongRenderer::kBlockFrames, end - frame);
+            renderer.render(block.data(), count);
+            out.write(block.data(), count);
+            frame += count;
+            progress.update(frame / rate);
+        }
+    };
+    song.rewind();
+    while (const auto event = song.next()) {
+        if (onlyChannel == 0 || event->channel() + 1 == onlyChannel) {
+            renderUntil(std::llround(event->seconds * rate));
+            renderer.handle(*event);
+        }
+    }
+    renderUntil(std::llround(song.seconds() * rate));
+    renderer.releaseAll();
+    // The tail ends with the last frame any voice sounded in.
+    for (int64_t tail = 0; renderer.sounding() && tail < kMaxTailSeconds * rate;
+         tail += SongRenderer::kBlockFrames) {
+        out.write(block.data(), renderer.render(block.data(), SongRenderer::kBlockFrames));
+    }
+}
+
+/// Copies the float file `from` into `to`, times `scale`, block by block.
+void copyScaled(const std::string& from, SoundWriter& to, float scale) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(from.c_str(), SFM_READ, &info);
+    if (!file) {
+        throw ToolError(from, std::string("cannot read back the mix: ") + sf_strerror(nullptr));
+    }
+    std::vector<float> block(8192 * 2);
+    sf_count_t count = 0;
+    while ((count = sf_readf_float(file, block.data(), 8192)) > 0) {
+        for (sf_count_t i = 0; i < count * 2; ++i) {
+            block[static_cast<size_t>(i)] *= scale;
+        }
+        to.write(block.data(), count);
+    }
+    sf_close(file);
+}
+
+/// Removes a file of ours when it goes out of scope.
+struct ScratchFile {
+    std::string path;
+    ~ScratchFile() {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+    }
+};
+
+void printChannels(const SongRenderer& dry, const BankChooser& banks) {
+    for (const auto& [key, notes] : dry.played()) {
+        const auto& [channel, program, bank] = key;
+        fmt::print("channel {:>2}  {} {:>3}  {} (\"{}\"), {} note{}\n", channel + 1,
+                   banks.drumChannel(channel) ? "kit    " : "program", program, bank->path(),
+                   bank->bank().name(), notes, notes == 1 ? "" : "s");
+    }
+}
+
+void runRender(const RenderOptions& options) {
+    const std::string& songPath = options.positionals.back();
+    const OutputFormat format = outputFormat(options.output, options.bits, options.floatSamples);
+    Warnings warnings;
+    BankChooser banks(bankRules(options), warnings);
+    MidiReader song(songPath);
+
+    SongSettings settings;
+    settings.sampleRate = options.sampleRate;
+    settings.release = options.release;
+    settings.highQuality = options.highQuality;
+    settings.gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
+
+    // A first pass chooses the banks and samples, says what will play and what will not.
+    SongRenderer dry(banks, warnings, settings, true);
+    while (const auto event = song.next()) {
+        if (options.channel == 0 || event->channel() + 1 == options.channel) {
+            dry.handle(*event);
+        }
+    }
+    if (song.seconds() > kMaxSongSeconds) {
+        throw ToolError(songPath, fmt::format("the song lasts {:.1f} hours; refusing more than 4",
+                                              song.seconds() / 3600.0));
+    }
+    banks.warnAboutNotes();
+    int notes = 0;
+    for (const auto& entry : dry.played()) {
+        notes += entry.second;
+    }
+    if (notes == 0) {
+        throw ToolError(songPath,
+                        options.channel != 0
+                            ? fmt::format("no notes to play on channel {}", options.channel)
+                            : std::string("no notes to play"));
+    }
+    if (!options.quiet) {
+        printChannels(dry, banks);
+    }
+
+    // In seconds of the song.
+    Progress progress("rendering", static_cast<int64_t>(std::ceil(song.seconds())));
+    warnings.setProgress(&progress);
+    SongRenderer renderer(banks, warnings, settings, false);
+    SoundWriter out(options.output, format, options.sampleRate);
+    float scale = 1.0f;
+    if (options.normalize) {
+        // The peak is known at the end: the mix goes to a float file beside the
+        // output first, and is copied from there at the level that puts it at -1 dBFS.
+        ScratchFile scratch{options.output + ".oxsf-mix.w64"};
+        SoundWriter mix(scratch.path, scratchFormat(), options.sampleRate);
+        renderSong(song, options.channel, renderer, mix, options.sampleRate, progress);
+        mix.close();
+        scale = mix.peak() > 0.0f ? kNormalizedPeak / mix.peak() : 1.0f;
+        copyScaled(scratch.path, out, scale);
+    } else {
+        renderSong(song, options.channel, renderer, out, options.sampleRate, progress);
+    }
+    out.close();
+    progress.finish();
+
+    if (renderer.stolen() > 0) {
+        warnings.warn(songPath, fmt::format("{} notes cut short: more than {} voices sounded "
+                                            "at once",
+                                            renderer.stolen(), SongRenderer::kMaxVoices));
+    }
+    if (out.clipped() > 0) {
+        const double over = 20.0 * std::log10(out.peak());
+        warnings.warn(options.output,
+                      fmt::format("{} samples clipped at full scale: the mix peaks at {:+.1f} "
+                                  "dBFS (lower it with --gain {:.1f}, or give --normalize or "
+                                  "--float)",
+                                  out.clipped(), over, options.gainDb - std::ceil(over * 10) / 10));
+    }
+    if (!options.quiet) {
+        fmt::print("{} notes rendered, up to {} voices at once\n", notes, renderer.peakVoices());
+        fmt::print("wrote {} ({:.2f} s, {} Hz, {} stereo, peak {}{})\n", options.output,
+                   static_cast<double>(out.frames()) / options.sampleRate, options.sampleRate,
+                   format.name, dbfs(out.peak()),
+                   options.normalize
+                       ? fmt::format(", normalized by {:+.1f} dB", 20.0 * std::log10(scale))
+                       : std::string());
+    }
+    if (options.strict && warnings.count() > 0) {
+        throw ToolError(songPath, fmt::format("{} warning{} (--strict)", warnings.count(),
+                                              warnings.count() == 1 ? "" : "s"));
+    }
+}
+
+} // namespace
+
+void addRenderCommand(CLI::App& app) {
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "render", "Render a Standard MIDI File through banks into a WAV, FLAC or Ogg file");
+    cmd->add_option("[BANK] SONG", options->positionals,
+                    "MIDI file (.mid), after one bank that plays every channel not given "
+                    "another")
+        ->required()
+        ->expected(1, 2);
+    cmd->add_option("-o,--output", options->output, "Sound file to write: .wav, .flac or .ogg")
+        ->required();
+    cmd->add_option("--bank", options->banks,
+                    "CHANNELS=BANK: these channels (like 10 or 1-9,11-16) play BANK, whatever "
+                    "their program (repeatable)");
+    cmd->add_option("--instruments", options->instruments,
+                    "Folder written by oxsf import: programs and bank selects choose from its "
+                    "instruments.json");
+    cmd->add_option("--drums", options->drums, "The drum kit of the drum channels");
+    cmd->add_option("--drum-channels", options->drumChannels,
+                    "Channels that play drum kits, or none")
+        ->capture_default_str();
+    cmd->add_option("--channel", options->channel, "Only this MIDI channel (1-16)")
+        ->check(CLI::Range(1, 16));
+    CLI::Option* gain = cmd->add_option("--gain", options->gainDb, "Gain of the mix in dB")
+                            ->capture_default_str()
+                            ->check(CLI::Range(-60.0, 60.0));
+    cmd->add_flag("--normalize", options->normalize, "Bring the mix's peak to -1 dBFS")
+        ->excludes(gain);
+    cmd->add_flag("--float", options->floatSamples,
+                  "32-bit float WAV: values above full scale are kept");
+    cmd->add_option("--bits", options->bits, "Bits per sample of WAV and FLAC files")
+        ->capture_default_str()
+        ->check(CLI::IsMember({16, 24}));
+    cmd->add_option("--rate", options->sampleRate, "Output sample rate in Hz")
+        ->capture_default_str()
+        ->check(CLI::Range(8000, 192000));
+    cmd->add_option("--release", options->release,
+                    "Note-off fade in seconds, for samples whose bank gives no envelope")
+        ->capture_default_str()
+        ->check(CLI::Range(0.001, 10.0));
+    addQualityOption(cmd, options->highQuality);
+    cmd->add_flag("--strict", options->strict, "Exit with 1 when there was a warning");
+    cmd->add_flag("-q,--quiet", options->quiet, "Print nothing but warnings and errors");
+    cmd->callback([options] { runRender(*options); });
+}
+
+} // namespace oxsf

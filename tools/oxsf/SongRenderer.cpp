@@ -1,0 +1,347 @@
+#include "SongRenderer.h"
+
+#include "Report.h"
+#include "SongBanks.h"
+
+#include <soundfont/SampleCoordinate.h>
+#include <soundfont/SampleTree.h>
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace oxsf {
+
+using namespace ox::soundfont;
+
+namespace {
+
+// Releases longer than this are cut short, so that a song's tail stays bounded.
+constexpr double kMaxReleaseSeconds = 10.0;
+// How fast a kit piece struck again, or an open hi-hat closed, falls silent.
+constexpr double kChokeSeconds = 0.05;
+constexpr int kClosedHiHat = 42;
+constexpr int kPedalHiHat = 44;
+constexpr int kOpenHiHat = 46;
+constexpr int kNoParameter = 0x3FFF;
+// Notes further than this from the nearest sample lie outside the bank's range:
+// imported banks play an octave and more from one sample by design.
+constexpr int kFarOff = 24;
+
+/// Adds `frames` frames of one voice into the stereo `mix` at the channel's
+/// gains; `scratch` takes the voice's own frames first. Returns the frames it sounded.
+int64_t mixVoice(ox::audio::TQ7SamplePlayer& player, float left, float right, float* scratch,
+                 float* mix, int64_t frames) {
+    const int64_t sounded = player.render(scratch, frames, 2);
+    for (int64_t i = 0; i < sounded; ++i) {
+        mix[2 * i] += scratch[2 * i] * left;
+        mix[2 * i + 1] += scratch[2 * i + 1] * right;
+    }
+    return sounded;
+}
+
+/// Volume and expression: 40·log10(value/127) dB, the General MIDI curve.
+float controllerGain(int value) {
+    const float x = static_cast<float>(value) / 127.0f;
+    return x * x;
+}
+
+} // namespace
+
+SongRenderer::SongRenderer(BankChooser& banks, Warnings& warnings, const SongSettings& settings,
+                           bool dry)
+    : m_banks(banks), m_warnings(warnings), m_settings(settings), m_dry(dry),
+      m_scratch(static_cast<size_t>(kBlockFrames) * 2) {
+    if (!dry) {
+        m_voices.reserve(kMaxVoices);
+    }
+    for (Channel& channel : m_channels) {
+        updateGains(channel);
+    }
+}
+
+void SongRenderer::handle(const MidiEvent& event) {
+    const int channel = event.channel();
+    switch (event.type()) {
+    case 0x90:
+        if (event.data2 > 0) {
+            noteOn(channel, event.data1, event.data2);
+            break;
+        }
+        [[fallthrough]]; // velocity 0 is a note-off
+    case 0x80:
+        noteOff(channel, event.data1);
+        break;
+    case 0xB0:
+        controller(channel, event.data1, event.data2);
+        break;
+    case 0xC0: {
+        Channel& state = m_channels[channel];
+        state.program = event.data1;
+        state.programMsb = state.msb;
+        state.programLsb = state.lsb;
+        state.chosen = false;
+        break;
+    }
+    case 0xE0:
+        m_channels[channel].bendValue = (event.data2 << 7 | event.data1) - 8192;
+        updateBend(channel);
+        break;
+    default: // key and channel pressure
+        break;
+    }
+}
+
+void SongRenderer::noteOn(int ch, int key, int velocity) {
+    Channel& channel = m_channels[ch];
+    if (!channel.chosen) {
+        channel.bank = m_banks.choose(ch, channel.programMsb, channel.programLsb, channel.program);
+        channel.chosen = true;
+    }
+    SongBank* bank = channel.bank;
+    if (!bank) {
+        return;
+    }
+    const int dynamic = dynamicFromVelocity(velocity);
+    const SampleTreeNodeSample* sample = bank->sample(key, dynamic);
+    // A kit plays a piece at its own note only, never a neighbour transposed.
+    if (!sample || (bank->kit() && (*sample)[SampleCoordinate::Midi] != key)) {
+        if (m_dry) {
+            ++bank->missing[key];
+        }
+        return;
+    }
+    if (m_dry) {
+        if (!bank->kit() && std::abs(key - (*sample)[SampleCoordinate::Midi]) > kFarOff) {
+            ++bank->farOff[key];
+        }
+        ++m_played[{ch, channel.program, bank}];
+        checkFile(*bank, *sample, key, dynamic);
+        return;
+    }
+
+    // A key struck again ends its earlier note; a closed hi-hat stops the open one.
+    for (Voice& voice : m_voices) {
+        if (voice.channel != ch || voice.state == State::Released) {
+            continue;
+        }
+        if (voice.key == key) {
+            voice.kit ? release(voice, kChokeSeconds) : release(voice);
+        } else if (voice.kit && voice.key == kOpenHiHat &&
+                   (key == kClosedHiHat || key == kPedalHiHat)) {
+            release(voice, kChokeSeconds);
+        }
+    }
+    makeRoom();
+    VelocityPlayer note = bank->bank().samplePlayerForVelocity(key, velocity);
+    note.player.setOutputSampleRate(m_settings.sampleRate);
+    if (m_settings.highQuality) {
+        note.player.setInterpolation(ox::audio::Interpolation::Sinc);
+    }
+    const bool looping = note.player.stream() && note.player.stream()->looping();
+    if (!bank->kit()) {
+        note.player.setTransposition(note.transposition + channel.bend);
+    }
+    m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
+                             State::Held, bank->kit(), looping});
+}
+
+void SongRenderer::noteOff(int channel, int key) {
+    for (Voice& voice : m_voices) {
+        if (voice.channel == channel && voice.key == key && voice.state == State::Held) {
+            letGo(voice);
+        }
+    }
+}
+
+void SongRenderer::letGo(Voice& voice) {
+    if (voice.kit && !voice.looping) {
+        voice.state = State::Ringing; // a one-shot drum sounds to its end
+    } else if (m_channels[voice.channel].pedal) {
+        voice.state = State::Pedal;
+    } else {
+        release(voice);
+    }
+}
+
+void SongRenderer::releaseAll() {
+    for (Channel& channel : m_channels) {
+        channel.pedal = false;
+    }
+    for (Voice& voice : m_voices) {
+        if (voice.state == State::Held || voice.state == State::Pedal) {
+            letGo(voice);
+        }
+    }
+}
+
+void SongRenderer::release(Voice& voice) {
+    const ox::audio::Envelope* envelope = voice.player.envelope();
+    release(voice, envelope ? envelope->release : m_settings.release);
+}
+
+void SongRenderer::release(Voice& voice, double seconds) {
+    voice.player.release(std::min(seconds, kMaxReleaseSeconds));
+    voice.state = State::Released;
+}
+
+void SongRenderer::makeRoom() {
+    if (m_voices.size() < kMaxVoices) {
+        return;
+    }
+    // The oldest voice that is fading or ringing out, else the oldest of all.
+    const auto older = [](const Voice& a, const Voice& b) {
+        const bool aHeld = a.state == State::Held || a.state == State::Pedal;
+        const bool bHeld = b.state == State::Held || b.state == State::Pedal;
+        return aHeld != bHeld ? bHeld : a.serial < b.serial;
+    };
+    removeVoice(static_cast<size_t>(std::min_element(m_voices.begin(), m_voices.end(), older) -
+                                    m_voices.begin()));
+    ++m_stolen;
+}
+
+void SongRenderer::removeVoice(size_t index) {
+    if (index + 1 < m_voices.size()) {
+        m_voices[index] = std::move(m_voices.back());
+    }
+    m_voices.pop_back();
+}
+
+void SongRenderer::controller(int ch, int number, int value) {
+    Channel& channel = m_channels[ch];
+    switch (number) {
+    case 0:
+        channel.msb = value;
+        break;
+    case 32:
+        channel.lsb = value;
+        break;
+    case 7:
+        channel.volume = value;
+        updateGains(channel);
+        break;
+    case 10:
+        channel.pan = value;
+        updateGains(channel);
+        break;
+    case 11:
+        channel.expression = value;
+        updateGains(channel);
+        break;
+    case 64:
+        channel.pedal = value >= 64;
+        if (!channel.pedal) {
+            for (Voice& voice : m_voices) {
+                if (voice.channel == ch && voice.state == State::Pedal) {
+                    release(voice);
+                }
+            }
+        }
+        break;
+    case 101:
+        channel.rpn = value << 7 | (channel.rpn & 0x7F);
+        break;
+    case 100:
+        channel.rpn = (channel.rpn & 0x3F80) | value;
+        break;
+    case 98: // an NRPN: data entry is not for the pitch bend range now
+    case 99:
+        channel.rpn = kNoParameter;
+        break;
+    case 6: // data entry: semitones of the pitch bend range (RPN 0)
+        if (channel.rpn == 0) {
+            channel.bendRange = value + std::fmod(channel.bendRange, 1.0);
+            updateBend(ch);
+        }
+        break;
+    case 38: // data entry fine: its cents
+        if (channel.rpn == 0) {
+            channel.bendRange = std::floor(channel.bendRange) + value / 100.0;
+            updateBend(ch);
+        }
+        break;
+    case 120: // all sound off
+        for (Voice& voice : m_voices) {
+            if (voice.channel == ch) {
+                release(voice, 0.0);
+            }
+        }
+        break;
+    case 121: // reset all controllers
+        channel.expression = 127;
+        channel.bendValue = 0;
+        channel.rpn = kNoParameter;
+        updateGains(channel);
+        updateBend(ch);
+        controller(ch, 64, 0);
+        break;
+    case 123: // all notes off
+        for (Voice& voice : m_voices) {
+            if (voice.channel == ch && voice.state == State::Held) {
+                letGo(voice);
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void SongRenderer::updateGains(Channel& channel) {
+    // Constant power: the two gains' squares add up to 1, each -3 dB in the middle.
+    const double place = std::clamp((channel.pan - 64) / 63.0, -1.0, 1.0);
+    const double angle = (place + 1.0) * std::numbers::pi / 4.0;
+    const float gain =
+        m_settings.gain * controllerGain(channel.volume) * controllerGain(channel.expression);
+    channel.left = gain * static_cast<float>(std::cos(angle));
+    channel.right = gain * static_cast<float>(std::sin(angle));
+}
+
+void SongRenderer::updateBend(int ch) {
+    Channel& channel = m_channels[ch];
+    // 8191 up and 8192 down both reach the full range.
+    channel.bend =
+        channel.bendRange * channel.bendValue / (channel.bendValue > 0 ? 8191.0 : 8192.0);
+    for (Voice& voice : m_voices) {
+        if (voice.channel == ch && !voice.kit) {
+            voice.player.setTransposition(voice.transposition + channel.bend);
+        }
+    }
+}
+
+void SongRenderer::checkFile(SongBank& bank, const SampleTreeNodeSample& sample, int key,
+                             int dynamic) {
+    if (!m_checkedSamples.insert(&sample).second) {
+        return;
+    }
+    const auto played = bank.bank().samplePlayer(key, dynamic);
+    const auto& stream = played.first.stream();
+    if (!stream || stream->empty()) {
+        m_warnings.warn(bank.path(), fmt::format("sample file {} cannot be opened or decoded; "
+                                                 "the notes it plays are silent",
+                                                 firstFile(sample)));
+    }
+}
+
+int64_t SongRenderer::render(float* out, int64_t frames) {
+    frames = std::min(frames, kBlockFrames);
+    std::fill(out, out + frames * 2, 0.0f);
+    m_peakVoices = std::max(m_peakVoices, m_voices.size());
+    int64_t sounded = 0;
+    for (size_t i = 0; i < m_voices.size();) {
+        Voice& voice = m_voices[i];
+        const Channel& channel = m_channels[static_cast<size_t>(voice.channel)];
+        sounded = std::max(sounded, mixVoice(voice.player, channel.left, channel.right,
+                                             m_scratch.data(), out, frames));
+        if (voice.player.finished()) {
+            removeVoice(i);
+        } else {
+            ++i;
+        }
+    }
+    return sounded;
+}
+
+} // namespace oxsf
