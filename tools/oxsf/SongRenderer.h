@@ -99,7 +99,6 @@ private:
     bool m_dry;
     std::array<Channel, 16> m_channels;
     std::vector<Voice> m_voices;
-    std::vector<float> m_scratch;
     uint64_t m_serial = 0;
     int64_t m_stolen = 0;
     size_t m_peakVoices = 0;
