@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <memory>
 
+/// \file
+/// TQ7SamplePlayer, a play cursor over a shared AudioStream, and the
+/// interpolators it transposes with.
+
 namespace ox::audio {
 
 /// How a player computes the sound between recorded frames when it transposes.
@@ -35,30 +39,47 @@ enum class Interpolation {
 /// AudioCache::optimizeMemory off while an audio thread may drop players.
 class TQ7SamplePlayer {
 public:
+    /// A player at the start of `stream` (null or empty: a player that is
+    /// finished at once and renders silence).
     explicit TQ7SamplePlayer(const std::shared_ptr<AudioStream>& stream);
+    /// Takes over `other`'s stream and cursor; `other` is left finished, without a stream.
+    ///@{
     TQ7SamplePlayer(TQ7SamplePlayer&& other) noexcept;
     TQ7SamplePlayer& operator=(TQ7SamplePlayer&& other) noexcept;
+    ///@}
     TQ7SamplePlayer(const TQ7SamplePlayer&) = delete;
     TQ7SamplePlayer& operator=(const TQ7SamplePlayer&) = delete;
     ~TQ7SamplePlayer();
 
+    /// The stream played (null for a player made without one).
     const std::shared_ptr<AudioStream>& stream() const;
 
-    /// Output sample rate; defaults to the stream's own rate (44100 for an empty stream).
+    /// Output sample rate in Hz; defaults to the stream's own rate (44100 for an
+    /// empty stream). Rates of 0 or less are ignored.
+    ///@{
     void setOutputSampleRate(int rate);
     int outputSampleRate() const;
-    /// Transposition in semitones (may be fractional); 0 plays at the recorded pitch.
+    ///@}
+    /// Transposition in semitones (may be fractional); 0 plays at the recorded
+    /// pitch. Non-finite values are ignored; the speed through the recording,
+    /// the rates' ratio included, stops at twelve octaves either way.
+    ///@{
     void setTransposition(double semitones);
     double transposition() const;
-    /// Extra linear gain (for example the note's velocity).
+    ///@}
+    /// Extra linear gain (for example the note's velocity), 1 by default.
+    ///@{
     void setGain(float gain);
     float gain() const;
+    ///@}
 
     /// The interpolator between recorded frames (Cubic by default). The first
     /// Sinc player of a process builds the kernel's tables (256 KB, about 15
     /// ms): make that choice off the audio thread once, while warming up.
+    ///@{
     void setInterpolation(Interpolation interpolation);
     Interpolation interpolation() const;
+    ///@}
 
     /// The note's amplitude envelope. It starts with the next render() from the
     /// start of the sound (or of the envelope after reset()), its times counted at
@@ -73,6 +94,7 @@ public:
     /// loop end and plays on into the recorded tail, falling from its current
     /// level to -100 dB in `seconds` (0 or less: silent at once).
     void release(double seconds);
+    /// True after a release(), until reset().
     bool released() const;
 
     /// Decodes, on the calling thread, every frame the next `frames` output
@@ -80,8 +102,10 @@ public:
     void prefetch(int64_t frames);
     /// Non-blocking mode (off by default): render() decodes nothing and takes no
     /// lock; frames whose audio is not decoded yet come out silent (missedFrames).
+    ///@{
     void setNonBlocking(bool nonBlocking);
     bool nonBlocking() const;
+    ///@}
     /// Source frames the last render() found not decoded yet and played as
     /// silence; always 0 outside non-blocking mode.
     int64_t missedFrames() const;
