@@ -20,15 +20,15 @@ install(EXPORT OXSoundFontTargets
     DESTINATION ${OXSF_CMAKE_DIR})
 configure_package_config_file(
     ${CMAKE_CURRENT_LIST_DIR}/OXSoundFontConfig.cmake.in
-    ${CMAKE_BINARY_DIR}/OXSoundFontConfig.cmake
+    ${PROJECT_BINARY_DIR}/OXSoundFontConfig.cmake
     INSTALL_DESTINATION ${OXSF_CMAKE_DIR})
 write_basic_package_version_file(
-    ${CMAKE_BINARY_DIR}/OXSoundFontConfigVersion.cmake
+    ${PROJECT_BINARY_DIR}/OXSoundFontConfigVersion.cmake
     VERSION ${PROJECT_VERSION}
     COMPATIBILITY SameMajorVersion)
 install(FILES
-    ${CMAKE_BINARY_DIR}/OXSoundFontConfig.cmake
-    ${CMAKE_BINARY_DIR}/OXSoundFontConfigVersion.cmake
+    ${PROJECT_BINARY_DIR}/OXSoundFontConfig.cmake
+    ${PROJECT_BINARY_DIR}/OXSoundFontConfigVersion.cmake
     DESTINATION ${OXSF_CMAKE_DIR})
 
 # The .pc file finds its prefix relative to itself, so the tree can be
@@ -37,6 +37,6 @@ file(RELATIVE_PATH OXSF_PC_PREFIX_FROM_PCDIR
     /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" OXSF_PC_PREFIX_FROM_PCDIR "${OXSF_PC_PREFIX_FROM_PCDIR}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/oxsoundfont.pc.in
-    ${CMAKE_BINARY_DIR}/oxsoundfont.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/oxsoundfont.pc
+    ${PROJECT_BINARY_DIR}/oxsoundfont.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/oxsoundfont.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
