@@ -1,15 +1,17 @@
 # What `cmake --install` puts in place: the libraries and headers (declared
 # next to their targets), the oxsf tool, a CMake package giving OX::SoundFont,
-# OX::Utils, OX::Audio, OX::Prof and OX::Import, and a pkg-config file.
+# OX::Utils, OX::Audio, OX::Prof and OX::Import (with OXSF_BUILD_IMPORT), and a
+# pkg-config file.
 include(CMakePackageConfigHelpers)
 
 set_target_properties(OXSoundFont PROPERTIES EXPORT_NAME SoundFont)
 set_target_properties(OXUtils PROPERTIES EXPORT_NAME Utils)
 set_target_properties(OXAudio PROPERTIES EXPORT_NAME Audio)
 set_target_properties(OXProf PROPERTIES EXPORT_NAME Prof)
-set_target_properties(OXImport PROPERTIES EXPORT_NAME Import)
-
-if(TARGET oxsf)
+if(OXSF_BUILD_IMPORT)
+    set_target_properties(OXImport PROPERTIES EXPORT_NAME Import)
+endif()
+if(OXSF_BUILD_TOOLS)
     install(TARGETS oxsf RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
