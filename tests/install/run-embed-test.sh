@@ -11,13 +11,13 @@ build=$3
 cmake=$4
 import=$5
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-
 # The switches keep their defaults, but for the importers: a machine without
 # libinstpatch builds without them.
 rm -f "$build/CMakeCache.txt"
 "$cmake" -S "$host" -B "$build" -DOXSF_SOURCE_DIR="$source" -DOXSF_BUILD_IMPORT="$import" >/dev/null
 "$cmake" --build "$build" --parallel 2 >/dev/null
-"$build/consumer" "$scratch"
+# The consumer writes its bank and its import below the folder it is given.
+rm -rf "$build/scratch"
+mkdir "$build/scratch"
+"$build/consumer" "$build/scratch"
 echo "embed test: OK"
