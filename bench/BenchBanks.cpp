@@ -4,9 +4,7 @@
 #include <soundfont/SoundFont.h>
 
 #include "archive/ArchiveWriter.h"
-#ifdef OXSF_BENCH_HAVE_DEMO
 #include "demo/DemoBanks.h"
-#endif
 
 #include <malloc.h>
 #include <sndfile.h>
@@ -301,9 +299,7 @@ void generate(const std::string& root) {
         writeDescriptionBanks(banks, samples);
     writeAudioBank(banks);
     linkToneIntoBank(banks, 10000);
-#ifdef OXSF_BENCH_HAVE_DEMO
     demo::writeDemoBanks(root + "/demo");
-#endif
     writeText(stamp, "");
 }
 

@@ -4,7 +4,7 @@ foreach(target fuzz_sfz fuzz_sf2)
     add_executable(${target} ${target}.cpp FuzzSupport.cpp)
     target_link_libraries(${target} PRIVATE OXImport OXSoundFont OXUtils OXAudio Qt5::Core
         PkgConfig::SNDFILE)
-    target_include_directories(${target} PRIVATE ${RAPIDXML_INCLUDE_DIR} ${CMAKE_SOURCE_DIR}/import)
+    target_include_directories(${target} PRIVATE ${RAPIDXML_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/import)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
     list(APPEND OXSF_FUZZ_TARGETS ${target})
 endforeach()

@@ -3,10 +3,8 @@
 // catalogue path names, all made here. Usage: fuzz_make_seeds <output folder>;
 // one folder per target is created below it.
 #include <archive/ArchiveWriter.h>
-#include <demo/LoopWriter.h>
-#ifdef OXSF_SEEDS_WITH_DEMO
 #include <demo/DemoBanks.h>
-#endif
+#include <demo/LoopWriter.h>
 
 #include <sndfile.h>
 
@@ -215,7 +213,6 @@ void writeArchives(const fs::path& out, const fs::path& scratch,
 
 // ---------------------------------------------------------------- demo banks
 
-#ifdef OXSF_SEEDS_WITH_DEMO
 // The first `count` names given by the description's file attributes.
 std::vector<std::string> waveFiles(const std::string& xml, size_t count) {
     std::vector<std::string> names;
@@ -245,7 +242,6 @@ void writeDemoSeeds(const fs::path& out, const fs::path& scratch, const std::str
         entries.push_back(ArchiveInput::fromBytes(name, tone));
     writeFile(out / "fuzz_archive" / "demo-drums.tq7bank", packed(scratch, entries));
 }
-#endif
 
 // ---------------------------------------------------------------- catalogue
 
@@ -256,9 +252,7 @@ const std::vector<std::string> kPaths = {
 
 } // namespace
 
-#ifdef OXSF_SEEDS_WITH_DEMO
 void writeImportSeeds(const fs::path& out); // import_seeds.cpp
-#endif
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -281,10 +275,8 @@ int main(int argc, char** argv) {
         }
         // The archives take a WAV, a FLAC and an Ogg file in that order.
         writeArchives(out / "fuzz_archive", scratch, {audio[0], audio[5], audio[8]});
-#ifdef OXSF_SEEDS_WITH_DEMO
         writeDemoSeeds(out, scratch, audio[0].second);
         writeImportSeeds(out);
-#endif
 
         int index = 0;
         for (const auto& path : kPaths)

@@ -254,7 +254,14 @@ std::string keyName(int key) {
 /// is nearest). Empty when all are right.
 std::string verify(const std::string& dir, const BankPlan& plan, const Layout& layout) {
     soundfont::SoundFontManager manager;
-    const auto bank = manager.addDirectory(dir);
+    std::shared_ptr<soundfont::SoundFont> bank;
+    try {
+        bank = manager.addDirectory(dir);
+    } catch (const std::exception& e) {
+        const auto problem = soundfont::describeDescriptionProblem(dir);
+        throw ImportError(dir, "the description just written does not read: " +
+                                   (problem ? problem->text() : std::string(e.what())));
+    }
     if (!bank)
         throw ImportError(dir, "the bank just written does not open");
     const soundfont::SampleTree& tree = bank->sampleTree();

@@ -21,6 +21,11 @@ namespace ox::import {
 namespace {
 
 constexpr int kMaxIncludeDepth = 8;
+// Includes may repeat at every depth, and defines may expand into each other:
+// both grow exponentially, so the text read in all and a line's expansion are capped.
+constexpr size_t kMaxTotalText = size_t(32) << 20;
+constexpr int kMaxIncludes = 4096;
+constexpr size_t kMaxLineText = size_t(1) << 20;
 
 using Opcodes = std::map<std::string, std::string>;
 
@@ -110,13 +115,26 @@ private:
         });
     }
 
-    std::string substitute(std::string text) const {
+    std::string substitute(std::string text) {
         if (text.find('$') == std::string::npos)
             return text;
-        for (const auto& [name, value] : m_defines)
-            for (size_t at = text.find(name); at != std::string::npos;
-                 at = text.find(name, at + value.size()))
-                text.replace(at, name.size(), value);
+        for (const auto& [name, value] : m_defines) {
+            // Rebuilt in one pass: replacing in place would move the tail once per use.
+            std::string out;
+            size_t from = 0;
+            for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, from)) {
+                out.append(text, from, at - from).append(value);
+                from = at + name.size();
+                if (out.size() > kMaxLineText) {
+                    m_document.ignored["line past 1 MB once #define values are put in"]++;
+                    return {};
+                }
+            }
+            if (from > 0) {
+                out.append(text, from);
+                text.swap(out);
+            }
+        }
         return text;
     }
 
@@ -137,6 +155,16 @@ private:
             m_document.ignored["#include \"" + name + "\" (not found)"]++;
             return;
         }
+        if (m_includes == kMaxIncludes) {
+            m_document.ignored["#include past 4096 files in all"]++;
+            return;
+        }
+        if (text->size() > kMaxTotalText - m_textRead) {
+            m_document.ignored["#include past 32 MB of text in all"]++;
+            return;
+        }
+        ++m_includes;
+        m_textRead += text->size();
         const int line = m_line;
         parse(*text, depth + 1);
         m_line = line;
@@ -252,6 +280,8 @@ private:
     Opcodes m_control, m_global, m_master, m_group;
     std::optional<SfzRegion> m_region;
     int m_line = 0;
+    size_t m_textRead = 0;
+    int m_includes = 0;
 };
 
 /// A path as an SFZ writes it (either slash), relative to `dir`.

@@ -36,6 +36,18 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 
 binary() { echo "$root/$build/bin/$1"; }
 
+# Runs a target. libinstpatch and GLib have no frame pointers: the SF2 target
+# unwinds slowly so that a leak inside them shows the frames its suppression names.
+launch() {
+    local target=$1
+    shift
+    if [[ $target == fuzz_sf2 ]]; then
+        ASAN_OPTIONS="$ASAN_OPTIONS:fast_unwind_on_malloc=0" "$(binary "$target")" "$@"
+    else
+        "$(binary "$target")" "$@"
+    fi
+}
+
 seeds() {
     local dir=$build/fuzz-seeds
     rm -rf "$dir"
@@ -86,7 +98,7 @@ run_one() {
     local work=$build/fuzz-work/$target artifacts=$build/fuzz-artifacts/$target
     local log=$build/fuzz-logs/$target.log
     mkdir -p "$work" "$artifacts" "$(dirname "$log")" "fuzz/corpus/$target"
-    if "$(binary "$target")" "${limits[@]}" $(dict "$target") -max_total_time="$seconds" \
+    if launch "$target" "${limits[@]}" $(dict "$target") -max_total_time="$seconds" \
         -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$work" "$seedDir/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
         echo "$target: $(grep -m1 'stat::number_of_executed_units' "$log" | awk '{print $2}') runs, no findings"
@@ -131,7 +143,7 @@ replay)
             continue
         fi
         # With file arguments libFuzzer runs each input once, in order.
-        if "$(binary "$target")" "${limits[@]}" "${files[@]}" >"$build/replay-$target.log" 2>&1; then
+        if launch "$target" "${limits[@]}" "${files[@]}" >"$build/replay-$target.log" 2>&1; then
             echo "$target: replayed ${#files[@]} inputs"
         else
             echo "$target: replay FAILED" >&2
@@ -150,7 +162,7 @@ corpus)
         # The set-cover merge records every input's full feature set (edges only:
         # no hit counters) in its control file; pick_corpus keeps the inputs
         # that cover the most of them, at most FUZZ_CORPUS_MAX.
-        "$(binary "$target")" "${limits[@]}" -set_cover_merge=1 -use_counters=0 \
+        launch "$target" "${limits[@]}" -set_cover_merge=1 -use_counters=0 \
             -merge_control_file="$scratch/control" "$scratch/out" "$seedDir/$target" \
             "fuzz/corpus/$target" "$build/fuzz-work/$target" >"$scratch/log" 2>&1
         pick_corpus "$scratch/control" "${FUZZ_CORPUS_MAX:-40}" >"$scratch/picked"

@@ -245,6 +245,27 @@ TEST(ImportSfz, ParserKeepsBlanksInValuesAndExpandsLongerDefinesFirst) {
     EXPECT_EQ(document.regions[1].opcodes.count("lovel"), 0u);
     EXPECT_EQ(document.regions[2].opcodes.at("sample"), "d.wav");
     EXPECT_EQ(document.regions[2].opcodes.at("key"), "c6");
+
+    // Files that include themselves at every depth, and defines that double
+    // each other, would grow without bound: each stops at a cap and says so.
+    std::string doubling;
+    for (char c = 'a'; c < 'z'; ++c) {
+        const std::string next = std::string("$D") + char(c + 1);
+        doubling += std::string("#define $D") + c + " " + next + next + "\n";
+    }
+    for (const size_t blanks : {size_t(0), size_t(64 * 1024)}) {
+        const std::string includes = "#include \"self.sfz\"\n#include \"self.sfz\"\n"
+                                     "#include \"self.sfz\"\n";
+        const auto hostile = ox::import::parseSfz(
+            doubling + "<region>sample=$Da\n" + includes, [&](const std::string&) {
+                return std::optional<std::string>(std::string(blanks, ' ') + "\n" + includes);
+            });
+        EXPECT_GT(hostile.ignored.count("line past 1 MB once #define values are put in"), 0u);
+        EXPECT_GT(hostile.ignored.count(blanks ? "#include past 32 MB of text in all"
+                                               : "#include past 4096 files in all"),
+                  0u);
+    }
+
     EXPECT_EQ(ox::import::sfzKey("c#4"), 61);
     EXPECT_EQ(ox::import::sfzKey("eb5"), 75);
     EXPECT_EQ(ox::import::sfzKey("c-1"), 0);
