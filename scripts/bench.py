@@ -25,8 +25,8 @@ import sys
 # 10,000-sample figures and their baseline met a heap in whatever state the
 # larger ones left it, and the baseline alone once came out 50% slower.
 RUNS = [("bench_bank", size, f"/{size}$") for size in (1000, 10000, 50000)] + [
-    (name, None, None) for name in ("bench_search", "bench_audio", "bench_coordinate",
-                                    "bench_import", "bench_render")]
+    (name, None, None) for name in ("bench_search", "bench_audio", "bench_voice",
+                                    "bench_coordinate", "bench_import", "bench_render")]
 
 
 def output_name(binary, part):
@@ -196,6 +196,8 @@ def summarise(results):
     ratio_row("  the same voice decaying all its 10 s (100 dB)", "BM_PlayWholeDecodedDecay",
               "BM_PlayWholeDecoded", plain, 0, "—", info=True)
 
+    voice_rows(rows, median, spread, counter)
+
     held = counter("BM_PlayWhole", "bytes_held")
     expected = counter("BM_PlayWhole", "bytes_expected")
     cache = counter("BM_PlayWhole", "cache_bytes")
@@ -271,6 +273,59 @@ def summarise(results):
                      f"BM_FindSampleByMidi/Bench{size}", 0, "—", allocs=True)
         rows[-1] = rows[-1][:5] + ("info",)
     return rows
+
+
+def voice_rows(rows, median, spread, counter):
+    """The render engine: each voice's cost per output frame against the floor,
+    a plain loop adding 16-bit stereo into a mix buffer, with the voices one core
+    renders in real time at 44.1 kHz; then the interpolators' quality. GCC runs
+    that loop mostly scalar: the same loop vectorized is a second, harder
+    baseline, shown for information."""
+    frames = counter("BM_MixFloor", "frames")
+    labels = {"BM_MixFloor": "16-bit stereo added to a mix",
+              "BM_MixFloorVectorized": "the same, vectorized"}
+
+    def per_frame(name):
+        ns = median(name) / frames
+        return f"{ns:.2f} ns/frame{spread(name)}, {1e9 / (ns * 44100):,.0f} voices/core"
+
+    def row(figure, name, limit, target, info=False, base="BM_MixFloor"):
+        value, floor = median(name), median(base)
+        if value is None or floor is None or frames is None:
+            rows.append((figure, "—", "—", "—", target, "MISSING"))
+            return
+        ratio = value / floor
+        verdict = "info" if info else ("PASS" if ratio <= limit else "FAIL")
+        rows.append((figure, per_frame(name), f"{per_frame(base)} ({labels[base]})",
+                     f"{ratio:.2f}", target, verdict))
+
+    row("Transposed stereo voice (+2 semitones), cubic, render()", "BM_VoiceTransposed", 6.0,
+        "≤ 6×")
+    row("Untransposed stereo voice, render()", "BM_VoiceUntransposed", 3.0, "≤ 3×")
+    row("  the transposed voice mixed with a gain per channel, mix()", "BM_VoiceTransposedMix",
+        0, "—", info=True)
+    row("  the untransposed voice, mix()", "BM_VoiceUntransposedMix", 0, "—", info=True)
+    row("  the transposed voice through the sinc (+2: kernel narrowed by the step)",
+        "BM_VoiceTransposedSinc", 0, "—", info=True)
+    row("  the sinc transposing down (−2 semitones)", "BM_VoiceTransposedDownSinc", 0, "—",
+        info=True)
+    vectorized = "BM_MixFloorVectorized"
+    row("  the transposed cubic voice against the floor vectorized", "BM_VoiceTransposed", 0,
+        "—", info=True, base=vectorized)
+    row("  the untransposed voice against the floor vectorized", "BM_VoiceUntransposed", 0,
+        "—", info=True, base=vectorized)
+
+    name = "BM_InterpolationQuality/iterations:1/repeats:1"
+    for frequency, label in (("1k", "1 kHz"), ("10k", "10 kHz")):
+        for shift, moved in (("up7", "up 7 semitones"), ("down12", "down 12 semitones")):
+            cubic = counter(name, f"cubic_{frequency}_{shift}")
+            sinc = counter(name, f"sinc_{frequency}_{shift}")
+            figure = f"SINAD, full-scale 16-bit {label} sine {moved}"
+            if cubic is None or sinc is None:
+                rows.append((figure, "—", "—", "—", "sinc ≥ 90 dB", "MISSING"))
+                continue
+            rows.append((figure, f"cubic {cubic:.1f} dB, sinc {sinc:.1f} dB", "—", "—",
+                         "sinc ≥ 90 dB", "PASS" if sinc >= 90 else "FAIL"))
 
 
 def table(rows):

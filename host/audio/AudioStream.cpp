@@ -292,4 +292,26 @@ int64_t AudioStream::decodedFrames() const {
     return d->decoded.load(std::memory_order_acquire);
 }
 
+AudioStream::Block AudioStream::block(int64_t frame) const {
+    Block block;
+    const int64_t decoded = d->decoded.load(std::memory_order_acquire);
+    const int64_t total = frameCount();
+    if (frame < 0 || frame >= total)
+        return block;
+    const size_t index = static_cast<size_t>(frame / kBlockFrames);
+    block.first = int64_t(index) * kBlockFrames;
+    block.frames = std::min(kBlockFrames, total - block.first);
+    block.decoded = std::clamp<int64_t>(decoded - block.first, 0, block.frames);
+    if (block.decoded == 0)
+        return block; // its storage may not exist yet
+    const char* data = d->blocks[index].get();
+    if (d->compact) {
+        block.int16 = reinterpret_cast<const int16_t*>(data);
+        block.scale = d->gain / 32768.0f;
+    } else {
+        block.float32 = reinterpret_cast<const float*>(data);
+    }
+    return block;
+}
+
 } // namespace ox::audio

@@ -1,5 +1,7 @@
 #include <ox/audio/TQ7SamplePlayer.h>
 
+#include "RenderKernels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,9 +9,17 @@ namespace ox::audio {
 
 namespace {
 
-// Source frames fetched per run when a scratch buffer is needed. The buffer
-// lives on the stack: rendering never allocates.
-constexpr int64_t kChunkFrames = 512;
+using kernels::Kind;
+
+// Frames per run. The vector loops move a ramp's gains on in single precision
+// from an exact start, which keeps within a few parts in a million over a run.
+constexpr int64_t kRunFrames = 512;
+// Source frames gathered into a scratch buffer where a run's neighbours cross
+// the start of the sound, a storage block's end or the loop's seam. The buffers
+// live on the stack: rendering never allocates.
+constexpr int64_t kScratchFrames = 512;
+// Frames interpolated one at a time before they are mapped to the output.
+constexpr int64_t kChunkFrames = 64;
 constexpr int kMaxChannels = 8;
 constexpr double kMaxStep = 4096.0; // twelve octaves
 
@@ -22,13 +32,14 @@ struct Source {
     bool looping;
     int64_t loopStart;
     int64_t loopEnd;
-    bool decode; ///< false in non-blocking mode: only what is decoded already plays
+    bool wrapped; ///< went round the loop: the frames before its start play its end
+    bool decode;  ///< false in non-blocking mode: only what is decoded already plays
 
     /// A released player no longer loops.
-    Source(const AudioStream& s, bool released, bool decode)
+    Source(const AudioStream& s, bool released, bool wrapped, bool decode)
         : stream(&s), channels(s.channels()), frames(s.frameCount()),
           looping(s.looping() && !released), loopStart(s.loopStart()), loopEnd(s.loopEnd()),
-          decode(decode) {}
+          wrapped(wrapped), decode(decode) {}
 
     /// Decodes what indices [first, last] need; false when that changed the sound's length.
     bool prepare(int64_t first, int64_t last) const {
@@ -41,17 +52,43 @@ struct Source {
         return stream->frameCount() == frames;
     }
 
+    /// The frame of the sound at index `i` of the played sequence.
+    int64_t frameAt(int64_t i) const {
+        if (!looping || (i < loopEnd && (!wrapped || i >= loopStart)))
+            return i;
+        const int64_t length = loopEnd - loopStart;
+        return loopStart + ((i - loopStart) % length + length) % length;
+    }
+
+    /// The frames from index `i` on that sit in memory one after another, as the
+    /// played sequence has them: none before the sound (or, once wrapped, before
+    /// the loop), past its end or the loop's, or not decoded.
+    struct Span {
+        AudioStream::Block block;
+        int64_t end = 0; ///< one past the last index of the span
+    };
+    Span span(int64_t i) const {
+        Span span;
+        if (i < (looping && wrapped ? loopStart : 0) || i >= (looping ? loopEnd : frames))
+            return span;
+        span.block = stream->block(i);
+        // A blocking render decoded what it reads before it reads it; reading up
+        // to the decoded end would make the runs depend on other threads' decoding.
+        const int64_t held = decode ? span.block.frames : span.block.decoded;
+        span.end = std::min(span.block.first + held, looping ? loopEnd : frames);
+        if (span.end <= i || (!span.block.int16 && !span.block.float32))
+            span.end = 0;
+        return span;
+    }
+
     /// Fills `out` with the frames at indices [index, index + count) of the
-    /// played sequence, times `gain`: indices past the loop end wrap into the
-    /// loop, indices outside the sound are silent. Returns the frames of the
-    /// sound that were silent because they are not decoded yet.
-    int64_t fetch(int64_t index, int64_t count, float* out, GainRamp gain) const {
-        const int64_t loopLength = loopEnd - loopStart;
+    /// played sequence, as float with the stream's gain; indices outside the
+    /// sound are silent. Returns the frames of the sound that were silent
+    /// because they are not decoded yet.
+    int64_t fetch(int64_t index, int64_t count, float* out) const {
         int64_t missed = 0;
         while (count > 0) {
-            int64_t real = index;
-            if (looping && real >= loopEnd)
-                real = loopStart + (real - loopStart) % loopLength;
+            const int64_t real = frameAt(index);
             int64_t run = count;
             int64_t got = 0;
             if (real < 0) {
@@ -59,7 +96,7 @@ struct Source {
             } else if (real < frames) {
                 const int64_t limit = looping && real < loopEnd ? loopEnd : frames;
                 run = std::min(count, limit - real);
-                got = stream->readFrames(real, out, run, gain, decode);
+                got = stream->readFrames(real, out, run, GainRamp{}, decode);
                 if (!decode)
                     missed += run - got;
             }
@@ -67,42 +104,137 @@ struct Source {
             out += run * channels;
             index += run;
             count -= run;
-            if (count > 0)
-                gain = gain.after(run);
         }
         return missed;
     }
 };
 
-/// Writes one source frame to the output channels: equal layouts copy, mono
-/// sources go to every channel, mono output averages, other layouts repeat the
-/// source channels in order.
-inline void mapFrame(const float* in, int inChannels, float* out, int outChannels, float gain) {
-    if (inChannels == outChannels) {
-        for (int c = 0; c < outChannels; ++c)
-            out[c] = in[c] * gain;
-    } else if (inChannels == 1) {
-        const float v = in[0] * gain;
-        for (int c = 0; c < outChannels; ++c)
-            out[c] = v;
-    } else if (outChannels == 1) {
-        float sum = 0.0f;
-        for (int c = 0; c < inChannels; ++c)
-            sum += in[c];
-        out[0] = sum * gain / float(inChannels);
-    } else {
-        for (int c = 0; c < outChannels; ++c)
-            out[c] = in[c % inChannels] * gain;
+/// How the frames of a run are interpolated: copies at the recorded rate and
+/// whole positions, otherwise the player's interpolator.
+kernels::Setup setupFor(double step, bool whole, Interpolation interpolation) {
+    kernels::Setup setup;
+    if (step == 1.0 && whole)
+        return setup;
+    setup.step = uint64_t(std::llround(step * kernels::kUnit));
+    if (interpolation == Interpolation::Cubic) {
+        setup.kind = Kind::Cubic;
+        setup.reach = {1, 2};
+        return setup;
     }
+    setup.kind = Kind::Sinc;
+    setup.sinc = &kernels::sincTable();
+    setup.scale = float(std::clamp(step, 1.0, double(kernels::kMaxSincScale)));
+    if (setup.scale > 1.0f) {
+        const int reach = int(std::ceil(kernels::kSincHalf * double(setup.scale)));
+        setup.reach = {reach, reach};
+    } else {
+        setup.reach = {kernels::kSincHalf - 1, kernels::kSincHalf};
+    }
+    return setup;
 }
 
-/// Catmull-Rom spline through four neighbouring samples at fraction t of the way from y1 to y2.
-inline float cubic(float y0, float y1, float y2, float y3, float t) {
-    return y1 +
-           0.5f * t *
-               (y2 - y0 +
-                t * (2.0f * y0 - 5.0f * y1 + 4.0f * y2 - y3 + t * (3.0f * (y1 - y2) + y3 - y0)));
-}
+/// One run of frames: one step, within one stage of the envelope, positions
+/// before the sound's end (or the loop's). Frame j sits at base + (phase + j *
+/// step) / 2^32, and goes to out + j * outChannels with the gain ramp's frame j.
+struct Run {
+    const Source& source;
+    const kernels::Setup& setup;
+    int64_t base;
+    uint64_t phase;
+    int64_t count;
+    GainRamp ramp;
+    float* out;
+    int outChannels;
+    const float* channelGains;
+    bool add;
+    int64_t missed = 0;
+
+    void render() {
+        for (int64_t j = 0; j < count;) {
+            const uint64_t at = phase + uint64_t(j) * setup.step;
+            const int64_t first = base + kernels::whole(at) - setup.reach.before;
+            const Source::Span span = source.span(first);
+            const int64_t last = first + setup.reach.before + setup.reach.after;
+            j += last < span.end ? inPlace(j, at, span) : gathered(j, at, span);
+        }
+    }
+
+    /// Steps from position `at` to the first at or past `limit` (copies step by
+    /// whole frames: no division).
+    int64_t stepsUntil(uint64_t limit, uint64_t at) const {
+        if (setup.kind == Kind::Copy)
+            return int64_t((limit - at + 0xffffffffu) >> 32);
+        return int64_t((limit - at + setup.step - 1) / setup.step);
+    }
+
+    /// Frames from j on whose neighbours all lie in `span`, read where they are.
+    int64_t inPlace(int64_t j, uint64_t at, const Source::Span& span) {
+        const uint64_t limit = uint64_t(span.end - setup.reach.after - base) << 32;
+        const int64_t n = std::min<int64_t>(count - j, stepsUntil(limit, at));
+        const int64_t shift = base - span.block.first;
+        if (span.block.int16)
+            write(span.block.int16, shift, at, j, n, span.block.scale);
+        else
+            write(span.block.float32, shift, at, j, n, 1.0f);
+        return n;
+    }
+
+    /// Frames from j on whose neighbours cross an edge of `span` (or lie
+    /// outside the sound, or are not decoded), through a scratch copy; up to
+    /// where they could be read in place again.
+    int64_t gathered(int64_t j, uint64_t at, const Source::Span& span) {
+        const int64_t width = setup.reach.before + setup.reach.after + 1;
+        const int64_t first = base + kernels::whole(at) - setup.reach.before;
+        int64_t n = std::min<int64_t>(
+            count - j, int64_t((uint64_t(kScratchFrames - width - 1) << 32) / setup.step) + 1);
+        const int64_t lowest = source.looping && source.wrapped ? source.loopStart : 0;
+        const int64_t edge = first < lowest ? lowest : span.end > 0 ? span.end : -1;
+        if (edge >= 0) {
+            const uint64_t clear = uint64_t(edge + setup.reach.before - base) << 32;
+            n = std::min<int64_t>(n, stepsUntil(clear, at));
+        }
+        const uint64_t end = at + uint64_t(n - 1) * setup.step;
+        const int64_t frames = kernels::whole(end) - kernels::whole(at) + width;
+        float scratch[kScratchFrames * kMaxChannels];
+        missed += source.fetch(first, frames, scratch);
+        write(static_cast<const float*>(scratch), base - first, at, j, n, 1.0f);
+        return n;
+    }
+
+    /// Frames j .. j + n - 1 from `data` (index i of the run at data + (shift + i) * channels).
+    template <class Sample>
+    void write(const Sample* data, int64_t shift, uint64_t at, int64_t j, int64_t n, float scale) {
+        const int inChannels = source.channels;
+        float* to = out + j * outChannels;
+        GainRamp gain = j > 0 ? ramp.after(j) : ramp;
+#ifdef OX_AUDIO_SSE2
+        if (setup.kind != Kind::Sinc && inChannels <= 2 && outChannels <= 2 && n >= 4) {
+            const float factors[2] = {scale * (channelGains ? channelGains[0] : 1.0f),
+                                      scale *
+                                          (channelGains ? channelGains[outChannels - 1] : 1.0f)};
+            const auto quads =
+                kernels::quadsFor<Sample>(inChannels, outChannels, add, setup.kind == Kind::Cubic);
+            const int64_t m = n & ~int64_t(3);
+            quads(data, shift, at, setup.step, m, gain, factors, to);
+            n -= m;
+            if (n > 0) {
+                at += uint64_t(m) * setup.step;
+                to += m * outChannels;
+                gain = gain.after(m);
+            }
+        }
+#endif
+        float frames[kChunkFrames * kMaxChannels];
+        while (n > 0) {
+            const int64_t m = std::min(n, kChunkFrames);
+            kernels::interpolate(setup, data, shift, inChannels, at, m, scale, frames);
+            kernels::mapFrames(frames, inChannels, m, gain, to, outChannels, channelGains, add);
+            at += uint64_t(m) * setup.step;
+            to += m * outChannels;
+            n -= m;
+        }
+    }
+};
 
 } // namespace
 
@@ -130,6 +262,8 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_hasEnvelope = other.m_hasEnvelope;
         m_envelopeStarted = other.m_envelopeStarted;
         m_nonBlocking = other.m_nonBlocking;
+        m_wrapped = other.m_wrapped;
+        m_interpolation = other.m_interpolation;
         m_envelope = other.m_envelope;
         m_level = other.m_level;
         m_missed = other.m_missed;
@@ -179,8 +313,19 @@ void TQ7SamplePlayer::reset() {
     m_position = 0.0;
     m_finished = !m_stream || m_stream->empty();
     m_released = false;
+    m_wrapped = false;
     m_envelopeStarted = false;
     m_level = EnvelopeState();
+}
+
+void TQ7SamplePlayer::setInterpolation(Interpolation interpolation) {
+    m_interpolation = interpolation;
+    if (interpolation == Interpolation::Sinc)
+        kernels::sincTable(); // built here rather than on the audio thread
+}
+
+Interpolation TQ7SamplePlayer::interpolation() const {
+    return m_interpolation;
 }
 
 void TQ7SamplePlayer::setEnvelope(const Envelope& envelope) {
@@ -206,6 +351,7 @@ void TQ7SamplePlayer::release() {
 void TQ7SamplePlayer::release(double seconds) {
     startEnvelope();
     m_released = true;
+    m_wrapped = false; // from now on the frames before the loop play as recorded
     m_level.release(seconds, m_outputRate);
     m_finished = m_finished || m_level.silent();
 }
@@ -218,8 +364,9 @@ void TQ7SamplePlayer::prefetch(int64_t frames) {
     if (!m_stream || frames <= 0)
         return;
     // Until a loop wraps back over frames decoded already, the cursor only moves
-    // forward; the cubic reads up to two frames past it.
-    const double end = std::floor(m_position + double(frames) * m_step) + 3.0;
+    // forward; the interpolator reads a few frames past it.
+    const int after = setupFor(m_step, false, m_interpolation).reach.after;
+    const double end = std::floor(m_position + double(frames) * m_step) + 1.0 + after;
     m_stream->ensureDecoded(int64_t(std::min(end, double(m_stream->frameCount()))));
 }
 
@@ -247,91 +394,69 @@ void TQ7SamplePlayer::updateStep() {
 }
 
 int64_t TQ7SamplePlayer::render(float* out, int64_t frames, int outChannels) {
+    return play(out, frames, outChannels, nullptr, false);
+}
+
+int64_t TQ7SamplePlayer::mix(float* out, int64_t frames, int outChannels,
+                             const float* channelGains) {
+    return play(out, frames, outChannels, channelGains, true);
+}
+
+int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
+                              const float* channelGains, bool add) {
     if (!out || frames <= 0 || outChannels <= 0)
         return 0;
     m_missed = 0;
     startEnvelope();
     const AudioStream* stream = m_stream.get();
     if (!stream || stream->empty() || m_level.silent()) {
-        std::fill(out, out + frames * outChannels, 0.0f);
+        if (!add)
+            std::fill(out, out + frames * outChannels, 0.0f);
         m_finished = true;
         return 0;
     }
-    Source source(*stream, m_released, !m_nonBlocking);
-    const int inChannels = source.channels;
-    float scratch[kChunkFrames * kMaxChannels];
+    Source source(*stream, m_released, m_wrapped, !m_nonBlocking);
 
     int64_t done = 0;
     while (done < frames) {
-        const bool looping = source.looping;
-        if ((!looping && m_position >= double(source.frames)) || m_level.silent()) {
+        if ((!source.looping && m_position >= double(source.frames)) || m_level.silent()) {
             m_finished = true;
             break;
         }
-        float* dst = out + done * outChannels;
-        // A run stays within one stage of the envelope, whose gain moves by one
-        // multiply-add a frame (GainRamp).
-        int64_t count = std::min(frames - done, m_level.left());
-        const GainRamp gain{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};
-        float level = gain.start;
-        if (m_step == 1.0 && m_position == std::floor(m_position)) {
-            // Whole frames at the recorded rate: a copy with the gain.
-            const int64_t index = int64_t(m_position);
-            if (!looping)
-                count = std::min(count, source.frames - index);
-            if (!source.prepare(index, index + count - 1)) {
-                source = Source(*stream, m_released, !m_nonBlocking);
-                continue;
-            }
-            if (inChannels == outChannels) {
-                m_missed += source.fetch(index, count, dst, gain);
-            } else {
-                count = std::min(count, kChunkFrames);
-                m_missed += source.fetch(index, count, scratch, GainRamp{});
-                for (int64_t j = 0; j < count; ++j) {
-                    mapFrame(scratch + j * inChannels, inChannels, dst + j * outChannels,
-                             outChannels, gain.gain * level);
-                    level = level * gain.ratio + gain.slope;
-                }
-            }
-            m_position += double(count);
-        } else {
-            // Resampling: fetch the source frames this run spans, plus the
-            // neighbours the cubic needs on either side.
-            count = std::min<int64_t>(count, int64_t(double(kChunkFrames - 6) / m_step) + 1);
-            if (!looping)
-                count = std::min<int64_t>(
-                    count, int64_t(std::ceil((double(source.frames) - m_position) / m_step)));
-            count = std::max<int64_t>(count, 1);
-            const int64_t first = int64_t(std::floor(m_position)) - 1;
-            const int64_t last = int64_t(std::floor(m_position + double(count - 1) * m_step)) + 2;
-            if (!source.prepare(first, last)) {
-                source = Source(*stream, m_released, !m_nonBlocking);
-                continue;
-            }
-            m_missed += source.fetch(first, last - first + 1, scratch, GainRamp{});
-            float frame[kMaxChannels];
-            for (int64_t j = 0; j < count; ++j) {
-                const double p = m_position + double(j) * m_step;
-                const double whole = std::floor(p);
-                const float t = float(p - whole);
-                const float* y = scratch + (int64_t(whole) - first - 1) * inChannels;
-                for (int c = 0; c < inChannels; ++c)
-                    frame[c] = cubic(y[c], y[c + inChannels], y[c + 2 * inChannels],
-                                     y[c + 3 * inChannels], t);
-                mapFrame(frame, inChannels, dst + j * outChannels, outChannels, gain.gain * level);
-                level = level * gain.ratio + gain.slope;
-            }
-            m_position += double(count) * m_step;
+        const double whole = std::floor(m_position);
+        const kernels::Setup setup = setupFor(m_step, m_position == whole, m_interpolation);
+        // A run stays within one stage of the envelope, and ends at the sound's
+        // end or, looping, where the cursor goes round.
+        const double end = double(source.looping ? source.loopEnd : source.frames);
+        int64_t count = std::min({frames - done, m_level.left(), kRunFrames,
+                                  int64_t(std::ceil((end - m_position) / m_step))});
+        count = std::max<int64_t>(count, 1);
+        const int64_t base = int64_t(whole);
+        const uint64_t phase = uint64_t((m_position - whole) * kernels::kUnit + 0.5);
+        const int64_t first = base - setup.reach.before;
+        const int64_t last =
+            base + kernels::whole(phase + uint64_t(count - 1) * setup.step) + setup.reach.after;
+        if (!source.prepare(first, last)) {
+            source = Source(*stream, m_released, m_wrapped, !m_nonBlocking);
+            continue;
         }
+        const GainRamp ramp{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};
+        Run run{source,      setup,        base, phase, count, ramp, out + done * outChannels,
+                outChannels, channelGains, add};
+        run.render();
+        m_missed += run.missed;
         m_level.advance(count);
-        if (looping && m_position >= double(source.loopEnd))
+        m_position += setup.kind == Kind::Copy ? double(count) : double(count) * m_step;
+        if (source.looping && m_position >= double(source.loopEnd)) {
             m_position =
                 double(source.loopStart) + std::fmod(m_position - double(source.loopStart),
                                                      double(source.loopEnd - source.loopStart));
+            m_wrapped = source.wrapped = true;
+        }
         done += count;
     }
-    std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
+    if (!add)
+        std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
     if ((!source.looping && m_position >= double(source.frames)) || m_level.silent())
         m_finished = true;
     return done;

@@ -46,10 +46,13 @@ TEST(RealTime, PrefetchedAndNonBlockingPlayersNeitherAllocateNorLock) {
     auto fresh = std::make_shared<ox::audio::AudioStream>(
         decoderFor(AudioFormat::Flac16, memoryStream(bytes)), 0);
 
-    // A bent note and a plain one, both with envelopes, released on the way.
-    TQ7SamplePlayer bent(prefetched), plain(prefetched), early(fresh);
+    // A bent note, one through the sinc and a plain one, all with envelopes,
+    // released on the way.
+    TQ7SamplePlayer bent(prefetched), sinc(prefetched), plain(prefetched), early(fresh);
     bent.setTransposition(0.37);
-    for (TQ7SamplePlayer* player : {&bent, &plain}) {
+    sinc.setTransposition(3.2);
+    sinc.setInterpolation(ox::audio::Interpolation::Sinc);
+    for (TQ7SamplePlayer* player : {&bent, &sinc, &plain}) {
         player->setEnvelope({.attack = 0.01f, .decay = 0.5f, .sustain = 0.3f, .release = 0.2f});
         player->prefetch(int64_t(1) << 40); // whatever it may ever reach
     }
@@ -61,9 +64,11 @@ TEST(RealTime, PrefetchedAndNonBlockingPlayersNeitherAllocateNorLock) {
     for (int block = 0; block < 1200; ++block) {
         if (block == 1000) {
             bent.release();
+            sinc.release();
             plain.release(0.05);
         }
         bent.render(out.data(), 512, 2);
+        sinc.mix(out.data(), 512, 2, nullptr);
         plain.render(out.data(), 512, 2);
         if (block < 100) {
             early.render(out.data(), 512, 2);
@@ -73,7 +78,7 @@ TEST(RealTime, PrefetchedAndNonBlockingPlayersNeitherAllocateNorLock) {
     const Counts after;
     EXPECT_EQ(after.allocations - before.allocations, 0);
     EXPECT_EQ(after.locks - before.locks, 0);
-    EXPECT_TRUE(bent.finished() && plain.finished());
+    EXPECT_TRUE(bent.finished() && sinc.finished() && plain.finished());
     // The non-blocking player plays on past what is decoded, in silence, and says so.
     EXPECT_GT(missed, 0);
     EXPECT_EQ(play(early, 512, 2), std::vector<float>(2 * 512, 0.0f));

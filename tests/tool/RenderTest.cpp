@@ -199,6 +199,20 @@ TEST(RenderSong, PedalHoldsBendRetunesVolumeScales) {
     EXPECT_NEAR(sound.frequency(1, 1.1, 1.9), 441.0 * std::pow(2.0, 2.0 / 12.0), 5.0);
     EXPECT_NEAR(sound.frequency(1, 3.1, 3.4), 882.0, 8.0);
     EXPECT_NEAR(sound.rms(0, 4.1, 4.4) / sound.rms(0, 1.0, 1.45), 0.25, 0.01);
+
+    // --quality high: the bent notes go through the sinc, close to the cubic (the
+    // most where the octave's note starts); the rest is the same.
+    const std::string high = dir.file("high.wav");
+    ASSERT_EQ(runTool({"render", bank, dir.file("song.mid"), "-o", high, "-q", "--quality", "high"})
+                  .exitCode,
+              0);
+    const Sound sinc = readSound(high);
+    ASSERT_EQ(sinc.samples.size(), sound.samples.size());
+    float most = 0.0f;
+    for (size_t i = 0; i < sound.samples.size(); ++i)
+        most = std::max(most, std::fabs(sinc.samples[i] - sound.samples[i]));
+    EXPECT_GT(most, 0.0f);
+    EXPECT_LT(most, 0.01f);
 }
 
 TEST(RenderOutput, FormatsByExtensionHonestLevelsAndMissingSamples) {

@@ -132,6 +132,7 @@ TEST(ToolErrors, BadUsageExits2AndHelpExits0) {
         {"play", bank, "C4@soon", "-o", dir.file("x.wav")},
         {"play", bank, "C4@0:1/128", "-o", dir.file("x.wav")},
         {"play", bank, "C4"},
+        {"play", bank, "C4", "-o", dir.file("x.wav"), "--quality", "best"},
         {"pack", bank, dir.file("out.zip")},
     };
     for (const auto& args : usages) {
@@ -221,7 +222,10 @@ TEST(ToolRender, PlayAndRenderFollowNoteTimesAndTheTempoMap) {
 
     // Two notes, the second starting at 1 s and lasting 0.5 s, then an 80 ms release.
     const std::string played = dir.file("played.wav");
-    ASSERT_EQ(runTool({"play", bank, "C4/20", "E4@1:0.5/110", "-o", played, "-q"}).exitCode, 0);
+    ASSERT_EQ(
+        runTool({"play", bank, "C4/20", "E4@1:0.5/110", "-o", played, "-q", "--quality", "high"})
+            .exitCode,
+        0);
     auto [frames, channels] = soundFileShape(played);
     EXPECT_EQ(channels, 2);
     EXPECT_NEAR(static_cast<double>(frames) / 44100.0, 1.58, 0.01);

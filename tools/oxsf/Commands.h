@@ -18,4 +18,8 @@ void addArchiveCommands(CLI::App& app); // pack, unpack, ls
 void addDemoCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
 
+/// --quality standard|high of play and render: high sets `highQuality`, which
+/// transposes through the windowed sinc instead of the cubic.
+void addQualityOption(CLI::App* cmd, bool& highQuality);
+
 } // namespace oxsf

@@ -74,6 +74,8 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
             report.transposition = transposition;
             player.setOutputSampleRate(settings.sampleRate);
             player.setGain(note.gain);
+            player.setInterpolation(settings.highQuality ? ox::audio::Interpolation::Sinc
+                                                         : ox::audio::Interpolation::Cubic);
             renderVoice(player, note, settings, mix.samples);
         }
         if (reports) {

@@ -35,6 +35,8 @@ struct MixSettings {
     int sampleRate = 44100;
     double release = 0.08;  ///< release after a note's length, for samples without an envelope
     bool normalize = false; ///< scale the peak to -1 dBFS (otherwise only protect from clipping)
+    /// Transpose through the windowed sinc instead of the cubic (oxsf --quality high).
+    bool highQuality = false;
 };
 
 struct Mix {

@@ -115,6 +115,7 @@ void addOutputOptions(CLI::App* cmd, OutputOptions& out) {
                     "Release after each note, in seconds, for samples whose bank gives no envelope")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 10.0));
+    addQualityOption(cmd, out.mix.highQuality);
     cmd->add_flag("-q,--quiet", out.quiet, "Print nothing but errors");
 }
 
@@ -182,6 +183,15 @@ void runPlay(PlayOptions& options) {
 }
 
 } // namespace
+
+void addQualityOption(CLI::App* cmd, bool& highQuality) {
+    cmd->add_option_function<std::string>(
+           "--quality", [&highQuality](const std::string& q) { highQuality = q == "high"; },
+           "Interpolation of transposed notes: standard (cubic) or high (windowed sinc, "
+           "cleaner and many times slower)")
+        ->check(CLI::IsMember({"standard", "high"}))
+        ->default_str("standard");
+}
 
 void addPlayCommand(CLI::App& app) {
     auto play = std::make_shared<PlayOptions>();

@@ -42,6 +42,7 @@ struct RenderOptions {
     int bits = 16;
     int sampleRate = 44100;
     double release = 0.08;
+    bool highQuality = false;
     bool strict = false;
     bool quiet = false;
 };
@@ -150,6 +151,7 @@ void runRender(const RenderOptions& options) {
     SongSettings settings;
     settings.sampleRate = options.sampleRate;
     settings.release = options.release;
+    settings.highQuality = options.highQuality;
     settings.gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
 
     // A first pass chooses the banks and samples, says what will play and what will not.
@@ -269,6 +271,7 @@ void addRenderCommand(CLI::App& app) {
                     "Note-off fade in seconds, for samples whose bank gives no envelope")
         ->capture_default_str()
         ->check(CLI::Range(0.001, 10.0));
+    addQualityOption(cmd, options->highQuality);
     cmd->add_flag("--strict", options->strict, "Exit with 1 when there was a warning");
     cmd->add_flag("-q,--quiet", options->quiet, "Print nothing but warnings and errors");
     cmd->callback([options] { runRender(*options); });

@@ -30,18 +30,6 @@ constexpr int kNoParameter = 0x3FFF;
 // imported banks play an octave and more from one sample by design.
 constexpr int kFarOff = 24;
 
-/// Adds `frames` frames of one voice into the stereo `mix` at the channel's
-/// gains; `scratch` takes the voice's own frames first. Returns the frames it sounded.
-int64_t mixVoice(ox::audio::TQ7SamplePlayer& player, float left, float right, float* scratch,
-                 float* mix, int64_t frames) {
-    const int64_t sounded = player.render(scratch, frames, 2);
-    for (int64_t i = 0; i < sounded; ++i) {
-        mix[2 * i] += scratch[2 * i] * left;
-        mix[2 * i + 1] += scratch[2 * i + 1] * right;
-    }
-    return sounded;
-}
-
 /// Volume and expression: 40·log10(value/127) dB, the General MIDI curve.
 float controllerGain(int value) {
     const float x = static_cast<float>(value) / 127.0f;
@@ -52,8 +40,7 @@ float controllerGain(int value) {
 
 SongRenderer::SongRenderer(BankChooser& banks, Warnings& warnings, const SongSettings& settings,
                            bool dry)
-    : m_banks(banks), m_warnings(warnings), m_settings(settings), m_dry(dry),
-      m_scratch(static_cast<size_t>(kBlockFrames) * 2) {
+    : m_banks(banks), m_warnings(warnings), m_settings(settings), m_dry(dry) {
     if (!dry) {
         m_voices.reserve(kMaxVoices);
     }
@@ -137,6 +124,9 @@ void SongRenderer::noteOn(int ch, int key, int velocity) {
     makeRoom();
     VelocityPlayer note = bank->bank().samplePlayerForVelocity(key, velocity);
     note.player.setOutputSampleRate(m_settings.sampleRate);
+    if (m_settings.highQuality) {
+        note.player.setInterpolation(ox::audio::Interpolation::Sinc);
+    }
     const bool looping = note.player.stream() && note.player.stream()->looping();
     if (!bank->kit()) {
         note.player.setTransposition(note.transposition + channel.bend);
@@ -330,8 +320,8 @@ int64_t SongRenderer::render(float* out, int64_t frames) {
     for (size_t i = 0; i < m_voices.size();) {
         Voice& voice = m_voices[i];
         const Channel& channel = m_channels[static_cast<size_t>(voice.channel)];
-        sounded = std::max(sounded, mixVoice(voice.player, channel.left, channel.right,
-                                             m_scratch.data(), out, frames));
+        const float gains[2] = {channel.left, channel.right};
+        sounded = std::max(sounded, voice.player.mix(out, frames, 2, gains));
         if (voice.player.finished()) {
             removeVoice(i);
         } else {

@@ -26,8 +26,9 @@ class Warnings;
 
 struct SongSettings {
     int sampleRate = 44100;
-    double release = 0.08; ///< note-off fade of samples whose bank gives no envelope
-    float gain = 1.0f;     ///< linear, on the whole mix
+    double release = 0.08;    ///< note-off fade of samples whose bank gives no envelope
+    float gain = 1.0f;        ///< linear, on the whole mix
+    bool highQuality = false; ///< transpose through the windowed sinc instead of the cubic
 };
 
 class SongRenderer {
@@ -98,7 +99,6 @@ private:
     bool m_dry;
     std::array<Channel, 16> m_channels;
     std::vector<Voice> m_voices;
-    std::vector<float> m_scratch;
     uint64_t m_serial = 0;
     int64_t m_stolen = 0;
     size_t m_peakVoices = 0;

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <memory>
 
+/// \file
+/// The decoded audio of one sample file, shared by its players (AudioStream),
+/// and the per-frame gain its copies apply (GainRamp).
+
 namespace ox::audio {
 
 /// A gain that changes from frame to frame: frame k of a copy is multiplied by
@@ -13,11 +17,12 @@ namespace ox::audio {
 /// default leaves the frames as they are; with g fixed at 1 the result is bit
 /// for bit a copy multiplied by `gain`.
 struct GainRamp {
-    float gain = 1.0f;
-    float start = 1.0f;
-    float ratio = 1.0f;
-    float slope = 0.0f;
+    float gain = 1.0f;  ///< linear factor on every frame
+    float start = 1.0f; ///< g(0), the first frame's factor before `gain`
+    float ratio = 1.0f; ///< g(k + 1) = g(k) * ratio + slope
+    float slope = 0.0f; ///< see `ratio`
 
+    /// True when every frame gets the same factor, `gain * start`.
     bool constant() const { return ratio == 1.0f && slope == 0.0f; }
     /// The same ramp `frames` frames on.
     GainRamp after(int64_t frames) const;
@@ -49,16 +54,26 @@ public:
     bool looping() const;
     /// Bytes of decoded audio held now.
     unsigned long long byteCount() const;
+    /// The decoder the stream reads from.
     const std::shared_ptr<IDecoder>& decoder() const;
 
+    /// True for a stream without frames (an empty or unreadable source): it plays silence.
     bool empty() const;
+    /// Samples per frame, as the decoder gives them.
     int channels() const;
+    /// Frames per second of the source.
     int sampleRate() const;
+    /// Frames of the sound: the decoder's count, until decoding finds the file
+    /// shorter; from then on the frames it really holds.
     int64_t frameCount() const;
+    /// The linear gain applied to every frame (the decoder's).
     float gain() const;
-    /// Loop region in frames (meaningful when looping()).
+    /// The loop region in frames, from its first frame to one past its last
+    /// (meaningful when looping()).
+    ///@{
     int64_t loopStart() const;
     int64_t loopEnd() const;
+    ///@}
 
     /// Copies frames [first, first + count) as interleaved float with the gain
     /// applied, decoding what is missing; returns the frames copied (short at the end).
@@ -72,6 +87,22 @@ public:
     int64_t ensureDecoded(int64_t end) const;
     /// Frames decoded so far.
     int64_t decodedFrames() const;
+
+    /// One storage block in place, for render loops that read the samples
+    /// themselves: `frames` interleaved frames from frame `first` on, of which the
+    /// first `decoded` are decoded (read no further). Sources of 16 bits or fewer
+    /// are held as int16, to be multiplied by `scale` (the gain included); others
+    /// as float with the gain applied. All null and 0 outside the sound.
+    struct Block {
+        const int16_t* int16 = nullptr; ///< the samples of a 16-bit block, else null
+        const float* float32 = nullptr; ///< the samples of a float block, else null
+        float scale = 1.0f;             ///< takes the int16 samples to float, the gain included
+        int64_t first = 0;              ///< the stream's frame of the block's first frame
+        int64_t frames = 0;             ///< frames the block holds when decoded
+        int64_t decoded = 0;            ///< of those, decoded now
+    };
+    /// The block that holds `frame`. Never decodes, never locks, never allocates.
+    Block block(int64_t frame) const;
 
     struct Impl;
 

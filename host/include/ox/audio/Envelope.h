@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <limits>
 
+/// \file
+/// A note's amplitude envelope (Envelope) and where a note is on it
+/// (EnvelopeState), as TQ7SamplePlayer applies them.
+
 namespace ox::audio {
 
 /// The amplitude envelope of a note. Times are in seconds; the sustain level is
@@ -18,12 +22,12 @@ namespace ox::audio {
 /// Negative and non-finite times count as 0, times above 100000 s as 100000 s; the
 /// sustain level is clamped to 0..1 (non-finite: 1).
 struct Envelope {
-    float delay = 0.0f;
-    float attack = 0.0f;
-    float hold = 0.0f;
-    float decay = 0.0f;
-    float sustain = 1.0f;
-    float release = 0.0f;
+    float delay = 0.0f;   ///< seconds of silence before the attack
+    float attack = 0.0f;  ///< seconds from silence to full level
+    float hold = 0.0f;    ///< seconds at full level
+    float decay = 0.0f;   ///< seconds from full level to the sustain level
+    float sustain = 1.0f; ///< linear level held until the release
+    float release = 0.0f; ///< seconds from the level at note-off to -100 dB
 };
 
 /// Where one note is on its envelope. Each stage is one run of frames whose
@@ -46,8 +50,11 @@ public:
     /// (0 or less, or a current level at or below -100 dB: silent at once).
     void release(double seconds, int rate);
 
+    /// The linear gain of the next frame: gain(0) of the current stage's run.
     float level() const { return float(m_level); }
+    /// What each frame's gain is multiplied by to give the next one's (1 on a line in amplitude).
     float ratio() const { return float(m_ratio); }
+    /// What is then added to it (0 on a line in decibels).
     float slope() const { return float(m_slope); }
     /// Frames left in the current stage, at least 1.
     int64_t left() const { return m_left; }

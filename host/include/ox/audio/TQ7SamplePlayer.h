@@ -6,11 +6,24 @@
 #include <cstdint>
 #include <memory>
 
+/// \file
+/// TQ7SamplePlayer, a play cursor over a shared AudioStream, and the
+/// interpolators it transposes with.
+
 namespace ox::audio {
+
+/// How a player computes the sound between recorded frames when it transposes.
+enum class Interpolation {
+    /// Catmull-Rom through four neighbouring frames: cheap, the default.
+    Cubic,
+    /// A windowed sinc over 32 neighbouring frames, narrowed when transposing up
+    /// so that nothing folds back: offline quality, several times the cost.
+    Sinc,
+};
 
 /// A play cursor over a shared AudioStream. It renders float frames at the
 /// output rate the host asks for, transposed by a number of semitones, with
-/// cubic interpolation, honouring the stream's loop. Each player has its own
+/// cubic (or sinc) interpolation, honouring the stream's loop. Each player has its own
 /// cursor; many players of one stream play independently.
 ///
 /// A note: optionally an amplitude envelope (setEnvelope), then release() at
@@ -26,24 +39,47 @@ namespace ox::audio {
 /// AudioCache::optimizeMemory off while an audio thread may drop players.
 class TQ7SamplePlayer {
 public:
+    /// A player at the start of `stream` (null or empty: a player that is
+    /// finished at once and renders silence).
     explicit TQ7SamplePlayer(const std::shared_ptr<AudioStream>& stream);
+    /// Takes over `other`'s stream and cursor; `other` is left finished, without a stream.
+    ///@{
     TQ7SamplePlayer(TQ7SamplePlayer&& other) noexcept;
     TQ7SamplePlayer& operator=(TQ7SamplePlayer&& other) noexcept;
+    ///@}
     TQ7SamplePlayer(const TQ7SamplePlayer&) = delete;
     TQ7SamplePlayer& operator=(const TQ7SamplePlayer&) = delete;
     ~TQ7SamplePlayer();
 
+    /// The stream played (null for a player made without one).
     const std::shared_ptr<AudioStream>& stream() const;
 
-    /// Output sample rate; defaults to the stream's own rate (44100 for an empty stream).
+    /// Output sample rate in Hz; defaults to the stream's own rate (44100 for an
+    /// empty stream). Rates of 0 or less are ignored.
+    ///@{
     void setOutputSampleRate(int rate);
     int outputSampleRate() const;
-    /// Transposition in semitones (may be fractional); 0 plays at the recorded pitch.
+    ///@}
+    /// Transposition in semitones (may be fractional); 0 plays at the recorded
+    /// pitch. Non-finite values are ignored; the speed through the recording,
+    /// the rates' ratio included, stops at twelve octaves either way.
+    ///@{
     void setTransposition(double semitones);
     double transposition() const;
-    /// Extra linear gain (for example the note's velocity).
+    ///@}
+    /// Extra linear gain (for example the note's velocity), 1 by default.
+    ///@{
     void setGain(float gain);
     float gain() const;
+    ///@}
+
+    /// The interpolator between recorded frames (Cubic by default). The first
+    /// Sinc player of a process builds the kernel's tables (256 KB, about 15
+    /// ms): make that choice off the audio thread once, while warming up.
+    ///@{
+    void setInterpolation(Interpolation interpolation);
+    Interpolation interpolation() const;
+    ///@}
 
     /// The note's amplitude envelope. It starts with the next render() from the
     /// start of the sound (or of the envelope after reset()), its times counted at
@@ -58,6 +94,7 @@ public:
     /// loop end and plays on into the recorded tail, falling from its current
     /// level to -100 dB in `seconds` (0 or less: silent at once).
     void release(double seconds);
+    /// True after a release(), until reset().
     bool released() const;
 
     /// Decodes, on the calling thread, every frame the next `frames` output
@@ -65,8 +102,10 @@ public:
     void prefetch(int64_t frames);
     /// Non-blocking mode (off by default): render() decodes nothing and takes no
     /// lock; frames whose audio is not decoded yet come out silent (missedFrames).
+    ///@{
     void setNonBlocking(bool nonBlocking);
     bool nonBlocking() const;
+    ///@}
     /// Source frames the last render() found not decoded yet and played as
     /// silence; always 0 outside non-blocking mode.
     int64_t missedFrames() const;
@@ -77,6 +116,11 @@ public:
     /// sound, or after a release has faded out, are zero. Returns the number of
     /// frames rendered before that end.
     int64_t render(float* out, int64_t frames, int outChannels);
+    /// As render(), but adds into `out`, output channel c multiplied by
+    /// channelGains[c] (null: 1 for every channel), so that voices mix into one
+    /// buffer without a scratch copy. Frames after the end of the sound are left
+    /// as they are.
+    int64_t mix(float* out, int64_t frames, int outChannels, const float* channelGains);
     /// True once the sound has ended or its envelope has reached silence (never
     /// for an unreleased looping stream with a sustain above -100 dB).
     bool finished() const;
@@ -95,12 +139,16 @@ private:
     bool m_hasEnvelope = false;
     bool m_envelopeStarted = false;
     bool m_nonBlocking = false;
+    /// The cursor went round the loop: frames before the loop start read as the loop's end.
+    bool m_wrapped = false;
+    Interpolation m_interpolation = Interpolation::Cubic;
     Envelope m_envelope;
     EnvelopeState m_level; ///< where the note is on its envelope
     int64_t m_missed = 0;
 
     void updateStep();
     void startEnvelope();
+    int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
 };
 
 } // namespace ox::audio
