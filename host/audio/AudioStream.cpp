@@ -14,7 +14,6 @@ namespace {
 // Frames per storage block: small enough that the first note waits for little
 // decoding, large enough that blocks cost next to nothing to manage.
 constexpr int64_t kBlockFrames = 16384;
-constexpr int kMaxChannels = 8;
 constexpr int kLaneSamples = 32;
 
 /// The ramped part of scaledCopy: whole steps of kLaneSamples samples, each

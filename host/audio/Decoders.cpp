@@ -16,7 +16,6 @@ IDecoder::~IDecoder() = default;
 namespace {
 
 // Limits that keep a hostile header from making us allocate or loop without end.
-constexpr int kMaxChannels = 8;
 constexpr int kMaxSampleRate = 384000;
 constexpr int64_t kMaxSamples = int64_t(1) << 31; // frames x channels
 

@@ -20,7 +20,6 @@ constexpr int64_t kRunFrames = 512;
 constexpr int64_t kScratchFrames = 512;
 // Frames interpolated one at a time before they are mapped to the output.
 constexpr int64_t kChunkFrames = 64;
-constexpr int kMaxChannels = 8;
 constexpr double kMaxStep = 4096.0; // twelve octaves
 
 /// What a render call knows of the stream, read at once so that a run sees one

@@ -9,6 +9,10 @@
 /// and per-sample corrections.
 namespace ox::audio {
 
+/// The most channels a file may have: the library's decoders refuse more, audio
+/// streams hold no more, and a player's fixed stack buffers are sized by it.
+inline constexpr int kMaxChannels = 8;
+
 /// A decoder of one encoded audio file. Frames are interleaved.
 ///
 /// Decoders are shared (std::shared_ptr); one keeps the stream it reads alive.
@@ -27,7 +31,7 @@ public:
 
     virtual ~IDecoder();
 
-    /// Samples per frame (interleaved channels); 1 to 8 for the library's decoders.
+    /// Samples per frame (interleaved channels); 1 to kMaxChannels for the library's decoders.
     virtual int channels() const = 0;
     /// Frames per second of the source.
     virtual int sampleRate() const = 0;
