@@ -318,43 +318,43 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
     return plan.addAudio(std::move(source));
 }
 
-Sf2File::Sf2File(const std::string& path, bool verbose) : d(std::make_unique<Impl>()) {
+Sf2File::Sf2File(const std::string& path, bool verbose) : m_impl(std::make_unique<Impl>()) {
     checkSf2Structure(path);
     initialiseLibrary();
     if (!verbose)
-        d->quiet.emplace();
-    d->path = path;
-    d->file = ipatch_sf2_file_new();
+        m_impl->quiet.emplace();
+    m_impl->path = path;
+    m_impl->file = ipatch_sf2_file_new();
     GError* error = nullptr;
-    IpatchFileHandle* handle = ipatch_file_open(IPATCH_FILE(d->file), path.c_str(), "r", &error);
+    IpatchFileHandle* handle = ipatch_file_open(IPATCH_FILE(m_impl->file), path.c_str(), "r", &error);
     if (handle) {
         // The reader owns the handle and closes it when it goes.
         IpatchSF2Reader* reader = ipatch_sf2_reader_new(handle);
-        d->font = ipatch_sf2_reader_load(reader, &error);
+        m_impl->font = ipatch_sf2_reader_load(reader, &error);
         g_object_unref(reader);
     }
-    if (!d->font) {
+    if (!m_impl->font) {
         const std::string message = error ? error->message : "unknown error";
         g_clear_error(&error);
         throw ImportError(path, "not a soundfont libinstpatch reads: " + message);
     }
-    for (GSList* item = d->font->presets; item; item = item->next) {
+    for (GSList* item = m_impl->font->presets; item; item = item->next) {
         auto* preset = IPATCH_SF2_PRESET(item->data);
-        d->handles.push_back(preset);
-        d->presets.push_back({preset->bank, preset->program, trimmed(preset->name)});
+        m_impl->handles.push_back(preset);
+        m_impl->presets.push_back({preset->bank, preset->program, trimmed(preset->name)});
     }
 }
 
 Sf2File::~Sf2File() = default;
 
 const std::vector<Sf2Preset>& Sf2File::presets() const {
-    return d->presets;
+    return m_impl->presets;
 }
 
 BankPlan Sf2File::plan(size_t index) const {
-    IpatchSF2Preset* preset = d->handles.at(index);
+    IpatchSF2Preset* preset = m_impl->handles.at(index);
     BankPlan plan;
-    plan.name = d->presets[index].name;
+    plan.name = m_impl->presets[index].name;
     plan.bank = preset->bank;
     plan.program = preset->program;
     plan.unpitched = preset->bank == 128;
@@ -388,7 +388,7 @@ BankPlan Sf2File::plan(size_t index) const {
             if (keys.first > keys.second || velocities.first > velocities.second ||
                 velocities.second < 1)
                 continue; // this preset zone never plays it
-            if (const auto region = d->region(sample, voice, where, plan))
+            if (const auto region = m_impl->region(sample, voice, where, plan))
                 candidates.push_back({izone, sample, voice, *region});
         }
 
@@ -438,7 +438,7 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.keyTrack = voice.value(IPATCH_SF2_GEN_SCALE_TUNE);
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
             zone.envelope = envelopeOf(voice);
-            zone.audio = d->audioFor(left->sample, left->region, right ? right->sample : nullptr,
+            zone.audio = m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
                                      right ? right->region : Region{}, plan);
             dropUnsupported(voice, partner != nullptr, plan.unpitched, plan);
             if (hasModulators(left->zone->mods) || hasModulators(instrument->mods) ||

@@ -37,7 +37,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace ox::import

@@ -198,8 +198,8 @@ void AudioStream::Impl::copyFrames(int64_t first, float* out, int64_t count, Gai
 }
 
 AudioStream::AudioStream(const std::shared_ptr<IDecoder>& decoder, long long preloadFrames)
-    : d(new Impl) {
-    d->decoder = decoder;
+    : m_impl(new Impl) {
+    m_impl->decoder = decoder;
     if (!decoder)
         return;
     const int channels = decoder->channels();
@@ -208,63 +208,63 @@ AudioStream::AudioStream(const std::shared_ptr<IDecoder>& decoder, long long pre
     if (channels < 1 || channels > kMaxChannels || rate < 1 || frames <= 0 ||
         frames > (int64_t(1) << 31) / channels)
         return;
-    d->channels = channels;
-    d->sampleRate = rate;
-    d->gain = decoder->gain();
+    m_impl->channels = channels;
+    m_impl->sampleRate = rate;
+    m_impl->gain = decoder->gain();
     const int bits = decoder->bitsPerSample();
-    d->compact = bits >= 1 && bits <= 16;
-    d->bytesPerSample = d->compact ? 2 : 4;
+    m_impl->compact = bits >= 1 && bits <= 16;
+    m_impl->bytesPerSample = m_impl->compact ? 2 : 4;
     IDecoder::Loop loop;
     if (decoder->loop(loop) && loop.start >= 0 && loop.end > loop.start && loop.end <= frames) {
-        d->hasLoop = true;
-        d->loopStart = loop.start;
-        d->loopEnd = loop.end;
+        m_impl->hasLoop = true;
+        m_impl->loopStart = loop.start;
+        m_impl->loopEnd = loop.end;
     }
-    d->blocks.resize(static_cast<size_t>((frames + kBlockFrames - 1) / kBlockFrames));
-    d->frames.store(frames);
-    d->ensureDecoded(preloadFrames > 0 ? preloadFrames : kBlockFrames);
+    m_impl->blocks.resize(static_cast<size_t>((frames + kBlockFrames - 1) / kBlockFrames));
+    m_impl->frames.store(frames);
+    m_impl->ensureDecoded(preloadFrames > 0 ? preloadFrames : kBlockFrames);
 }
 
 AudioStream::~AudioStream() = default;
 
 void AudioStream::disableLoop() const {
-    d->loopDisabled.store(true, std::memory_order_relaxed);
+    m_impl->loopDisabled.store(true, std::memory_order_relaxed);
 }
 
 bool AudioStream::looping() const {
     // A loop that a short decode cut off is no longer playable.
-    return d->hasLoop && !d->loopDisabled.load(std::memory_order_relaxed) &&
-           d->loopEnd <= d->frames.load(std::memory_order_acquire);
+    return m_impl->hasLoop && !m_impl->loopDisabled.load(std::memory_order_relaxed) &&
+           m_impl->loopEnd <= m_impl->frames.load(std::memory_order_acquire);
 }
 
 unsigned long long AudioStream::byteCount() const {
-    return d->bytes.load(std::memory_order_relaxed);
+    return m_impl->bytes.load(std::memory_order_relaxed);
 }
 
 const std::shared_ptr<IDecoder>& AudioStream::decoder() const {
-    return d->decoder;
+    return m_impl->decoder;
 }
 
 bool AudioStream::empty() const {
     return frameCount() == 0;
 }
 int AudioStream::channels() const {
-    return d->channels;
+    return m_impl->channels;
 }
 int AudioStream::sampleRate() const {
-    return d->sampleRate;
+    return m_impl->sampleRate;
 }
 int64_t AudioStream::frameCount() const {
-    return d->frames.load(std::memory_order_acquire);
+    return m_impl->frames.load(std::memory_order_acquire);
 }
 float AudioStream::gain() const {
-    return d->gain;
+    return m_impl->gain;
 }
 int64_t AudioStream::loopStart() const {
-    return d->loopStart;
+    return m_impl->loopStart;
 }
 int64_t AudioStream::loopEnd() const {
-    return d->loopEnd;
+    return m_impl->loopEnd;
 }
 
 int64_t AudioStream::readFrames(int64_t first, float* out, int64_t count) const {
@@ -277,23 +277,23 @@ int64_t AudioStream::readFrames(int64_t first, float* out, int64_t count, GainRa
         return 0;
     count = std::min(count, frameCount() - first);
     const int64_t available =
-        decode ? d->ensureDecoded(first + count) : d->decoded.load(std::memory_order_acquire);
+        decode ? m_impl->ensureDecoded(first + count) : m_impl->decoded.load(std::memory_order_acquire);
     const int64_t copied = std::clamp<int64_t>(available - first, 0, count);
-    d->copyFrames(first, out, copied, gain);
+    m_impl->copyFrames(first, out, copied, gain);
     return copied;
 }
 
 int64_t AudioStream::ensureDecoded(int64_t end) const {
-    return d->ensureDecoded(end);
+    return m_impl->ensureDecoded(end);
 }
 
 int64_t AudioStream::decodedFrames() const {
-    return d->decoded.load(std::memory_order_acquire);
+    return m_impl->decoded.load(std::memory_order_acquire);
 }
 
 AudioStream::Block AudioStream::block(int64_t frame) const {
     Block block;
-    const int64_t decoded = d->decoded.load(std::memory_order_acquire);
+    const int64_t decoded = m_impl->decoded.load(std::memory_order_acquire);
     const int64_t total = frameCount();
     if (frame < 0 || frame >= total)
         return block;
@@ -303,10 +303,10 @@ AudioStream::Block AudioStream::block(int64_t frame) const {
     block.decoded = std::clamp<int64_t>(decoded - block.first, 0, block.frames);
     if (block.decoded == 0)
         return block; // its storage may not exist yet
-    const char* data = d->blocks[index].get();
-    if (d->compact) {
+    const char* data = m_impl->blocks[index].get();
+    if (m_impl->compact) {
         block.int16 = reinterpret_cast<const int16_t*>(data);
-        block.scale = d->gain / 32768.0f;
+        block.scale = m_impl->gain / 32768.0f;
     } else {
         block.float32 = reinterpret_cast<const float*>(data);
     }

@@ -63,7 +63,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace ox::soundfont

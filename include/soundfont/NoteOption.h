@@ -36,7 +36,7 @@ public:
     };
 
     /// Holds `value`; implicit, so a Value converts to a NoteOption.
-    NoteOption(Value value = None) : value_(value) {}
+    NoteOption(Value value = None) : m_value(value) {}
     /// Copies the value.
     ///@{
     NoteOption(const NoteOption&) = default;
@@ -46,17 +46,17 @@ public:
     ///@}
 
     /// Whether both hold the same value.
-    bool operator==(const NoteOption& other) const { return value_ == other.value_; }
+    bool operator==(const NoteOption& other) const { return m_value == other.m_value; }
     /// Replaces the value.
-    void setValue(Value value) { value_ = value; }
+    void setValue(Value value) { m_value = value; }
     /// The value held; None unless one was given.
-    Value value() const { return value_; }
+    Value value() const { return m_value; }
 
     /// The number of an option keyword (exact, case-sensitive); 0 for anything else.
     static int stringToInt(const std::string& text);
 
 private:
-    Value value_;
+    Value m_value;
 };
 
 } // namespace ox::soundfont

@@ -155,7 +155,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 class SampleTreeBuilder;
@@ -224,7 +224,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 /// Lays out, searches and addresses trees of one kind of instrument.
@@ -297,7 +297,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 /// The builder of banks whose type is a percussion type.
@@ -319,7 +319,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace ox::soundfont

@@ -206,7 +206,7 @@ protected:
     makeDecoder(const std::shared_ptr<ox::stream::IStream>& stream) const;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 /// A bank packaged as a directory `D`: the description `D/Samples.xml` and each
@@ -259,7 +259,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace ox::soundfont

@@ -69,7 +69,7 @@ public:
     struct Impl;
 
 private:
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> m_impl;
 };
 
 /// How a bank is packaged.

@@ -164,7 +164,7 @@ struct SoundBankParser::Impl {
     std::unique_ptr<SampleTree> tree;
 };
 
-SoundBankParser::SoundBankParser() : d(new Impl) {
+SoundBankParser::SoundBankParser() : m_impl(new Impl) {
     fillRegistry();
 }
 
@@ -173,16 +173,16 @@ SoundBankParser::~SoundBankParser() = default;
 void SoundBankParser::parse(const SoundFont& bank) {
     const std::string kind = kindOf(bank);
     SampleTreeBuilder* builder = registry().builders.at(kind).get();
-    d->tree.reset((*builder)());
-    d->tree->setBuilder(builder);
-    walkLayers(bank.layer(), d->tree->root(), kind, 0);
-    if (const SampleTree::PostParse postParse = d->tree->postParse()) {
-        postParse(d->tree.get(), bank);
+    m_impl->tree.reset((*builder)());
+    m_impl->tree->setBuilder(builder);
+    walkLayers(bank.layer(), m_impl->tree->root(), kind, 0);
+    if (const SampleTree::PostParse postParse = m_impl->tree->postParse()) {
+        postParse(m_impl->tree.get(), bank);
     }
 }
 
 SampleTree* SoundBankParser::takeSampleTree() {
-    return d->tree.release();
+    return m_impl->tree.release();
 }
 
 const SampleTreeBuilder* SoundBankParser::builder(const std::string& kind) const {
@@ -192,12 +192,12 @@ const SampleTreeBuilder* SoundBankParser::builder(const std::string& kind) const
 }
 
 SampleTree& SoundFont::sampleTree() const {
-    if (!d->tree) {
+    if (!m_impl->tree) {
         SoundBankParser parser;
         parser.parse(*this);
-        d->tree.reset(parser.takeSampleTree());
+        m_impl->tree.reset(parser.takeSampleTree());
     }
-    return *d->tree;
+    return *m_impl->tree;
 }
 
 } // namespace ox::soundfont

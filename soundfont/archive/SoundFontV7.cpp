@@ -33,22 +33,22 @@ struct SoundFontV7::Impl {
     std::shared_ptr<ox::stream::IStream> archive;
 };
 
-SoundFontV7::SoundFontV7(const std::string& path) : d(new Impl) {
-    d->archive = ox::stream::FileStream::open(path, "rb");
-    if (d->archive)
-        d->table = loadArchiveIndex(*d->archive);
+SoundFontV7::SoundFontV7(const std::string& path) : m_impl(new Impl) {
+    m_impl->archive = ox::stream::FileStream::open(path, "rb");
+    if (m_impl->archive)
+        m_impl->table = loadArchiveIndex(*m_impl->archive);
 }
 
 SoundFontV7::~SoundFontV7() = default;
 
 void SoundFontV7::initialize() {
     SoundFont::initialize();
-    if (d->archive)
-        d->archive->finishLoading();
+    if (m_impl->archive)
+        m_impl->archive->finishLoading();
 }
 
 std::shared_ptr<ox::stream::IStream> SoundFontV7::sample(const std::string& name) const {
-    return openArchiveEntry(d->archive, d->table, name);
+    return openArchiveEntry(m_impl->archive, m_impl->table, name);
 }
 
 std::shared_ptr<ox::stream::IStream> SoundFontV7::sampleXML() const {

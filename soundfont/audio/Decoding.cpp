@@ -10,8 +10,8 @@ SoundFont::makeDecoder(const std::shared_ptr<ox::stream::IStream>& stream) const
     const std::string& name = stream->name();
     const std::string extension = ox::utils::filesystem::extension(name);
 
-    float gain = d->gain;
-    if (const Wav* wav = d->layer.findWav(ox::utils::filesystem::filename(name)))
+    float gain = m_impl->gain;
+    if (const Wav* wav = m_impl->layer.findWav(ox::utils::filesystem::filename(name)))
         gain *= wav->gain;
 
     // Case-sensitive on purpose: anything that is not exactly "ogg" or "wav" is FLAC.

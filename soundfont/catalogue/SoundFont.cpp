@@ -49,12 +49,12 @@ SoundFont::Impl::Impl(SoundFont* owner) : owner(owner) {}
 
 SoundFont::Impl::~Impl() = default;
 
-SoundFont::SoundFont() : d(std::make_unique<Impl>(this)) {}
+SoundFont::SoundFont() : m_impl(std::make_unique<Impl>(this)) {}
 
 SoundFont::~SoundFont() = default;
 
 void SoundFont::initialize() {
-    Impl& bank = *d;
+    Impl& bank = *m_impl;
     // The parsed document lives only while this runs, also when reading throws.
     struct DocumentRelease {
         Impl& bank;
@@ -83,43 +83,43 @@ void SoundFont::initialize() {
 }
 
 const std::string& SoundFont::id() const {
-    return d->id;
+    return m_impl->id;
 }
 const std::string& SoundFont::name() const {
-    return d->name;
+    return m_impl->name;
 }
 const std::string& SoundFont::type() const {
-    return d->type;
+    return m_impl->type;
 }
 const std::string& SoundFont::description() const {
-    return d->description;
+    return m_impl->description;
 }
 const std::vector<int>& SoundFont::tuning() const {
-    return d->tuning;
+    return m_impl->tuning;
 }
 float SoundFont::velocity() const {
-    return d->velocity.load();
+    return m_impl->velocity.load();
 }
 
 void SoundFont::setVelocity(float velocity) {
-    d->velocity.store(velocity);
-    d->gain = bankGainFromVelocity(velocity);
+    m_impl->velocity.store(velocity);
+    m_impl->gain = bankGainFromVelocity(velocity);
 }
 
 float SoundFont::gain() const {
-    return d->gain;
+    return m_impl->gain;
 }
 
 void SoundFont::setId(const std::string& id) {
-    d->id = id;
+    m_impl->id = id;
 }
 
 void SoundFont::setName(const std::string& name) {
-    d->name = name;
+    m_impl->name = name;
 }
 
 const Layer& SoundFont::layer() const {
-    return d->layer;
+    return m_impl->layer;
 }
 
 } // namespace ox::soundfont

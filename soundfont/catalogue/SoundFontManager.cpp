@@ -58,7 +58,7 @@ struct SoundFontManager::Impl {
     std::unordered_map<std::string, std::shared_ptr<SoundFont>> banks;
 };
 
-SoundFontManager::SoundFontManager() : d(std::make_unique<Impl>()) {}
+SoundFontManager::SoundFontManager() : m_impl(std::make_unique<Impl>()) {}
 
 SoundFontManager::~SoundFontManager() = default;
 
@@ -72,7 +72,7 @@ std::shared_ptr<SoundFont> SoundFontManager::addDirectory(const std::string& pat
     // One bank always plays at half velocity, whatever its description says.
     if (bank->name() == "Knock")
         bank->setVelocity(0.5f);
-    d->banks.try_emplace(path, bank);
+    m_impl->banks.try_emplace(path, bank);
     return bank;
 }
 
@@ -112,12 +112,12 @@ std::optional<DescriptionProblem> describeDescriptionProblem(const std::string& 
 }
 
 std::shared_ptr<SoundFont> SoundFontManager::soundFont(const std::string& path) const {
-    const auto found = d->banks.find(path);
-    return found == d->banks.end() ? nullptr : found->second;
+    const auto found = m_impl->banks.find(path);
+    return found == m_impl->banks.end() ? nullptr : found->second;
 }
 
 std::shared_ptr<SoundFont> SoundFontManager::soundFontFromId(const std::string& id) const {
-    for (const auto& [path, bank] : d->banks)
+    for (const auto& [path, bank] : m_impl->banks)
         if (bank->id() == id)
             return bank;
     return {};

@@ -68,7 +68,7 @@ struct PitchedSampleTreeBuilder::Impl {
     }
 };
 
-PitchedSampleTreeBuilder::PitchedSampleTreeBuilder() : d(new Impl) {}
+PitchedSampleTreeBuilder::PitchedSampleTreeBuilder() : m_impl(new Impl) {}
 
 PitchedSampleTreeBuilder::~PitchedSampleTreeBuilder() = default;
 
@@ -90,7 +90,7 @@ SampleTree* PitchedSampleTreeBuilder::operator()() const {
 
     auto* tree = new SampleTree("pitched", root.release());
     // The builder lives in the parser's registry and so outlives every tree.
-    tree->setPostParse([impl = d.get()](SampleTree* filled, const SoundFont& bank) {
+    tree->setPostParse([impl = m_impl.get()](SampleTree* filled, const SoundFont& bank) {
         impl->applyTuning(filled, bank);
     });
     return tree;

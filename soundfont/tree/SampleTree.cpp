@@ -18,56 +18,56 @@ struct SampleTree::Impl {
     std::unique_ptr<SampleTreeNode> root;
 };
 
-SampleTree::SampleTree(const std::string& name, SampleTreeNode* root) : d(new Impl) {
-    d->name = name;
-    d->root.reset(root);
+SampleTree::SampleTree(const std::string& name, SampleTreeNode* root) : m_impl(new Impl) {
+    m_impl->name = name;
+    m_impl->root.reset(root);
 }
 
 SampleTree::~SampleTree() = default;
 
 void SampleTree::setBuilder(SampleTreeBuilder* builder) {
-    d->builder = builder;
+    m_impl->builder = builder;
 }
 
 SampleTreeBuilder* SampleTree::builder() const {
-    return d->builder;
+    return m_impl->builder;
 }
 
 void SampleTree::setPostParse(PostParse function) {
-    d->postParse = std::move(function);
+    m_impl->postParse = std::move(function);
 }
 
 const SampleTree::PostParse SampleTree::postParse() const {
-    return d->postParse;
+    return m_impl->postParse;
 }
 
 SampleTreeNode* SampleTree::root() const {
-    return d->root.get();
+    return m_impl->root.get();
 }
 
 const std::string& SampleTree::name() const {
-    return d->name;
+    return m_impl->name;
 }
 
 void SampleTree::addFallback(SampleTreeNode::Articulation articulation, SampleTreeNode* node) {
-    d->fallbacks[articulation] = node;
+    m_impl->fallbacks[articulation] = node;
 }
 
 SampleTreeNode* SampleTree::findFallback(SampleTreeNode::Articulation articulation) const {
-    const auto found = d->fallbacks.find(articulation);
-    return found != d->fallbacks.end() ? found->second : nullptr;
+    const auto found = m_impl->fallbacks.find(articulation);
+    return found != m_impl->fallbacks.end() ? found->second : nullptr;
 }
 
 const SampleTreeNodeSample* SampleTree::findSample(const SampleCoordinate& coordinate) const {
     const SampleTreeNodeSample* result =
-        d->builder != nullptr ? d->builder->findSample(this, coordinate) : nullptr;
-    if (result != nullptr || !d->root) {
+        m_impl->builder != nullptr ? m_impl->builder->findSample(this, coordinate) : nullptr;
+    if (result != nullptr || !m_impl->root) {
         return result;
     }
     // Without a builder (or when it missed) the coordinate's own articulation answers.
     const std::array<int, 3> path{coordinate.attack(), coordinate.technique(),
                                   coordinate.variation()};
-    return treesearch::nearestSample(*d->root, coordinate, path);
+    return treesearch::nearestSample(*m_impl->root, coordinate, path);
 }
 
 const SampleTreeNodeSample* SampleTree::findSampleByMidi(const SampleCoordinate& coordinate) const {
@@ -76,19 +76,19 @@ const SampleTreeNodeSample* SampleTree::findSampleByMidi(const SampleCoordinate&
 }
 
 const SampleTreeNodeSample* SampleTree::findSampleByMidi(int midi, int dynamic) const {
-    return d->builder != nullptr ? d->builder->findSampleByMidi(this, midi, dynamic) : nullptr;
+    return m_impl->builder != nullptr ? m_impl->builder->findSampleByMidi(this, midi, dynamic) : nullptr;
 }
 
 void SampleTree::getSamples(std::vector<SampleTreeNodeSample*>& out) const {
-    if (d->root) {
-        d->root->getSamples(out);
+    if (m_impl->root) {
+        m_impl->root->getSamples(out);
     }
 }
 
 int SampleTree::sampleCount() const {
     // The whole tree: the root itself never holds samples, so its own count
     // would always be 0 and tell the host nothing.
-    return d->root ? static_cast<int>(d->root->recursiveSampleCount()) : 0;
+    return m_impl->root ? static_cast<int>(m_impl->root->recursiveSampleCount()) : 0;
 }
 
 } // namespace ox::soundfont

@@ -56,8 +56,8 @@ struct SampleTreeNode::Impl {
     std::vector<std::unique_ptr<SampleTreeNodeSample>> samples;
 };
 
-SampleTreeNode::SampleTreeNode(int id) : d(new Impl) {
-    d->id = id;
+SampleTreeNode::SampleTreeNode(int id) : m_impl(new Impl) {
+    m_impl->id = id;
 }
 
 SampleTreeNode::~SampleTreeNode() = default;
@@ -73,40 +73,40 @@ void SampleTreeNode::addChild(int id, SampleTreeNode* node) {
         return; // every child must be a real node: the searches read them all
     }
     std::unique_ptr<SampleTreeNode> owned(node);
-    owned->d->id = id;
-    owned->d->parent = this;
-    d->children.push_back(std::move(owned));
+    owned->m_impl->id = id;
+    owned->m_impl->parent = this;
+    m_impl->children.push_back(std::move(owned));
 }
 
 void SampleTreeNode::addSample(SampleTreeNodeSample* sample) {
     // The root stands for no articulation, so nothing can be filed there; the
     // sample stays with the caller.
-    if (d->parent == nullptr || sample == nullptr) {
+    if (m_impl->parent == nullptr || sample == nullptr) {
         return;
     }
     std::unique_ptr<SampleTreeNodeSample> owned(sample);
     // Depth of this node below the root, then its ancestors from the top down.
     int depth = 0;
-    for (const SampleTreeNode* node = this; node->d->parent != nullptr; node = node->d->parent) {
+    for (const SampleTreeNode* node = this; node->m_impl->parent != nullptr; node = node->m_impl->parent) {
         ++depth;
     }
     int level = depth - 1;
-    for (const SampleTreeNode* node = this; node->d->parent != nullptr;
-         node = node->d->parent, --level) {
+    for (const SampleTreeNode* node = this; node->m_impl->parent != nullptr;
+         node = node->m_impl->parent, --level) {
         if (level == 0) {
-            owned->setAttack(node->d->id);
+            owned->setAttack(node->m_impl->id);
         } else if (level == 1) {
-            owned->setTechnique(node->d->id);
+            owned->setTechnique(node->m_impl->id);
         } else if (level == 2) {
-            owned->setVariation(node->d->id);
+            owned->setVariation(node->m_impl->id);
         }
     }
-    d->samples.push_back(std::move(owned));
+    m_impl->samples.push_back(std::move(owned));
 }
 
 SampleTreeNode* SampleTreeNode::child(int id) const {
-    for (const auto& node : d->children) {
-        if (node->d->id == id) {
+    for (const auto& node : m_impl->children) {
+        if (node->m_impl->id == id) {
             return node.get();
         }
     }
@@ -133,11 +133,11 @@ SampleTreeNode* SampleTreeNode::child(int a, int b, int c) const {
 }
 
 const std::vector<std::unique_ptr<SampleTreeNode>>& SampleTreeNode::children() const {
-    return d->children;
+    return m_impl->children;
 }
 
 unsigned int SampleTreeNode::childrenCount() const {
-    return static_cast<unsigned int>(d->children.size());
+    return static_cast<unsigned int>(m_impl->children.size());
 }
 
 SampleTreeNode* SampleTreeNode::findNode(const std::vector<int>& path) const {
@@ -154,10 +154,10 @@ const SampleTreeNodeSample* SampleTreeNode::findSample(const SampleCoordinate& c
 }
 
 const SampleTreeNodeSample* SampleTreeNode::findRandomSample() {
-    if (!d->samples.empty()) {
-        return d->samples.front().get();
+    if (!m_impl->samples.empty()) {
+        return m_impl->samples.front().get();
     }
-    for (const auto& node : d->children) {
+    for (const auto& node : m_impl->children) {
         if (const SampleTreeNodeSample* sample = node->findRandomSample()) {
             return sample;
         }
@@ -166,36 +166,36 @@ const SampleTreeNodeSample* SampleTreeNode::findRandomSample() {
 }
 
 void SampleTreeNode::getSamples(std::vector<SampleTreeNodeSample*>& out) {
-    for (const auto& sample : d->samples) {
+    for (const auto& sample : m_impl->samples) {
         out.push_back(sample.get());
     }
-    for (const auto& node : d->children) {
+    for (const auto& node : m_impl->children) {
         node->getSamples(out);
     }
 }
 
 int SampleTreeNode::id() const {
-    return d->id;
+    return m_impl->id;
 }
 
 SampleTreeNode* SampleTreeNode::parent() const {
-    return d->parent;
+    return m_impl->parent;
 }
 
 unsigned int SampleTreeNode::sampleCount() const {
-    return static_cast<unsigned int>(d->samples.size());
+    return static_cast<unsigned int>(m_impl->samples.size());
 }
 
 unsigned int SampleTreeNode::recursiveSampleCount() const {
     unsigned int count = sampleCount();
-    for (const auto& node : d->children) {
+    for (const auto& node : m_impl->children) {
         count += node->recursiveSampleCount();
     }
     return count;
 }
 
 const std::vector<std::unique_ptr<SampleTreeNodeSample>>& SampleTreeNode::samples() const {
-    return d->samples;
+    return m_impl->samples;
 }
 
 void SampleTreeNode::sortSamples() {
@@ -203,7 +203,7 @@ void SampleTreeNode::sortSamples() {
     // description. Ties of the nearest-sample search and findRandomSample()
     // are decided by list order, so the bank's author decides them, and the
     // answer is the same in every run (an order by record address would not be).
-    for (const auto& node : d->children) {
+    for (const auto& node : m_impl->children) {
         if (node) {
             node->sortSamples();
         }

@@ -14,7 +14,7 @@ using US = UnpitchedSoundworld;
 
 struct UnpitchedSampleTreeBuilder::Impl {};
 
-UnpitchedSampleTreeBuilder::UnpitchedSampleTreeBuilder() : d(new Impl) {}
+UnpitchedSampleTreeBuilder::UnpitchedSampleTreeBuilder() : m_impl(new Impl) {}
 
 UnpitchedSampleTreeBuilder::~UnpitchedSampleTreeBuilder() = default;
 
