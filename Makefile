@@ -111,5 +111,14 @@ install: build
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz
 
+# Layout by clang-format; braces around every statement by clang-tidy when it is
+# installed (it reads the build's compile_commands.json).
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	@if command -v run-clang-tidy >/dev/null && [ -f $(BUILD)/compile_commands.json ]; then \
+	    run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) -fix \
+	        -checks='-*,readability-braces-around-statements' \
+	        -header-filter='^$(CURDIR)/(include|soundfont|host|import|tools|tests)/' \
+	        '^$(CURDIR)/(soundfont|host|import|tools|tests)/' >/dev/null 2>&1; \
+	    git ls-files -m '*.cpp' '*.h' | xargs -r clang-format -i; \
+	fi

@@ -31,8 +31,9 @@ std::shared_ptr<SoundFont> openBank(const std::string& path) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     SoundFontManager manager;
     auto bank = manager.addDirectory(path);
-    if (bank)
+    if (bank) {
         bank->sampleTree(); // built once, like a host's first query
+    }
     return bank;
 }
 
@@ -83,8 +84,9 @@ void firstNote(benchmark::State& state, const std::string& bankPath) {
         cache.optimizeMemory();
         state.ResumeTiming();
     }
-    if (rendered != int64_t(kBlockFrames) * state.iterations())
+    if (rendered != int64_t(kBlockFrames) * state.iterations()) {
         state.SkipWithError("the first block was not rendered");
+    }
 }
 
 void BM_FirstNote(benchmark::State& state) {
@@ -110,8 +112,9 @@ void BM_PlayWhole(benchmark::State& state) {
             auto [player, transposition] = playerFor(*bank, cache, kAudioMidi);
             player.setTransposition(transposition);
             frames = 0;
-            while (!player.finished())
+            while (!player.finished()) {
                 frames += player.render(out.data(), kBlockFrames, 2);
+            }
             state.PauseTiming();
             const auto& stream = *player.stream();
             held = static_cast<double>(stream.byteCount());
@@ -148,12 +151,14 @@ void playDecoded(benchmark::State& state, const ox::audio::Envelope* envelope,
     for (auto _ : state) {
         auto [player, transposition] = playerFor(*bank, cache, kAudioMidi);
         player.setTransposition(transposition);
-        if (envelope)
+        if (envelope) {
             player.setEnvelope(*envelope);
+        }
         frames = 0;
         while (!player.finished()) {
-            if (envelope && frames >= releaseAt && !player.released())
+            if (envelope && frames >= releaseAt && !player.released()) {
                 player.release();
+            }
             frames += player.render(out.data(), kBlockFrames, 2);
         }
     }

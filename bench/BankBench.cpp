@@ -121,8 +121,9 @@ void openBank(benchmark::State& state, const std::string& path) {
         auto bank = manager->addDirectory(path);
         benchmark::DoNotOptimize(bank.get());
         state.PauseTiming();
-        if (!bank || bank->layer().layers.empty())
+        if (!bank || bank->layer().layers.empty()) {
             state.SkipWithError("bank did not open");
+        }
         bank.reset();
         manager.reset();
         state.ResumeTiming();
@@ -154,8 +155,9 @@ void BM_IndexArchive(benchmark::State& state) {
 // The pass that measures nesting and counts elements before every parse.
 void BM_CheckLimits(benchmark::State& state) {
     const std::vector<char> text = readFile(descriptionPath(state));
-    for (auto _ : state)
+    for (auto _ : state) {
         ox::soundfont::checkDescriptionLimits(text.data());
+    }
     state.counters["samples"] = samplesOf(state);
 }
 
@@ -168,8 +170,9 @@ void BM_FirstSampleTree(benchmark::State& state) {
         state.ResumeTiming();
         const int count = bank->sampleTree().sampleCount();
         state.PauseTiming();
-        if (count != samplesOf(state))
+        if (count != samplesOf(state)) {
             state.SkipWithError("tree lost samples");
+        }
         bank.reset();
         state.ResumeTiming();
     }
@@ -177,8 +180,9 @@ void BM_FirstSampleTree(benchmark::State& state) {
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
-    for (int samples : descriptionSizes())
+    for (int samples : descriptionSizes()) {
         b->Arg(samples);
+    }
     b->Unit(benchmark::kMillisecond);
 }
 

@@ -72,8 +72,9 @@ std::vector<int> slotCounts(int samples) {
     counts[6] = counts[7] = counts[8] = tenth / 4;
     counts[9] = tenth - 3 * (tenth / 4);
     int used = 0;
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 12; ++i) {
         used += counts[i];
+    }
     counts[12] = samples - used;
     return counts;
 }
@@ -109,8 +110,9 @@ void writeSlot(std::string& out, int depth, int slot, int count, int& serial,
             std::snprintf(buffer, sizeof buffer, "Bench-%s-%dE%02d-%s-%06d-%s.flac",
                           kSlotNames[slot], string, midi, dynamic, serial, pickup);
             const std::string file = buffer;
-            if (files)
+            if (files) {
                 files->push_back(file);
+            }
             indent(out, depth + 1);
             std::snprintf(buffer, sizeof buffer, "<Wave file=\"%s\" peak=\"0.%04d\" pickup=\"%s\"",
                           file.c_str(), 5000 + (serial * 37) % 4999, pickup);
@@ -120,14 +122,16 @@ void writeSlot(std::string& out, int depth, int slot, int count, int& serial,
                               (serial * 13) % 100);
                 out += buffer;
             }
-            if (i % 5 == 0)
+            if (i % 5 == 0) {
                 out += " velocity=\"100\"";
+            }
             if (i % 2 == 0) {
                 std::snprintf(buffer, sizeof buffer, " ratio=\"1.00%02d\"", serial % 100);
                 out += buffer;
             }
-            if (i % 3 == 1)
+            if (i % 3 == 1) {
                 out += " gain=\"-1.5\"";
+            }
             out += "/>\n";
         }
         indent(out, depth);
@@ -141,8 +145,9 @@ void writeLayer(std::string& out, const LayerSpec& layer, int depth, const std::
     out += depth == 1 ? "<SamplesTree class=\"" : "<Node class=\"";
     out += layer.className;
     out += "\">\n";
-    for (const LayerSpec& child : layer.children)
+    for (const LayerSpec& child : layer.children) {
         writeLayer(out, child, depth + 1, counts, serial, files);
+    }
     if (layer.slot >= 0) {
         indent(out, depth + 1);
         out += "<Samples>\n";
@@ -171,8 +176,9 @@ std::string describe(int samples, const std::string& id, std::vector<std::string
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
-    if (!file)
+    if (!file) {
         throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 /// A directory bank of `samples` generated samples. The wave files stay
@@ -187,8 +193,9 @@ void writeDescriptionBanks(const BenchBanks& banks, int samples) {
     std::vector<archive::ArchiveInput> entries;
     entries.reserve(files.size() + 1);
     entries.push_back(archive::ArchiveInput::fromBytes("Samples.xml", xml));
-    for (const std::string& file : files)
+    for (const std::string& file : files) {
         entries.push_back(archive::ArchiveInput::fromBytes(file, "fLaC-placeholder"));
+    }
     archive::writeArchive(banks.archiveBank(samples), entries);
 }
 
@@ -218,8 +225,9 @@ void linkToneIntoBank(const BenchBanks& banks, int samples) {
     ox::soundfont::SoundFontV6 bank(banks.directoryBank(samples));
     bank.initialize();
     const auto* sample = bank.sampleTree().findSampleByMidi(kAudioMidi, 10);
-    if (!sample || sample->files.empty())
+    if (!sample || sample->files.empty()) {
         throw std::runtime_error("generated bank has no sample for the audio benchmarks");
+    }
     const fs::path target =
         fs::path(banks.directoryBank(samples)) / "Samples" / sample->files.begin()->second;
     fs::create_symlink(fs::absolute(banks.toneFile()), target);
@@ -243,8 +251,9 @@ void writeToneFlac(const std::string& path, int seconds, int channels, int rate)
     info.channels = channels;
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
+    if (!file) {
         throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    }
     std::mt19937 random(12345);
     std::normal_distribution<float> noise(0.0f, 0.01f);
     const double frequency = 196.0;
@@ -257,8 +266,9 @@ void writeToneFlac(const std::string& path, int seconds, int channels, int rate)
             const double envelope = std::exp(-t * 0.4);
             for (int c = 0; c < channels; ++c) {
                 double v = 0.0;
-                for (int h = 1; h <= 6; ++h)
+                for (int h = 1; h <= 6; ++h) {
                     v += std::sin(2.0 * M_PI * frequency * h * t * (1.0 + 0.0005 * c)) / h;
+                }
                 chunk[static_cast<size_t>(j * channels + c)] =
                     static_cast<float>(0.35 * envelope * v) + noise(random);
             }
@@ -289,14 +299,16 @@ std::string BenchBanks::demoDrums() const {
 
 void generate(const std::string& root) {
     const fs::path stamp = fs::path(root) / kStamp;
-    if (fs::exists(stamp))
+    if (fs::exists(stamp)) {
         return;
+    }
     fs::remove_all(root);
     fs::create_directories(root);
     const BenchBanks banks{root};
     writeToneFlac(banks.toneFile(), kToneSeconds, kToneChannels, kToneRate);
-    for (int samples : descriptionSizes())
+    for (int samples : descriptionSizes()) {
         writeDescriptionBanks(banks, samples);
+    }
     writeAudioBank(banks);
     linkToneIntoBank(banks, 10000);
     demo::writeDemoBanks(root + "/demo");
@@ -323,8 +335,9 @@ const BenchBanks& benchBanks() {
 std::vector<char> readFile(const std::string& path) {
     std::vector<char> bytes;
     FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    if (!file) {
         return bytes;
+    }
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);

@@ -21,8 +21,9 @@ std::atomic<long> allocations{0};
 
 void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
+    if (void* p = std::malloc(size ? size : 1)) {
         return p;
+    }
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) {
@@ -67,8 +68,9 @@ void searchBank(benchmark::State& state, const std::function<std::string()>& pat
         midi = midi == 90 ? 40 : midi + 1;
     }
     const long allocated = allocations.load() - before;
-    if (found != static_cast<long>(state.iterations()))
+    if (found != static_cast<long>(state.iterations())) {
         state.SkipWithError("a query found nothing");
+    }
     state.counters["allocs_per_query"] =
         static_cast<double>(allocated) / static_cast<double>(state.iterations());
     state.counters["node_samples"] = addressed ? addressed->sampleCount() : 0;

@@ -37,8 +37,9 @@ std::shared_ptr<AudioStream> decodedTone() {
 
 /// One block of the floor on its own, where GCC vectorizes it.
 [[gnu::noinline]] void addBlock(const int16_t* in, float* mix) {
-    for (int i = 0; i < kBlockFrames * 2; ++i)
+    for (int i = 0; i < kBlockFrames * 2; ++i) {
         mix[i] += float(in[i]) * (1.0f / 32768.0f);
+    }
 }
 
 /// The floor: 16-bit stereo converted and added into a mix buffer, block after
@@ -58,14 +59,16 @@ void mixFloor(benchmark::State& state, bool vectorized) {
     int64_t at = 0;
     for (auto _ : state) {
         for (int64_t done = 0; done < kVoiceFrames; done += kBlockFrames) {
-            if (at + kBlockFrames > info.frames)
+            if (at + kBlockFrames > info.frames) {
                 at = 0;
+            }
             const int16_t* in = samples.data() + at * 2;
             if (vectorized) {
                 addBlock(in, mix.data());
             } else {
-                for (int i = 0; i < kBlockFrames * 2; ++i)
+                for (int i = 0; i < kBlockFrames * 2; ++i) {
                     mix[size_t(i)] += float(in[i]) * (1.0f / 32768.0f);
+                }
             }
             at += kBlockFrames;
         }
@@ -95,12 +98,14 @@ void voice(benchmark::State& state, double transposition, bool mix,
     const float gains[2] = {0.7f, 0.6f};
     for (auto _ : state) {
         for (int64_t done = 0; done < kVoiceFrames; done += kBlockFrames) {
-            if (player.finished())
+            if (player.finished()) {
                 player.reset();
-            if (mix)
+            }
+            if (mix) {
                 player.mix(out.data(), kBlockFrames, 2, gains);
-            else
+            } else {
                 player.render(out.data(), kBlockFrames, 2);
+            }
         }
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
@@ -147,8 +152,9 @@ public:
     int64_t readFrames(float*, int64_t) override { return 0; } // 16-bit sources read below
     int64_t readFrames16(int16_t* out, int64_t frames) override {
         frames = std::min(frames, m_frames - m_at);
-        for (int64_t i = 0; i < frames; ++i, ++m_at)
+        for (int64_t i = 0; i < frames; ++i, ++m_at) {
             out[i] = int16_t(std::lround(32767.0 * ideal(double(m_at))));
+        }
         return frames;
     }
     bool seekFrame(int64_t frame) override {
@@ -187,13 +193,17 @@ double sinad(double frequency, double transposition, Interpolation interpolation
 
 // Counters named <interpolator>_<frequency>_<transposition>, e.g. sinc_1k_up7.
 void BM_InterpolationQuality(benchmark::State& state) {
-    for (auto _ : state)
-        for (auto [frequency, name] : {std::pair{1000.0, "1k"}, {10000.0, "10k"}})
-            for (auto [transposition, shift] : {std::pair{7.0, "up7"}, {-12.0, "down12"}})
+    for (auto _ : state) {
+        for (auto [frequency, name] : {std::pair{1000.0, "1k"}, {10000.0, "10k"}}) {
+            for (auto [transposition, shift] : {std::pair{7.0, "up7"}, {-12.0, "down12"}}) {
                 for (auto [interpolation, kind] :
-                     {std::pair{Interpolation::Cubic, "cubic"}, {Interpolation::Sinc, "sinc"}})
+                     {std::pair{Interpolation::Cubic, "cubic"}, {Interpolation::Sinc, "sinc"}}) {
                     state.counters[std::string(kind) + "_" + name + "_" + shift] =
                         sinad(frequency, transposition, interpolation);
+                }
+            }
+        }
+    }
 }
 
 } // namespace

@@ -48,8 +48,9 @@ void playThrough(const std::shared_ptr<ox::audio::AudioStream>& stream) {
     player.setTransposition(7);
     std::vector<float> block(2 * 1024);
     // Looping streams never finish: a bounded number of blocks covers the loop.
-    for (int i = 0; i < 64 && !player.finished(); ++i)
+    for (int i = 0; i < 64 && !player.finished(); ++i) {
         player.render(block.data(), 1024, 2);
+    }
 }
 
 namespace {

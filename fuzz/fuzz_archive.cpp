@@ -14,8 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     ox::soundfont::SoundFontV7 bank(path);
-    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); }))
+    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); })) {
         return 0;
+    }
     // Every name the index could hold is reached through the description's
     // waves; also try a few names directly.
     for (const char* name : {"Samples.xml", "a.wav", "a.flac", "a.ogg", ""}) {
@@ -24,20 +25,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             while (stream->read(buffer, sizeof buffer) > 0) {
             }
         }
-        if (auto audio = bank.audioStream(name))
+        if (auto audio = bank.audioStream(name)) {
             oxfuzz::playThrough(audio);
+        }
     }
     std::vector<const ox::soundfont::Layer*> pending = {&bank.layer()};
     int visited = 0;
     while (!pending.empty() && visited++ < 64) {
         const auto* layer = pending.back();
         pending.pop_back();
-        for (const auto& sample : layer->samples)
-            for (const auto& wav : sample.wavs)
-                if (auto audio = bank.audioStream(wav.file))
+        for (const auto& sample : layer->samples) {
+            for (const auto& wav : sample.wavs) {
+                if (auto audio = bank.audioStream(wav.file)) {
                     oxfuzz::playThrough(audio);
-        for (const auto& child : layer->layers)
+                }
+            }
+        }
+        for (const auto& child : layer->layers) {
             pending.push_back(&child);
+        }
     }
     return 0;
 }

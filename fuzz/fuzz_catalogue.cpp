@@ -45,14 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     std::string name(reinterpret_cast<const char*>(data), size);
     // Stay inside the scratch folder: no parent steps, no NULs.
-    if (name.find("..") != std::string::npos || name.find('\0') != std::string::npos)
+    if (name.find("..") != std::string::npos || name.find('\0') != std::string::npos) {
         return 0;
+    }
     ox::soundfont::SoundFontManager manager;
     const std::string path = root + "/" + name;
     std::shared_ptr<ox::soundfont::SoundFont> bank;
     oxfuzz::expectingDocumentedErrors([&] { bank = manager.addDirectory(path); });
-    if (bank && manager.soundFont(path) == nullptr)
+    if (bank && manager.soundFont(path) == nullptr) {
         __builtin_trap(); // an opened bank is always stored under its path
+    }
     manager.soundFontFromId(name);
     return 0;
 }

@@ -8,8 +8,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     oxfuzz::MemoryBank bank(data, size);
-    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); }))
+    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); })) {
         return 0;
+    }
     oxsf::checkBank(bank, "", oxsf::CheckOptions{});
     oxsf::coverageMapSvg(bank, oxsf::coverageOf(bank), 2);
     return 0;

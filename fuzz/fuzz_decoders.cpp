@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ox::audio::WavDecoder::make(stream, 0.8f, false),
     };
     for (const auto& decoder : decoders) {
-        if (!decoder)
+        if (!decoder) {
             continue;
+        }
         ox::audio::IDecoder::Loop loop;
         decoder->declaredLoop(loop);
         oxfuzz::playThrough(std::make_shared<ox::audio::AudioStream>(decoder, 0));

@@ -7,11 +7,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     oxfuzz::MemoryBank bank(data, size);
-    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); }))
+    if (!oxfuzz::expectingDocumentedErrors([&] { bank.initialize(); })) {
         return 0;
+    }
     ox::soundfont::SampleTree& tree = bank.sampleTree();
-    for (int midi : {-1, 0, 40, 64, 127})
+    for (int midi : {-1, 0, 40, 64, 127}) {
         tree.findSampleByMidi(midi, 10);
+    }
     ox::soundfont::SampleCoordinate request;
     request.initialize(1, 0, 0);
     request[1] = 60;
@@ -26,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tree.findSample(*samples[i]);
         tree.findSampleByMidi(*samples[i]);
     }
-    if (!samples.empty())
+    if (!samples.empty()) {
         bank.samplePlayer(60);
+    }
     return 0;
 }

@@ -46,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     const std::string text(reinterpret_cast<const char*>(data), size);
     ox::import::parseSfz(text, [&](const std::string&) { return std::optional(text); });
-    if (text.find("sample") == std::string::npos)
+    if (text.find("sample") == std::string::npos) {
         return 0; // nothing an import would write
+    }
     std::ofstream(root + "/in.sfz", std::ios::binary) << text;
     try {
         ox::import::importSource(root + "/in.sfz", root + "/out");

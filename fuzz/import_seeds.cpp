@@ -49,8 +49,9 @@ void write(const fs::path& path, const std::string& bytes) {
 } // namespace
 
 void writeImportSeeds(const fs::path& out) {
-    for (const auto& [name, text] : kSfz)
+    for (const auto& [name, text] : kSfz) {
         write(out / "fuzz_sfz" / name, text);
+    }
     write(out / "fuzz_sf2" / "demo.sf2", smallFont(2));
     write(out / "fuzz_sf2" / "kit-only.sf2", smallFont(0));
 }

@@ -25,8 +25,9 @@ void writeFile(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
+    if (!out) {
         throw std::runtime_error("cannot write " + path.string());
+    }
 }
 
 std::string readFile(const fs::path& path) {
@@ -135,15 +136,18 @@ std::string encode(const Tone& tone, const fs::path& scratch) {
     info.channels = tone.channels;
     info.format = tone.format;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
+    if (!file) {
         throw std::runtime_error(std::string("cannot encode: ") + sf_strerror(nullptr));
+    }
     // Any region, also an empty or reversed one: the readers must cope.
-    if (tone.loopStart >= 0)
+    if (tone.loopStart >= 0) {
         oxsf::demo::writeLoop(file, (tone.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV,
                               tone.loopStart, tone.loopEnd);
+    }
     std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
-    for (size_t i = 0; i < samples.size(); ++i)
+    for (size_t i = 0; i < samples.size(); ++i) {
         samples[i] = 0.5f * static_cast<float>(std::sin(0.3 * double(i / tone.channels)));
+    }
     sf_writef_float(file, samples.data(), tone.frames);
     sf_close(file);
     return readFile(path);
@@ -238,8 +242,9 @@ void writeDemoSeeds(const fs::path& out, const fs::path& scratch, const std::str
         writeFile(out / target / "demo-drums.xml", drums);
     }
     std::vector<ArchiveInput> entries = {ArchiveInput::fromBytes("Samples.xml", drums)};
-    for (const auto& name : waveFiles(drums, 3))
+    for (const auto& name : waveFiles(drums, 3)) {
         entries.push_back(ArchiveInput::fromBytes(name, tone));
+    }
     writeFile(out / "fuzz_archive" / "demo-drums.tq7bank", packed(scratch, entries));
 }
 
@@ -264,9 +269,11 @@ int main(int argc, char** argv) {
     try {
         fs::create_directories(scratch);
         // The bank check reads what the description reader reads.
-        for (const auto& [name, xml] : kDescriptions)
-            for (const char* target : {"fuzz_description", "fuzz_check"})
+        for (const auto& [name, xml] : kDescriptions) {
+            for (const char* target : {"fuzz_description", "fuzz_check"}) {
                 writeFile(out / target / name, xml);
+            }
+        }
 
         std::vector<std::pair<std::string, std::string>> audio;
         for (const auto& [name, tone] : kTones) {
@@ -279,8 +286,9 @@ int main(int argc, char** argv) {
         writeImportSeeds(out);
 
         int index = 0;
-        for (const auto& path : kPaths)
+        for (const auto& path : kPaths) {
             writeFile(out / "fuzz_catalogue" / ("path" + std::to_string(index++)), path);
+        }
         fs::remove_all(scratch);
     } catch (const std::exception& error) {
         std::cerr << "fuzz_make_seeds: " << error.what() << "\n";

@@ -23,14 +23,17 @@ using SoundFile = std::unique_ptr<SNDFILE, FileCloser>;
 
 SoundFile open(const std::string& path, SF_INFO& info) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!std::filesystem::is_regular_file(path, error)) {
         throw ImportError(path, "no such sample file");
+    }
     SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file)
+    if (!file) {
         throw ImportError(path, std::string("not a sound file libsndfile reads (") +
                                     sf_strerror(nullptr) + ")");
-    if (info.channels < 1 || info.samplerate < 1)
+    }
+    if (info.channels < 1 || info.samplerate < 1) {
         throw ImportError(path, "a sound file without channels or sample rate");
+    }
     return file;
 }
 
@@ -84,18 +87,22 @@ Audio readSoundFile(const std::string& path) {
     audio.bits = moreThan16Bits(info.format) ? 24 : 16;
     // Read as normalised doubles, which hold every integer format exactly and
     // scale float sources the same way.
-    if (info.frames > 0 && info.frames < kBlockFrames * 1024)
+    if (info.frames > 0 && info.frames < kBlockFrames * 1024) {
         audio.samples.reserve(size_t(info.frames) * size_t(info.channels));
+    }
     std::vector<double> block(size_t(kBlockFrames) * size_t(info.channels));
     for (;;) {
         const sf_count_t read = sf_readf_double(file.get(), block.data(), kBlockFrames);
-        if (read <= 0)
+        if (read <= 0) {
             break;
-        for (size_t i = 0; i < size_t(read) * size_t(info.channels); ++i)
+        }
+        for (size_t i = 0; i < size_t(read) * size_t(info.channels); ++i) {
             audio.samples.push_back(fullScale(block[i]));
+        }
     }
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR)
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
         throw ImportError(path, std::string("cannot decode: ") + sf_strerror(file.get()));
+    }
     return audio;
 }
 
@@ -126,18 +133,22 @@ void writeFlac(const std::string& path, const Audio& audio) {
     info.samplerate = audio.sampleRate;
     info.format = SF_FORMAT_FLAC | (audio.bits > 16 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_16);
     SoundFile file(sf_open(path.c_str(), SFM_WRITE, &info));
-    if (!file)
+    if (!file) {
         throw ImportError(path, std::string("cannot write FLAC: ") + sf_strerror(nullptr));
+    }
     // The lightest compression: imports stay fast and the files stay lossless.
     double level = 0.0;
     sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
-    if (audio.loopStart >= 0 && audio.loopEnd > audio.loopStart)
+    if (audio.loopStart >= 0 && audio.loopEnd > audio.loopStart) {
         oxsf::demo::writeLoop(file.get(), false, audio.loopStart, audio.loopEnd);
+    }
     const sf_count_t written = sf_writef_int(file.get(), audio.samples.data(), audio.frames());
-    if (written != audio.frames())
+    if (written != audio.frames()) {
         throw ImportError(path, std::string("cannot write FLAC: ") + sf_strerror(file.get()));
-    if (sf_close(file.release()) != 0)
+    }
+    if (sf_close(file.release()) != 0) {
         throw ImportError(path, "cannot write FLAC");
+    }
 }
 
 } // namespace ox::import

@@ -49,8 +49,9 @@ int zoneFor(const std::vector<Zone>& zones, int key, int velocity) {
     int bestDistance = INT_MAX;
     for (size_t i = 0; i < zones.size() && bestDistance > 0; ++i) {
         const Zone& zone = zones[i];
-        if (key < zone.keyLo || key > zone.keyHi)
+        if (key < zone.keyLo || key > zone.keyHi) {
             continue;
+        }
         const int distance = velocity < zone.velLo   ? zone.velLo - velocity
                              : velocity > zone.velHi ? velocity - zone.velHi
                                                      : 0;
@@ -66,8 +67,9 @@ using Assignment = std::array<int, 128>; // zone per key, -1 for none
 
 Assignment assignmentAt(const std::vector<Zone>& zones, int velocity) {
     Assignment keys;
-    for (int key = 0; key < 128; ++key)
+    for (int key = 0; key < 128; ++key) {
         keys[size_t(key)] = zoneFor(zones, key, velocity);
+    }
     return keys;
 }
 
@@ -80,19 +82,22 @@ std::vector<int> fileLevels(const std::vector<Zone>& zones) {
     Assignment previous{};
     for (int dynamic = 1; dynamic <= kLoudest; ++dynamic) {
         const Assignment keys = assignmentAt(zones, velocityOf(dynamic));
-        if (runs.empty() || keys != previous)
+        if (runs.empty() || keys != previous) {
             runs.emplace_back(dynamic, dynamic);
-        else
+        } else {
             runs.back().second = dynamic;
+        }
         previous = keys;
     }
-    if (runs.size() == 1)
+    if (runs.size() == 1) {
         return {kForte};
+    }
     std::vector<int> levels;
     for (const auto& [first, last] : runs) {
         levels.push_back(first);
-        if (last != first)
+        if (last != first) {
             levels.push_back(last);
+        }
     }
     return levels;
 }
@@ -100,12 +105,15 @@ std::vector<int> fileLevels(const std::vector<Zone>& zones) {
 /// The filed levels nearest to a requested dynamic (two on a tie).
 std::vector<int> nearestLevels(const std::vector<int>& levels, int dynamic) {
     int best = INT_MAX;
-    for (const int level : levels)
+    for (const int level : levels) {
         best = std::min(best, std::abs(level - dynamic));
+    }
     std::vector<int> nearest;
-    for (const int level : levels)
-        if (std::abs(level - dynamic) == best)
+    for (const int level : levels) {
+        if (std::abs(level - dynamic) == best) {
             nearest.push_back(level);
+        }
+    }
     return nearest;
 }
 
@@ -144,8 +152,9 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
             // Every key its own piece, transposition 0; the source's pitch shift is repitch.
             for (int key = 0; key < 128; ++key) {
                 const int z = keys[size_t(key)];
-                if (z < 0)
+                if (z < 0) {
                     continue;
+                }
                 const Zone& zone = plan.zones[size_t(z)];
                 layout.samples.push_back(
                     {key, level, z, zone.cents + (key - zone.root) * zone.keyTrack});
@@ -158,8 +167,9 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
         // sample it is served all the same, otherwise it is lost.
         std::map<int, int> roots;
         for (const int z : std::set<int>(keys.begin(), keys.end())) {
-            if (z < 0)
+            if (z < 0) {
                 continue;
+            }
             const Zone& zone = plan.zones[size_t(z)];
             const auto [filed, isNew] = roots.emplace(zone.root, z);
             if (!isNew) {
@@ -168,24 +178,28 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
                     layout.shadowed.emplace(z, level);
                     continue;
                 }
-                if (!sameSound(first, zone))
+                if (!sameSound(first, zone)) {
                     varied.insert(z);
+                }
             } else {
                 layout.samples.push_back({zone.root, level, z, zone.cents});
             }
             layout.zoneFiled[size_t(z)] = true;
         }
     }
-    if (!varied.empty())
+    if (!varied.empty()) {
         dropped["gain, tuning or envelope varying by key within one sample"] += int(varied.size());
+    }
     for (size_t z = 0; z < plan.zones.size(); ++z) {
-        if (layout.zoneFiled[z])
+        if (layout.zoneFiled[z]) {
             continue;
+        }
         const Zone& zone = plan.zones[z];
         bool reachable = false;
-        for (int dynamic = 1; dynamic <= kLoudest; ++dynamic)
+        for (int dynamic = 1; dynamic <= kLoudest; ++dynamic) {
             reachable = reachable ||
                         (velocityOf(dynamic) >= zone.velLo && velocityOf(dynamic) <= zone.velHi);
+        }
         const bool hidden = std::any_of(layout.shadowed.begin(), layout.shadowed.end(),
                                         [&](const auto& entry) { return entry.first == int(z); });
         dropped[hidden      ? "zones sharing their root key with another zone"
@@ -206,8 +220,9 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
 }
 
 void attribute(std::string& out, const char* name, const std::optional<double>& value) {
-    if (value)
+    if (value) {
         out += std::string(" ") + name + "=\"" + number(*value) + "\"";
+    }
 }
 
 std::string description(const BankPlan& plan, const Layout& layout) {
@@ -226,10 +241,12 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         xml += "        <Sample midi=\"" + std::to_string(sample.midi) + "\" dynamic=\"" +
                dynamicName(sample.dynamic) + "\"><Wave file=\"" +
                escapeXml(layout.files.at(zone.audio)) + "\"";
-        if (std::abs(zone.gainDb) > 1e-9)
+        if (std::abs(zone.gainDb) > 1e-9) {
             attribute(xml, "gain", zone.gainDb);
-        if (std::abs(sample.repitch) > 1e-9)
+        }
+        if (std::abs(sample.repitch) > 1e-9) {
             attribute(xml, "repitch", sample.repitch);
+        }
         const Envelope& envelope = zone.envelope;
         attribute(xml, "ampDelay", envelope.delay);
         attribute(xml, "ampAttack", envelope.attack);
@@ -262,8 +279,9 @@ std::string verify(const std::string& dir, const BankPlan& plan, const Layout& l
         throw ImportError(dir, "the description just written does not read: " +
                                    (problem ? problem->text() : std::string(e.what())));
     }
-    if (!bank)
+    if (!bank) {
         throw ImportError(dir, "the bank just written does not open");
+    }
     const soundfont::SampleTree& tree = bank->sampleTree();
     int checked = 0;
     int wrong = 0;
@@ -275,8 +293,9 @@ std::string verify(const std::string& dir, const BankPlan& plan, const Layout& l
             if (z < 0 || !layout.zoneFiled[size_t(z)] ||
                 std::any_of(levels.begin(), levels.end(), [&](int level) {
                     return layout.shadowed.count({z, level}) > 0;
-                }))
+                })) {
                 continue; // a loss the report names already
+            }
             ++checked;
             const Zone& zone = plan.zones[size_t(z)];
             const std::string& expected = layout.files.at(zone.audio);
@@ -292,16 +311,19 @@ std::string verify(const std::string& dir, const BankPlan& plan, const Layout& l
                         (*found)[SampleCoordinate::Midi] != zone.root &&
                         distance <= std::abs(zone.root - key);
             }
-            if (right)
+            if (right) {
                 continue;
-            if (wrong++ == 0)
+            }
+            if (wrong++ == 0) {
                 example = "key " + keyName(key) + " at " + dynamicName(dynamic) + " plays " +
                           (file.empty() ? std::string("nothing") : file) + " instead of " +
                           expected;
+            }
         }
     }
-    if (wrong == 0)
+    if (wrong == 0) {
         return {};
+    }
     return std::to_string(wrong) + " of " + std::to_string(checked) +
            " notes (key and dynamic) are not served by the sample the source assigns, e.g. " +
            example;
@@ -312,9 +334,10 @@ class Staging {
 public:
     Staging(const fs::path& outDir, const std::string& folder) {
         std::string pattern = (outDir / ("." + folder + ".tmp-XXXXXX")).string();
-        if (!::mkdtemp(pattern.data()))
+        if (!::mkdtemp(pattern.data())) {
             throw ImportError(outDir.string(),
                               std::string("cannot create a folder: ") + std::strerror(errno));
+        }
         m_path = pattern;
     }
     ~Staging() {
@@ -335,18 +358,21 @@ public:
             old = target;
             old += ".old-" + pathDigest(m_path.string());
             fs::rename(target, old, error);
-            if (error)
+            if (error) {
                 throw ImportError(target.string(), "cannot replace: " + error.message());
+            }
         }
         fs::rename(m_path, target, error);
         if (error) {
-            if (!old.empty())
+            if (!old.empty()) {
                 fs::rename(old, target, error);
+            }
             throw ImportError(target.string(), "cannot rename into place: " + error.message());
         }
         m_path.clear();
-        if (!old.empty())
+        if (!old.empty()) {
             fs::remove_all(old, error);
+        }
     }
 
 private:
@@ -356,8 +382,9 @@ private:
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(text.data(), std::streamsize(text.size()));
-    if (!out.flush())
+    if (!out.flush()) {
         throw ImportError(path.string(), "cannot write");
+    }
 }
 
 } // namespace
@@ -375,29 +402,33 @@ BankReport writeBank(const BankPlan& plan, const std::string& outDir, bool archi
 
     std::map<std::string, int> dropped = plan.dropped;
     const Layout layout = lay(plan, dropped);
-    if (layout.samples.empty())
+    if (layout.samples.empty()) {
         throw ImportError(plan.source, "\"" + plan.name + "\" has no sample to import");
+    }
 
     const fs::path out(outDir);
     Staging staging(out, plan.folder);
     const fs::path samples = staging.path() / "Samples";
     fs::create_directories(samples);
     // One source's audio at a time: only the file being written is in memory.
-    for (const auto& [audio, file] : layout.files)
+    for (const auto& [audio, file] : layout.files) {
         writeFlac((samples / file).string(), plan.audio[audio].read());
+    }
     writeText(staging.path() / "Samples.xml", description(plan, layout));
 
     const std::string problem = verify(staging.path().string(), plan, layout);
-    if (!problem.empty())
+    if (!problem.empty()) {
         report.warnings.push_back(problem);
+    }
 
     if (archive) {
         report.path = plan.folder + ".tq7bank";
         std::vector<oxsf::archive::ArchiveInput> entries{oxsf::archive::ArchiveInput::fromFile(
             "Samples.xml", (staging.path() / "Samples.xml").string())};
-        for (const auto& [audio, file] : layout.files)
+        for (const auto& [audio, file] : layout.files) {
             entries.push_back(
                 oxsf::archive::ArchiveInput::fromFile(file, (samples / file).string()));
+        }
         try {
             oxsf::archive::writeArchive((out / report.path).string(), entries);
         } catch (const std::runtime_error& e) {
@@ -411,9 +442,10 @@ BankReport writeBank(const BankPlan& plan, const std::string& outDir, bool archi
     report.samples = int(layout.samples.size());
     report.files = int(layout.files.size());
     const std::string unit = " " + plan.zoneWord;
-    for (const auto& [what, count] : dropped)
+    for (const auto& [what, count] : dropped) {
         report.dropped.push_back(what + " (" + std::to_string(count) + unit +
                                  (count == 1 ? "" : "s") + ")");
+    }
     return report;
 }
 

@@ -26,39 +26,51 @@ namespace {
 
 /// The General MIDI drum notes a piece of this name may take, best first.
 std::vector<int> notesFor(std::string name) {
-    for (char& c : name)
+    for (char& c : name) {
         c = std::isalnum(static_cast<unsigned char>(c)) ? char(std::tolower(c)) : ' ';
+    }
     name = " " + name + " ";
     const auto has = [&](const char* part) { return name.find(part) != std::string::npos; };
     const auto word = [&](const std::string& w) { return has((" " + w + " ").c_str()); };
     if (has("hat") || word("hh")) {
-        if (has("open"))
+        if (has("open")) {
             return {46};
-        if (has("pedal") || has("foot"))
+        }
+        if (has("pedal") || has("foot")) {
             return {44};
+        }
         return {42};
     }
-    if (has("kick") || has("bass drum") || has("bassdrum") || word("bd"))
+    if (has("kick") || has("bass drum") || has("bassdrum") || word("bd")) {
         return {36, 35};
-    if (has("clap"))
+    }
+    if (has("clap")) {
         return {39};
-    if (has("rim") || has("stick") || has("side"))
+    }
+    if (has("rim") || has("stick") || has("side")) {
         return {37};
-    if (has("snare") || word("sd"))
+    }
+    if (has("snare") || word("sd")) {
         return {38, 40};
+    }
     if (has("tom")) {
-        if (has("floor"))
+        if (has("floor")) {
             return {43, 41};
-        if (has(" hi") || word("1"))
+        }
+        if (has(" hi") || word("1")) {
             return {50, 48};
-        if (has("mid") || word("2"))
+        }
+        if (has("mid") || word("2")) {
             return {47, 48};
-        if (has(" lo") || word("3"))
+        }
+        if (has(" lo") || word("3")) {
             return {45, 43};
+        }
         return {50, 48, 47, 45, 43, 41};
     }
-    if (has("ride"))
+    if (has("ride")) {
         return has("bell") ? std::vector<int>{53} : std::vector<int>{51, 59};
+    }
     static const std::vector<std::pair<const char*, std::vector<int>>> others = {
         {"crash", {49, 57}},   {"china", {52}},         {"splash", {55}},    {"cowbell", {56}},
         {"tamb", {54}},        {"conga", {63, 64, 62}}, {"bongo", {60, 61}}, {"timbal", {65, 66}},
@@ -67,9 +79,11 @@ std::vector<int> notesFor(std::string name) {
         {"cuica", {78, 79}},   {"triangle", {81, 80}},  {"vibra", {58}},     {"cymbal", {49, 57}},
         {"bell", {53}},
     };
-    for (const auto& [part, notes] : others)
-        if (has(part))
+    for (const auto& [part, notes] : others) {
+        if (has(part)) {
             return notes;
+        }
+    }
     return {};
 }
 
@@ -87,20 +101,25 @@ double childNumber(const Node* node, const char* name, double fallback) {
 
 /// What the bank cannot hold of an instrument's own settings.
 void dropSettings(const Node* instrument, BankPlan& plan) {
-    if (childText(instrument, "filterActive") == "true")
+    if (childText(instrument, "filterActive") == "true") {
         plan.drop("filter");
+    }
     const bool panned = std::abs(childNumber(instrument, "pan", 0)) > 1e-6 ||
                         childNumber(instrument, "pan_L", 1) != childNumber(instrument, "pan_R", 1);
-    if (panned)
+    if (panned) {
         plan.drop("pan");
-    if (childNumber(instrument, "randomPitchFactor", 0) > 0)
+    }
+    if (childNumber(instrument, "randomPitchFactor", 0) > 0) {
         plan.drop("random pitch");
-    if (childNumber(instrument, "muteGroup", -1) >= 0)
+    }
+    if (childNumber(instrument, "muteGroup", -1) >= 0) {
         plan.drop("mute groups");
+    }
     if (childNumber(instrument, "Attack", 0) != 0 || childNumber(instrument, "Decay", 0) != 0 ||
         childNumber(instrument, "Sustain", 1) != 1 ||
-        childNumber(instrument, "Release", 1000) != 1000)
+        childNumber(instrument, "Release", 1000) != 1000) {
         plan.drop("envelope (Attack, Decay, Sustain, Release)");
+    }
 }
 
 } // namespace
@@ -108,21 +127,25 @@ void dropSettings(const Node* instrument, BankPlan& plan) {
 std::vector<int> drumNotes(const std::vector<std::string>& names) {
     std::vector<int> notes(names.size(), -1);
     std::set<int> used;
-    for (size_t i = 0; i < names.size(); ++i)
-        for (const int note : notesFor(names[i]))
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (const int note : notesFor(names[i])) {
             if (used.insert(note).second) {
                 notes[i] = note;
                 break;
             }
+        }
+    }
     // The rest go where Hydrogen maps MIDI input: 36 plus the position, or the
     // next note still free.
     for (size_t i = 0; i < names.size(); ++i) {
-        if (notes[i] >= 0)
+        if (notes[i] >= 0) {
             continue;
+        }
         for (int step = 0; step < 128 && notes[i] < 0; ++step) {
             const int note = int((36 + i + size_t(step)) % 128);
-            if (used.insert(note).second)
+            if (used.insert(note).second) {
                 notes[i] = note;
+            }
         }
     }
     return notes;
@@ -141,24 +164,27 @@ BankPlan planHydrogenKit(const std::string& path) {
                                     std::to_string(line) + ")");
     }
     const Node* root = document.first_node("drumkit_info");
-    if (!root)
+    if (!root) {
         throw ImportError(path, "not a Hydrogen drum kit (no drumkit_info element)");
+    }
     const fs::path dir = fs::path(path).parent_path();
 
     BankPlan plan;
     plan.name = childText(root, "name");
-    if (plan.name.empty())
+    if (plan.name.empty()) {
         plan.name = fs::absolute(dir).filename().string();
+    }
     plan.unpitched = true;
     plan.zoneWord = "layer";
 
     std::vector<const Node*> instruments;
     std::vector<std::string> names;
-    if (const Node* list = root->first_node("instrumentList"))
+    if (const Node* list = root->first_node("instrumentList")) {
         for (const Node* i = list->first_node("instrument"); i; i = i->next_sibling("instrument")) {
             instruments.push_back(i);
             names.push_back(childText(i, "name"));
         }
+    }
     const std::vector<int> notes = drumNotes(names);
 
     for (size_t i = 0; i < instruments.size(); ++i) {
@@ -169,22 +195,26 @@ BankPlan planHydrogenKit(const std::string& path) {
         if (const Node* component = instrument->first_node("instrumentComponent")) {
             holder = component;
             for (const Node* extra = component->next_sibling("instrumentComponent"); extra;
-                 extra = extra->next_sibling("instrumentComponent"))
+                 extra = extra->next_sibling("instrumentComponent")) {
                 plan.drop("further microphone components");
+            }
         }
         struct Layer {
             std::string file;
             double min = 0, max = 1, gain = 1, pitch = 0;
         };
         std::vector<Layer> layers;
-        for (const Node* l = holder->first_node("layer"); l; l = l->next_sibling("layer"))
+        for (const Node* l = holder->first_node("layer"); l; l = l->next_sibling("layer")) {
             layers.push_back({childText(l, "filename"), childNumber(l, "min", 0),
                               childNumber(l, "max", 1), childNumber(l, "gain", 1),
                               childNumber(l, "pitch", 0)});
-        if (layers.empty() && !childText(instrument, "filename").empty())
+        }
+        if (layers.empty() && !childText(instrument, "filename").empty()) {
             layers.push_back({childText(instrument, "filename")});
-        if (layers.empty())
+        }
+        if (layers.empty()) {
             continue;
+        }
         if (notes[i] < 0) {
             plan.warnings.push_back(where + ": no MIDI note left for it; skipped");
             continue;
@@ -219,8 +249,9 @@ BankPlan planHydrogenKit(const std::string& path) {
             plan.zones.push_back(zone);
             played = true;
         }
-        if (played)
+        if (played) {
             plan.pieces.emplace_back(notes[i], names[i]);
+        }
     }
     std::sort(plan.pieces.begin(), plan.pieces.end());
     return plan;

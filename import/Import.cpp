@@ -26,8 +26,9 @@ using Json = nlohmann::ordered_json; // keeps the keys in the order written
 constexpr const char* kInstruments = "instruments.json";
 
 std::string lowercase(std::string text) {
-    for (char& c : text)
+    for (char& c : text) {
         c = char(std::tolower(static_cast<unsigned char>(c)));
+    }
     return text;
 }
 
@@ -40,13 +41,15 @@ std::string bankProgram(int bank, int program) {
 /// The entries of outDir/instruments.json, or an empty list when there is none.
 Json readListing(const fs::path& file) {
     std::error_code error;
-    if (!fs::exists(file, error))
+    if (!fs::exists(file, error)) {
         return Json::array();
+    }
     const Json listing = Json::parse(readText(file.string()), nullptr, false);
     if (listing.is_discarded() || !listing.is_object() || !listing.contains("banks") ||
-        !listing["banks"].is_array())
+        !listing["banks"].is_array()) {
         throw ImportError(file.string(), "not a listing of banks (expected {\"version\": 1, "
                                          "\"banks\": [...]}); move it away to import here");
+    }
     return listing["banks"];
 }
 
@@ -64,10 +67,11 @@ void writeListing(const fs::path& file, Json banks, const std::vector<BankReport
         auto same = std::find_if(banks.begin(), banks.end(), [&](const Json& old) {
             return old.is_object() && old.value("path", "") == report.path;
         });
-        if (same != banks.end())
+        if (same != banks.end()) {
             *same = entry;
-        else
+        } else {
             banks.push_back(entry);
+        }
     }
     // Names from a source may be in any encoding; the listing stays valid UTF-8.
     const std::string text =
@@ -137,12 +141,15 @@ std::string kitFile(const std::string& source) {
 }
 
 void checkOptions(SourceKind kind, const ImportOptions& options) {
-    if (kind != SourceKind::Sf2 && !options.presets.empty())
+    if (kind != SourceKind::Sf2 && !options.presets.empty()) {
         throw std::invalid_argument("presets can be chosen from SF2 soundfonts only");
-    if (kind == SourceKind::Sf2 && options.program)
+    }
+    if (kind == SourceKind::Sf2 && options.program) {
         throw std::invalid_argument("an SF2 preset keeps its own bank and program");
-    if (kind != SourceKind::Sfz && options.drums)
+    }
+    if (kind != SourceKind::Sfz && options.drums) {
         throw std::invalid_argument("only an SFZ instrument can be filed as a drum kit");
+    }
 }
 
 } // namespace
@@ -150,16 +157,20 @@ void checkOptions(SourceKind kind, const ImportOptions& options) {
 std::optional<SourceKind> sourceKind(const std::string& path) {
     std::error_code error;
     const fs::path p(path);
-    if (fs::is_directory(p, error))
+    if (fs::is_directory(p, error)) {
         return fs::is_regular_file(p / "drumkit.xml", error) ? std::optional(SourceKind::Hydrogen)
                                                              : std::nullopt;
+    }
     const std::string extension = lowercase(p.extension().string());
-    if (extension == ".sf2")
+    if (extension == ".sf2") {
         return SourceKind::Sf2;
-    if (extension == ".sfz")
+    }
+    if (extension == ".sfz") {
         return SourceKind::Sfz;
-    if (p.filename() == "drumkit.xml")
+    }
+    if (p.filename() == "drumkit.xml") {
         return SourceKind::Hydrogen;
+    }
     return std::nullopt;
 }
 
@@ -167,11 +178,12 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                           const ImportOptions& options) {
     std::error_code error;
     const auto kind = sourceKind(source);
-    if (!kind)
+    if (!kind) {
         throw ImportError(source, fs::exists(source, error)
                                       ? "not an SF2 soundfont (.sf2), SFZ instrument (.sfz) or "
                                         "Hydrogen drum kit (a folder with drumkit.xml)"
                                       : "no such file or directory");
+    }
     checkOptions(*kind, options);
     const fs::path listingFile = fs::path(outDir) / kInstruments;
     const Json listed = readListing(listingFile);
@@ -180,12 +192,14 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
     Namer namer(*kind == SourceKind::Hydrogen ? kitFile(source) : source, *kind);
     // The folder is made once there is something to write into it.
     const auto write = [&](BankPlan& plan, int total) {
-        if (!fs::is_directory(outDir, error) && !fs::create_directories(outDir, error))
+        if (!fs::is_directory(outDir, error) && !fs::create_directories(outDir, error)) {
             throw ImportError(outDir, "cannot create the folder: " + error.message());
+        }
         namer.name(plan);
         result.banks.push_back(writeBank(plan, outDir, options.archive));
-        if (options.progress)
+        if (options.progress) {
             options.progress(int(result.banks.size()), total);
+        }
     };
     try {
         if (*kind == SourceKind::Sf2) {
@@ -195,15 +209,18 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                 const Sf2Preset& preset = font.presets()[i];
                 const BankProgram id{preset.bank, preset.program};
                 if (options.presets.empty() ||
-                    std::count(options.presets.begin(), options.presets.end(), id))
+                    std::count(options.presets.begin(), options.presets.end(), id)) {
                     chosen.push_back(i);
+                }
             }
-            for (const BankProgram& wanted : options.presets)
+            for (const BankProgram& wanted : options.presets) {
                 if (std::none_of(font.presets().begin(), font.presets().end(), [&](const auto& p) {
                         return p.bank == wanted.first && p.program == wanted.second;
-                    }))
+                    })) {
                     throw ImportError(source, "has no preset " + std::to_string(wanted.first) +
                                                   ":" + std::to_string(wanted.second));
+                }
+            }
             for (const size_t index : chosen) {
                 BankPlan plan = font.plan(index);
                 if (plan.zones.empty()) {
@@ -216,24 +233,28 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
                 }
                 write(plan, int(chosen.size()));
             }
-            if (result.banks.empty())
+            if (result.banks.empty()) {
                 throw ImportError(source, "has no preset that plays a sample");
+            }
         } else {
             const std::string file = *kind == SourceKind::Sfz ? source : kitFile(source);
             BankPlan plan =
                 *kind == SourceKind::Sfz ? planSfz(file, options.drums) : planHydrogenKit(file);
-            if (plan.zones.empty())
+            if (plan.zones.empty()) {
                 throw ImportError(file, "nothing in it plays a sample");
-            if (options.program)
+            }
+            if (options.program) {
                 std::tie(plan.bank, plan.program) = *options.program;
-            else if (*kind == SourceKind::Hydrogen)
+            } else if (*kind == SourceKind::Hydrogen) {
                 std::tie(plan.bank, plan.program) = BankProgram{128, 0};
+            }
             write(plan, 1);
         }
     } catch (...) {
         // The banks finished before the failure are complete: list them.
-        if (!result.banks.empty())
+        if (!result.banks.empty()) {
             writeListing(listingFile, listed, result.banks);
+        }
         throw;
     }
     writeListing(listingFile, listed, result.banks);

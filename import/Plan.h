@@ -69,9 +69,11 @@ struct BankPlan {
     void drop(const std::string& what, int zones = 1) { dropped[what] += zones; }
     /// The index of `source` in `audio`; added unless a source of its key is there.
     size_t addAudio(AudioSource source) {
-        for (size_t i = 0; i < audio.size(); ++i)
-            if (audio[i].key == source.key)
+        for (size_t i = 0; i < audio.size(); ++i) {
+            if (audio[i].key == source.key) {
                 return i;
+            }
+        }
         audio.push_back(std::move(source));
         return audio.size() - 1;
     }

@@ -24,12 +24,14 @@ class QuietLog {
 public:
     QuietLog() {
         const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
-        for (const char* domain : kDomains)
+        for (const char* domain : kDomains) {
             m_handlers.push_back(g_log_set_handler(domain, levels, dropMessage, nullptr));
+        }
     }
     ~QuietLog() {
-        for (size_t i = 0; i < m_handlers.size(); ++i)
+        for (size_t i = 0; i < m_handlers.size(); ++i) {
             g_log_remove_handler(kDomains[i], m_handlers[i]);
+        }
     }
     QuietLog(const QuietLog&) = delete;
     QuietLog& operator=(const QuietLog&) = delete;
@@ -49,9 +51,11 @@ void initialiseLibrary() {
 /// another encoding) becomes '?', so that reports and descriptions stay text.
 std::string trimmed(const char* text) {
     std::string out = text ? text : "";
-    for (char& c : out)
-        if (c < ' ' || c > '~')
+    for (char& c : out) {
+        if (c < ' ' || c > '~') {
             c = '?';
+        }
+    }
     const size_t first = out.find_first_not_of(' ');
     const size_t last = out.find_last_not_of(' ');
     return first == std::string::npos ? std::string() : out.substr(first, last - first + 1);
@@ -71,8 +75,9 @@ public:
     /// clamped to the generator's range.
     int value(int gen) const {
         int total = instrument(gen);
-        if (ipatch_sf2_gen_is_valid(guint(gen), IPATCH_SF2_GEN_PROPS_PRESET))
+        if (ipatch_sf2_gen_is_valid(guint(gen), IPATCH_SF2_GEN_PROPS_PRESET)) {
             total += amount(m_pzone, m_pglobal, gen, true).sword;
+        }
         ipatch_sf2_gen_clamp(gen, &total, FALSE);
         return total;
     }
@@ -86,10 +91,12 @@ public:
 private:
     static IpatchSF2GenAmount amount(const IpatchSF2GenArray& zone, const IpatchSF2GenArray& global,
                                      int gen, bool preset) {
-        if (IPATCH_SF2_GEN_ARRAY_TEST_FLAG(&zone, gen))
+        if (IPATCH_SF2_GEN_ARRAY_TEST_FLAG(&zone, gen)) {
             return zone.values[gen];
-        if (IPATCH_SF2_GEN_ARRAY_TEST_FLAG(&global, gen))
+        }
+        if (IPATCH_SF2_GEN_ARRAY_TEST_FLAG(&global, gen)) {
             return global.values[gen];
+        }
         IpatchSF2GenAmount fallback;
         ipatch_sf2_gen_default_value(guint(gen), preset, &fallback);
         return fallback;
@@ -108,8 +115,9 @@ struct Region {
 };
 
 std::optional<double> seconds(int timecents) {
-    if (timecents <= -12000) // the default, a millisecond: nothing to write
+    if (timecents <= -12000) { // the default, a millisecond: nothing to write
         return std::nullopt;
+    }
     return std::pow(2.0, timecents / 1200.0);
 }
 
@@ -119,16 +127,19 @@ Envelope envelopeOf(const Voice& voice) {
     envelope.attack = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_ATTACK));
     envelope.hold = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_HOLD));
     const double sustain = -std::clamp(voice.value(IPATCH_SF2_GEN_VOL_ENV_SUSTAIN), 0, 1000) / 10.0;
-    if (sustain < 0)
+    if (sustain < 0) {
         envelope.sustain = sustain;
+    }
     // SF2 decay and release times are for a fall of the whole 100 dB.
     const auto decay = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_DECAY));
-    if (decay && sustain < 0)
+    if (decay && sustain < 0) {
         envelope.decay = *decay * -sustain / 100.0;
+    }
     // A note released while still decaying falls from above the sustain level:
     // keep at least a fifth of the full-span time so that it is not cut short.
-    if (const auto release = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_RELEASE)))
+    if (const auto release = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_RELEASE))) {
         envelope.release = *release * std::max(100.0 + sustain, 20.0) / 100.0;
+    }
     return envelope;
 }
 
@@ -160,21 +171,28 @@ void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& 
         {IPATCH_SF2_GEN_EXCLUSIVE_CLASS, 0, "exclusive class (choke groups)"},
     };
     std::vector<std::string> found;
-    for (const Check& check : checks)
-        if (voice.value(check.gen) != check.neutral)
+    for (const Check& check : checks) {
+        if (voice.value(check.gen) != check.neutral) {
             found.push_back(check.what);
-    if (voice.value(IPATCH_SF2_GEN_FILTER_CUTOFF) < 13500)
+        }
+    }
+    if (voice.value(IPATCH_SF2_GEN_FILTER_CUTOFF) < 13500) {
         found.push_back("low-pass filter");
-    if (!stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0)
+    }
+    if (!stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
         found.push_back("pan");
-    if (!unpitched && voice.value(IPATCH_SF2_GEN_SCALE_TUNE) != 100)
+    }
+    if (!unpitched && voice.value(IPATCH_SF2_GEN_SCALE_TUNE) != 100) {
         found.push_back("scale tuning");
-    if ((voice.instrument(IPATCH_SF2_GEN_SAMPLE_MODES) & 3) == 3)
+    }
+    if ((voice.instrument(IPATCH_SF2_GEN_SAMPLE_MODES) & 3) == 3) {
         found.push_back("the sample's tail after a release (loop until release)");
+    }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
-    for (const std::string& what : found)
+    for (const std::string& what : found) {
         plan.drop(what);
+    }
 }
 
 /// Mono frames of `sample` at full 32-bit scale; sets `deep` for sources of
@@ -200,8 +218,9 @@ std::vector<int32_t> readFrames(IpatchSF2Sample* sample, const Region& region, b
         ok = ipatch_sample_read_transform(IPATCH_SAMPLE(sample), guint(region.start), frames,
                                           shorts.data(), format, IPATCH_SAMPLE_UNITY_CHANNEL_MAP,
                                           &error);
-        for (size_t i = 0; i < shorts.size(); ++i)
+        for (size_t i = 0; i < shorts.size(); ++i) {
             out[i] = int32_t(uint32_t(uint16_t(shorts[i])) << 16);
+        }
     }
     if (!ok) {
         const std::string message = error ? error->message : "unknown error";
@@ -224,10 +243,12 @@ struct Sf2File::Impl {
 
     // Also when the constructor fails half-way.
     ~Impl() {
-        if (font)
+        if (font) {
             g_object_unref(font);
-        if (file)
+        }
+        if (file) {
             g_object_unref(file);
+        }
     }
 
     /// Where a voice's sample plays from, or a reason why it cannot.
@@ -258,8 +279,9 @@ std::optional<Region> Sf2File::Impl::region(IpatchSF2Sample* sample, const Voice
         return std::nullopt;
     }
     const int mode = voice.instrument(IPATCH_SF2_GEN_SAMPLE_MODES) & 3;
-    if (mode != 1 && mode != 3)
+    if (mode != 1 && mode != 3) {
         return region;
+    }
     // Loop ends in SF2 are exclusive, as are ours.
     const int64_t loopStart = sample->loop_start + offset(IPATCH_SF2_GEN_SAMPLE_LOOP_START,
                                                           IPATCH_SF2_GEN_SAMPLE_COARSE_LOOP_START);
@@ -307,10 +329,12 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
             audio.channels = 2;
             const size_t frames = std::max(first.size(), second.size());
             audio.samples.assign(2 * frames, 0);
-            for (size_t i = 0; i < first.size(); ++i)
+            for (size_t i = 0; i < first.size(); ++i) {
                 audio.samples[2 * i] = first[i];
-            for (size_t i = 0; i < second.size(); ++i)
+            }
+            for (size_t i = 0; i < second.size(); ++i) {
                 audio.samples[2 * i + 1] = second[i];
+            }
         }
         audio.bits = deep ? 24 : 16;
         return audio;
@@ -321,12 +345,14 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
 Sf2File::Sf2File(const std::string& path, bool verbose) : m_impl(std::make_unique<Impl>()) {
     checkSf2Structure(path);
     initialiseLibrary();
-    if (!verbose)
+    if (!verbose) {
         m_impl->quiet.emplace();
+    }
     m_impl->path = path;
     m_impl->file = ipatch_sf2_file_new();
     GError* error = nullptr;
-    IpatchFileHandle* handle = ipatch_file_open(IPATCH_FILE(m_impl->file), path.c_str(), "r", &error);
+    IpatchFileHandle* handle =
+        ipatch_file_open(IPATCH_FILE(m_impl->file), path.c_str(), "r", &error);
     if (handle) {
         // The reader owns the handle and closes it when it goes.
         IpatchSF2Reader* reader = ipatch_sf2_reader_new(handle);
@@ -358,13 +384,15 @@ BankPlan Sf2File::plan(size_t index) const {
     plan.bank = preset->bank;
     plan.program = preset->program;
     plan.unpitched = preset->bank == 128;
-    if (hasModulators(preset->mods))
+    if (hasModulators(preset->mods)) {
         plan.drop("modulators");
+    }
 
     for (GSList* p = preset->zones; p; p = p->next) {
         IpatchSF2Zone* pzone = IPATCH_SF2_ZONE(p->data);
-        if (!pzone->item || !IPATCH_IS_SF2_INST(pzone->item))
+        if (!pzone->item || !IPATCH_IS_SF2_INST(pzone->item)) {
             continue;
+        }
         IpatchSF2Inst* instrument = IPATCH_SF2_INST(pzone->item);
         const std::string where =
             "preset \"" + plan.name + "\", instrument \"" + trimmed(instrument->name) + "\"";
@@ -378,30 +406,34 @@ BankPlan Sf2File::plan(size_t index) const {
         std::vector<Candidate> candidates;
         for (GSList* i = instrument->zones; i; i = i->next) {
             IpatchSF2Zone* izone = IPATCH_SF2_ZONE(i->data);
-            if (!izone->item || !IPATCH_IS_SF2_SAMPLE(izone->item))
+            if (!izone->item || !IPATCH_IS_SF2_SAMPLE(izone->item)) {
                 continue;
+            }
             auto* sample = IPATCH_SF2_SAMPLE(izone->item);
             const Voice voice(izone->genarray, instrument->genarray, pzone->genarray,
                               preset->genarray);
             const auto keys = voice.range(IPATCH_SF2_GEN_NOTE_RANGE);
             const auto velocities = voice.range(IPATCH_SF2_GEN_VELOCITY_RANGE);
             if (keys.first > keys.second || velocities.first > velocities.second ||
-                velocities.second < 1)
+                velocities.second < 1) {
                 continue; // this preset zone never plays it
-            if (const auto region = m_impl->region(sample, voice, where, plan))
+            }
+            if (const auto region = m_impl->region(sample, voice, where, plan)) {
                 candidates.push_back({izone, sample, voice, *region});
+            }
         }
 
         for (Candidate& c : candidates) {
-            if (c.taken)
+            if (c.taken) {
                 continue;
+            }
             c.taken = true;
             // A left or right sample plays together with its linked side in the
             // same key and velocity ranges: one stereo file.
             Candidate* partner = nullptr;
             if (c.sample->channel != IPATCH_SF2_SAMPLE_CHANNEL_MONO) {
                 IpatchSF2Sample* linked = ipatch_sf2_sample_peek_linked(c.sample);
-                for (Candidate& other : candidates)
+                for (Candidate& other : candidates) {
                     if (!other.taken && other.sample == linked &&
                         other.voice.range(IPATCH_SF2_GEN_NOTE_RANGE) ==
                             c.voice.range(IPATCH_SF2_GEN_NOTE_RANGE) &&
@@ -410,19 +442,22 @@ BankPlan Sf2File::plan(size_t index) const {
                         partner = &other;
                         break;
                     }
+                }
             }
             Candidate* left = &c;
             Candidate* right = partner;
             if (partner) {
                 partner->taken = true;
-                if (c.sample->channel == IPATCH_SF2_SAMPLE_CHANNEL_RIGHT)
+                if (c.sample->channel == IPATCH_SF2_SAMPLE_CHANNEL_RIGHT) {
                     std::swap(left, right);
+                }
                 if (left->region.loopStart - left->region.start !=
                         right->region.loopStart - right->region.start ||
                     left->region.loopEnd - left->region.start !=
-                        right->region.loopEnd - right->region.start)
+                        right->region.loopEnd - right->region.start) {
                     plan.drop("the right side's own loop of stereo pairs whose sides loop at "
                               "different frames (both use the left side's loop)");
+                }
             }
             const Voice& voice = left->voice;
             Zone zone;
@@ -431,19 +466,22 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.velLo = std::max(zone.velLo, 1);
             const int overridden = voice.instrument(IPATCH_SF2_GEN_ROOT_NOTE_OVERRIDE);
             zone.root = overridden >= 0 ? overridden : left->sample->root_note;
-            if (zone.root > 127)
+            if (zone.root > 127) {
                 zone.root = 60; // "unpitched" samples
+            }
             zone.cents = voice.value(IPATCH_SF2_GEN_COARSE_TUNE) * 100.0 +
                          voice.value(IPATCH_SF2_GEN_FINE_TUNE_OVERRIDE) + left->sample->fine_tune;
             zone.keyTrack = voice.value(IPATCH_SF2_GEN_SCALE_TUNE);
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
             zone.envelope = envelopeOf(voice);
-            zone.audio = m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
-                                     right ? right->region : Region{}, plan);
+            zone.audio =
+                m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
+                                 right ? right->region : Region{}, plan);
             dropUnsupported(voice, partner != nullptr, plan.unpitched, plan);
             if (hasModulators(left->zone->mods) || hasModulators(instrument->mods) ||
-                hasModulators(pzone->mods))
+                hasModulators(pzone->mods)) {
                 plan.drop("modulators");
+            }
             plan.zones.push_back(zone);
         }
     }

@@ -21,8 +21,9 @@ constexpr uint32_t kMaxPdtaBytes = 64u << 20;
 
 uint32_t le(const char* p, int bytes) {
     uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
+    for (int i = bytes - 1; i >= 0; --i) {
         value = value << 8 | uint8_t(p[i]);
+    }
     return value;
 }
 
@@ -31,14 +32,16 @@ public:
     explicit Checker(const std::string& path) : m_path(path), m_in(path, std::ios::binary) {}
 
     void run() {
-        if (!m_in)
+        if (!m_in) {
             fail("cannot read");
+        }
         m_in.seekg(0, std::ios::end);
         const uint64_t size = uint64_t(m_in.tellg());
         char header[12];
         if (!read(0, header, 12) || std::memcmp(header, "RIFF", 4) != 0 ||
-            std::memcmp(header + 8, "sfbk", 4) != 0)
+            std::memcmp(header + 8, "sfbk", 4) != 0) {
             fail("not a soundfont (no RIFF sfbk header)");
+        }
         const uint64_t end = std::min<uint64_t>(size, 8 + uint64_t(le(header + 4, 4)));
         uint64_t smplBytes = 0;
         bool sdta = false;
@@ -51,22 +54,26 @@ public:
                 for (uint64_t c = at + 12; c + 8 <= std::min(listEnd, end);) {
                     char chunk[8];
                     read(c, chunk, 8);
-                    if (std::memcmp(chunk, "smpl", 4) == 0)
+                    if (std::memcmp(chunk, "smpl", 4) == 0) {
                         smplBytes = le(chunk + 4, 4);
+                    }
                     c += 8 + le(chunk + 4, 4) + (le(chunk + 4, 4) & 1);
                 }
             } else if (std::memcmp(list, "LIST", 4) == 0 && std::memcmp(list + 8, "pdta", 4) == 0) {
-                if (listEnd > end)
+                if (listEnd > end) {
                     fail("the preset data runs past the end of the file");
-                if (listEnd - at > kMaxPdtaBytes)
+                }
+                if (listEnd - at > kMaxPdtaBytes) {
                     fail("the preset data is implausibly large");
+                }
                 m_pdta.resize(size_t(listEnd - at - 12));
                 read(at + 12, m_pdta.data(), std::streamsize(m_pdta.size()));
             }
             at = listEnd + (listEnd & 1);
         }
-        if (!sdta || m_pdta.empty())
+        if (!sdta || m_pdta.empty()) {
             fail("not a soundfont (no sample data or no preset data)");
+        }
         checkPdta(smplBytes / 2);
     }
 
@@ -82,11 +89,13 @@ private:
     /// The records of a preset-data chunk, each `size` bytes, at least the terminal one.
     std::pair<const char*, uint32_t> records(const char* id, uint32_t size) const {
         const auto found = m_chunks.find(id);
-        if (found == m_chunks.end())
+        if (found == m_chunks.end()) {
             fail(std::string("the preset data has no ") + id + " chunk");
+        }
         const auto [data, bytes] = found->second;
-        if (bytes % size != 0 || bytes < size)
+        if (bytes % size != 0 || bytes < size) {
             fail(std::string("the ") + id + " chunk is not a whole number of records");
+        }
         return {data, bytes / size};
     }
 
@@ -97,8 +106,9 @@ private:
         uint32_t previous = 0;
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t index = le(data + i * size + offset, 2);
-            if (index < previous || index >= limit)
+            if (index < previous || index >= limit) {
                 fail(std::string("the ") + id + " chunk points outside the records it indexes");
+            }
             previous = index;
         }
     }
@@ -108,12 +118,14 @@ private:
         for (uint32_t i = 0; i + 1 < count; ++i) {
             const uint32_t op = le(data + 4 * i, 2);
             const uint32_t amount = le(data + 4 * i + 2, 2);
-            if (op >= kGeneratorCount)
+            if (op >= kGeneratorCount) {
                 fail(std::string("generator ") + std::to_string(op) + " in the " + id +
                      " chunk is not one SF2 defines");
-            if (op == link && amount + 1 >= targets)
+            }
+            if (op == link && amount + 1 >= targets) {
                 fail(std::string("a zone in the ") + id + " chunk names a missing " +
                      (link == kSampleGen ? "sample" : "instrument"));
+            }
         }
     }
 
@@ -121,8 +133,9 @@ private:
         for (size_t at = 0; at + 8 <= m_pdta.size();) {
             const std::string id(m_pdta.data() + at, 4);
             const uint32_t bytes = le(m_pdta.data() + at + 4, 4);
-            if (bytes > m_pdta.size() - at - 8)
+            if (bytes > m_pdta.size() - at - 8) {
                 fail("the " + id + " chunk runs past the preset data");
+            }
             m_chunks[id] = {m_pdta.data() + at + 8, bytes};
             at += 8 + bytes + (bytes & 1);
         }
@@ -150,10 +163,12 @@ private:
             const uint32_t start = le(record + 20, 4);
             const uint32_t end = le(record + 24, 4);
             const uint32_t type = le(record + 44, 2);
-            if ((type & 0x8000) == 0 && (start > end || end > frames))
+            if ((type & 0x8000) == 0 && (start > end || end > frames)) {
                 fail("sample " + std::to_string(i) + " lies outside the sample data");
-            if ((type & 0x0006) != 0 && le(record + 42, 2) + 1 >= samples)
+            }
+            if ((type & 0x0006) != 0 && le(record + 42, 2) + 1 >= samples) {
                 fail("sample " + std::to_string(i) + " is linked to a missing sample");
+            }
         }
     }
 

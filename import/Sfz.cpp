@@ -38,18 +38,21 @@ bool isNameChar(char c) {
 }
 
 std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front()))
+    while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
+    }
+    while (!text.empty() && isBlank(text.back())) {
         text.remove_suffix(1);
+    }
     return text;
 }
 
 /// True when an opcode ("name=") starts at `at`.
 bool opcodeAt(std::string_view line, size_t at) {
     size_t end = at;
-    while (end < line.size() && isNameChar(line[end]))
+    while (end < line.size() && isNameChar(line[end])) {
         ++end;
+    }
     return end > at && end < line.size() && line[end] == '=';
 }
 
@@ -63,9 +66,11 @@ public:
         for (size_t at = plain.find("/*"); at != std::string::npos; at = plain.find("/*", at)) {
             const size_t end = plain.find("*/", at + 2);
             const size_t stop = end == std::string::npos ? plain.size() : end + 2;
-            for (size_t i = at; i < stop; ++i)
-                if (plain[i] != '\n')
+            for (size_t i = at; i < stop; ++i) {
+                if (plain[i] != '\n') {
                     plain[i] = ' ';
+                }
+            }
             at = stop;
         }
         std::istringstream lines(plain);
@@ -75,12 +80,13 @@ public:
             const size_t comment = line.find("//");
             const std::string_view code = trim(std::string_view(line).substr(
                 0, comment == std::string::npos ? line.size() : comment));
-            if (code.rfind("#define", 0) == 0)
+            if (code.rfind("#define", 0) == 0) {
                 define(code.substr(7));
-            else if (code.rfind("#include", 0) == 0)
+            } else if (code.rfind("#include", 0) == 0) {
                 includeFile(substitute(std::string(code.substr(8))), depth);
-            else
+            } else {
                 tokens(substitute(std::string(code)));
+            }
         }
     }
 
@@ -95,8 +101,9 @@ private:
     void define(std::string_view rest) {
         rest = trim(rest);
         size_t end = 0;
-        while (end < rest.size() && !isBlank(rest[end]))
+        while (end < rest.size() && !isBlank(rest[end])) {
             ++end;
+        }
         const std::string name(rest.substr(0, end));
         if (name.size() < 2 || name[0] != '$') {
             m_document.ignored["malformed #define"]++;
@@ -105,10 +112,11 @@ private:
         const std::string value(trim(rest.substr(end)));
         auto found = std::find_if(m_defines.begin(), m_defines.end(),
                                   [&](const auto& entry) { return entry.first == name; });
-        if (found != m_defines.end())
+        if (found != m_defines.end()) {
             found->second = value;
-        else
+        } else {
             m_defines.emplace_back(name, value);
+        }
         // Longest names first, so that $NOTE does not eat the start of $NOTES.
         std::stable_sort(m_defines.begin(), m_defines.end(), [](const auto& a, const auto& b) {
             return a.first.size() > b.first.size();
@@ -116,8 +124,9 @@ private:
     }
 
     std::string substitute(std::string text) {
-        if (text.find('$') == std::string::npos)
+        if (text.find('$') == std::string::npos) {
             return text;
+        }
         for (const auto& [name, value] : m_defines) {
             // Rebuilt in one pass: replacing in place would move the tail once per use.
             std::string out;
@@ -190,10 +199,12 @@ private:
                 while (end < line.size() && line[end] != '<') {
                     if (isBlank(line[end])) {
                         size_t next = end;
-                        while (next < line.size() && isBlank(line[next]))
+                        while (next < line.size() && isBlank(line[next])) {
                             ++next;
-                        if (next == line.size() || opcodeAt(line, next))
+                        }
+                        if (next == line.size() || opcodeAt(line, next)) {
                             break;
+                        }
                         end = next;
                     } else {
                         ++end;
@@ -204,8 +215,9 @@ private:
                 at = end;
             } else {
                 size_t end = at;
-                while (end < line.size() && !isBlank(line[end]))
+                while (end < line.size() && !isBlank(line[end])) {
                     ++end;
+                }
                 m_document.ignored["text that is no opcode"]++;
                 at = end;
             }
@@ -233,9 +245,11 @@ private:
             m_level = Level::Region;
             m_region = SfzRegion{};
             m_region->line = m_line;
-            for (const Opcodes* level : {&m_control, &m_global, &m_master, &m_group})
-                for (const auto& [key, value] : *level)
+            for (const Opcodes* level : {&m_control, &m_global, &m_master, &m_group}) {
+                for (const auto& [key, value] : *level) {
                     m_region->opcodes[key] = value;
+                }
+            }
         } else {
             m_level = Level::Other;
             m_document.ignored["header <" + name + ">"]++;
@@ -268,8 +282,9 @@ private:
     }
 
     void finishRegion() {
-        if (m_region)
+        if (m_region) {
             m_document.regions.push_back(std::move(*m_region));
+        }
         m_region.reset();
     }
 
@@ -307,12 +322,14 @@ public:
     }
     std::optional<double> number(const char* name, const char* alias = nullptr) {
         const std::string* value = text(name, alias);
-        if (!value)
+        if (!value) {
             return std::nullopt;
+        }
         char* end = nullptr;
         const double parsed = std::strtod(value->c_str(), &end);
-        if (end == value->c_str() || !std::isfinite(parsed))
+        if (end == value->c_str() || !std::isfinite(parsed)) {
             return std::nullopt;
+        }
         return parsed;
     }
     std::optional<int> key(const char* name) {
@@ -322,9 +339,11 @@ public:
     /// The opcodes of the region that nothing asked for.
     std::vector<std::string> unused() const {
         std::vector<std::string> names;
-        for (const auto& [name, value] : m_opcodes)
-            if (!m_used.count(name))
+        for (const auto& [name, value] : m_opcodes) {
+            if (!m_used.count(name)) {
                 names.push_back(name);
+            }
+        }
         return names;
     }
 
@@ -398,8 +417,9 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
     }
     zone.cents = opcodes.number("tune").value_or(0) + 100 * opcodes.number("transpose").value_or(0);
     zone.keyTrack = opcodes.number("pitch_keytrack").value_or(100);
-    if (!plan.unpitched && zone.keyTrack != 100)
+    if (!plan.unpitched && zone.keyTrack != 100) {
         plan.drop("opcode pitch_keytrack");
+    }
     zone.gainDb = opcodes.number("volume").value_or(0);
     Envelope& envelope = zone.envelope;
     envelope.delay = opcodes.number("ampeg_delay");
@@ -407,9 +427,10 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
     envelope.hold = opcodes.number("ampeg_hold");
     envelope.decay = opcodes.number("ampeg_decay");
     envelope.release = opcodes.number("ampeg_release");
-    if (const auto percent = opcodes.number("ampeg_sustain"))
+    if (const auto percent = opcodes.number("ampeg_sustain")) {
         envelope.sustain =
             *percent <= 0 ? -100.0 : 20.0 * std::log10(std::min(*percent, 100.0) / 100.0);
+    }
 
     // Sample and loop ends are inclusive in SFZ; ours are not.
     Slice slice;
@@ -437,14 +458,16 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
                                     ": loop outside the frames played; imported without loop");
             slice.loopStart = slice.loopEnd = -1;
         }
-        if (mode == "loop_sustain")
+        if (mode == "loop_sustain") {
             plan.drop("the sample's tail after a release (loop_mode=loop_sustain)");
+        }
     } else if (mode != "no_loop" && mode != "one_shot") {
         plan.drop("loop_mode=" + mode);
     }
 
-    for (const std::string& name : opcodes.unused())
+    for (const std::string& name : opcodes.unused()) {
         plan.drop("opcode " + name);
+    }
 
     zone.audio = plan.addAudio(
         fileSource(file.string(), slice.start, slice.end, slice.loopStart, slice.loopEnd));
@@ -461,17 +484,20 @@ SfzDocument parseSfz(std::string_view text, const SfzInclude& include) {
 
 std::optional<int> sfzKey(const std::string& value) {
     const std::string_view text = trim(value);
-    if (text.empty())
+    if (text.empty()) {
         return std::nullopt;
+    }
     char* end = nullptr;
     const std::string owned(text);
     const long number = std::strtol(owned.c_str(), &end, 10);
-    if (end != owned.c_str() && *end == '\0')
+    if (end != owned.c_str() && *end == '\0') {
         return int(std::clamp(number, -1000L, 1000L));
+    }
     static const int semitones[] = {9, 11, 0, 2, 4, 5, 7}; // a to g
     const char letter = char(std::tolower(static_cast<unsigned char>(text[0])));
-    if (letter < 'a' || letter > 'g')
+    if (letter < 'a' || letter > 'g') {
         return std::nullopt;
+    }
     int key = semitones[letter - 'a'];
     size_t at = 1;
     if (at < text.size() && (text[at] == '#' || text[at] == 'b')) {
@@ -480,8 +506,9 @@ std::optional<int> sfzKey(const std::string& value) {
     }
     const std::string octave(text.substr(at));
     const long octaveNumber = std::strtol(octave.c_str(), &end, 10);
-    if (octave.empty() || *end != '\0')
+    if (octave.empty() || *end != '\0') {
         return std::nullopt;
+    }
     return int(std::clamp(octaveNumber, -10L, 20L) + 1) * 12 + key;
 }
 
@@ -491,8 +518,9 @@ BankPlan planSfz(const std::string& path, bool drums) {
     const SfzInclude include = [&](const std::string& name) -> std::optional<std::string> {
         const fs::path file = resolve(dir, name);
         std::error_code error;
-        if (!fs::is_regular_file(file, error))
+        if (!fs::is_regular_file(file, error)) {
             throw ImportError(path, "#include \"" + name + "\": no such file");
+        }
         return readText(file.string());
     };
     const SfzDocument document = parseSfz(text, include);
@@ -501,10 +529,12 @@ BankPlan planSfz(const std::string& path, bool drums) {
     plan.name = fs::path(path).stem().string();
     plan.unpitched = drums;
     plan.zoneWord = "region";
-    for (const auto& [what, count] : document.ignored)
+    for (const auto& [what, count] : document.ignored) {
         plan.drop(what, count);
-    for (const SfzRegion& region : document.regions)
+    }
+    for (const SfzRegion& region : document.regions) {
         addRegion(region, dir, path, plan);
+    }
     return plan;
 }
 

@@ -15,16 +15,19 @@ std::string safeName(const std::string& text) {
     for (const char c : text) {
         const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                           (c >= '0' && c <= '9') || c == '_' || c == '.';
-        if (keep)
+        if (keep) {
             out += c;
-        else if (!out.empty() && out.back() != '-')
+        } else if (!out.empty() && out.back() != '-') {
             out += '-';
+        }
     }
-    while (!out.empty() && (out.back() == '-' || out.back() == '.'))
+    while (!out.empty() && (out.back() == '-' || out.back() == '.')) {
         out.pop_back();
+    }
     // A leading dot would hide the folder.
-    while (!out.empty() && out.front() == '.')
+    while (!out.empty() && out.front() == '.') {
         out.erase(0, 1);
+    }
     return out.empty() ? "bank" : out;
 }
 
@@ -50,12 +53,14 @@ std::string number(double value) {
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
+    if (!in) {
         throw ImportError(path, "cannot read");
+    }
     std::ostringstream text;
     text << in.rdbuf();
-    if (!in && !in.eof())
+    if (!in && !in.eof()) {
         throw ImportError(path, "cannot read");
+    }
     return text.str();
 }
 

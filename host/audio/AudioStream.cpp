@@ -29,8 +29,9 @@ int rampedLanes(const Sample* in, float* out, int frames, float& g, float ratio,
     float lane[kLaneSamples];
     double change = InDecibels ? 1.0 : 0.0;
     for (int k = 0; k < step; ++k) {
-        for (int c = 0; c < Channels; ++c)
+        for (int c = 0; c < Channels; ++c) {
             lane[k * Channels + c] = g;
+        }
         g = g * ratio + slope;
         change = InDecibels ? change * ratio : change + slope;
     }
@@ -39,10 +40,12 @@ int rampedLanes(const Sample* in, float* out, int frames, float& g, float ratio,
     for (; f + step <= frames; f += step) {
         const Sample* x = in + f * Channels;
         float* y = out + f * Channels;
-        for (int k = 0; k < kLaneSamples; ++k)
+        for (int k = 0; k < kLaneSamples; ++k) {
             y[k] = float(x[k]) * lane[k];
-        for (int k = 0; k < kLaneSamples; ++k)
+        }
+        for (int k = 0; k < kLaneSamples; ++k) {
             lane[k] = InDecibels ? lane[k] * laneChange : lane[k] + laneChange;
+        }
     }
     g = lane[0];
     return f;
@@ -50,10 +53,12 @@ int rampedLanes(const Sample* in, float* out, int frames, float& g, float ratio,
 
 template <int Channels, class Sample>
 int rampedLanes(const Sample* in, float* out, int frames, float& g, float ratio, float slope) {
-    if (slope == 0.0f)
+    if (slope == 0.0f) {
         return rampedLanes<Channels, true>(in, out, frames, g, ratio, slope);
-    if (ratio == 1.0f)
+    }
+    if (ratio == 1.0f) {
         return rampedLanes<Channels, false>(in, out, frames, g, ratio, slope);
+    }
     return 0;
 }
 
@@ -68,27 +73,31 @@ void scaledCopy(const Sample* in, float* out, int frames, int channels, float sc
     if (ramp.constant() && ramp.start == 1.0f && ramp.gain != 1.0f) {
         // The gain alone: bit for bit what copying and then multiplying by it gives.
 #pragma GCC unroll 4
-        for (int i = 0; i < samples; ++i)
+        for (int i = 0; i < samples; ++i) {
             out[i] = float(in[i]) * scale * ramp.gain;
+        }
         return;
     }
     // One factor a sample, whatever the ramp.
     float g = scale * ramp.gain * ramp.start;
     if (ramp.constant()) {
 #pragma GCC unroll 4
-        for (int i = 0; i < samples; ++i)
+        for (int i = 0; i < samples; ++i) {
             out[i] = float(in[i]) * g;
+        }
         return;
     }
     const float slope = scale * ramp.gain * ramp.slope;
     int f = 0;
-    if (channels == 2)
+    if (channels == 2) {
         f = rampedLanes<2>(in, out, frames, g, ramp.ratio, slope);
-    else if (channels == 1)
+    } else if (channels == 1) {
         f = rampedLanes<1>(in, out, frames, g, ramp.ratio, slope);
+    }
     for (; f < frames; ++f) {
-        for (int c = 0; c < channels; ++c)
+        for (int c = 0; c < channels; ++c) {
             out[f * channels + c] = float(in[f * channels + c]) * g;
+        }
         g = g * ramp.ratio + slope;
     }
 }
@@ -138,11 +147,13 @@ struct AudioStream::Impl {
 int64_t AudioStream::Impl::ensureDecoded(int64_t end) {
     end = std::min(end, frames.load(std::memory_order_acquire));
     int64_t have = decoded.load(std::memory_order_acquire);
-    if (have >= end)
+    if (have >= end) {
         return have;
+    }
     std::lock_guard lock(decodeMutex);
-    while (decoded.load(std::memory_order_relaxed) < std::min(end, frames.load()))
+    while (decoded.load(std::memory_order_relaxed) < std::min(end, frames.load())) {
         decodeNextBlock();
+    }
     return decoded.load(std::memory_order_relaxed);
 }
 
@@ -165,8 +176,9 @@ void AudioStream::Impl::decodeNextBlock() {
     const int64_t got = compact ? decoder->readFrames16(reinterpret_cast<int16_t*>(at), wanted)
                                 : decoder->readFrames(reinterpret_cast<float*>(at), wanted);
     const int64_t read = std::clamp<int64_t>(got, 0, wanted);
-    if (read < wanted)
+    if (read < wanted) {
         frames.store(start + read, std::memory_order_release);
+    }
     decoded.store(start + read, std::memory_order_release);
 }
 
@@ -184,30 +196,34 @@ void AudioStream::Impl::copyFrames(int64_t first, float* out, int64_t count, Gai
             scaledCopy(in, out, int(run), channels, scale, ramp);
         } else {
             const float* in = reinterpret_cast<const float*>(block) + offset * channels;
-            if (ramp.gain == 1.0f && ramp.start == 1.0f && ramp.constant())
+            if (ramp.gain == 1.0f && ramp.start == 1.0f && ramp.constant()) {
                 std::memcpy(out, in, static_cast<size_t>(samples) * sizeof(float));
-            else
+            } else {
                 scaledCopy(in, out, int(run), channels, scale, ramp);
+            }
         }
         out += samples;
         first += run;
         count -= run;
-        if (count > 0)
+        if (count > 0) {
             ramp = ramp.after(run);
+        }
     }
 }
 
 AudioStream::AudioStream(const std::shared_ptr<IDecoder>& decoder, long long preloadFrames)
     : m_impl(new Impl) {
     m_impl->decoder = decoder;
-    if (!decoder)
+    if (!decoder) {
         return;
+    }
     const int channels = decoder->channels();
     const int rate = decoder->sampleRate();
     const int64_t frames = decoder->frameCount();
     if (channels < 1 || channels > kMaxChannels || rate < 1 || frames <= 0 ||
-        frames > (int64_t(1) << 31) / channels)
+        frames > (int64_t(1) << 31) / channels) {
         return;
+    }
     m_impl->channels = channels;
     m_impl->sampleRate = rate;
     m_impl->gain = decoder->gain();
@@ -273,11 +289,12 @@ int64_t AudioStream::readFrames(int64_t first, float* out, int64_t count) const 
 
 int64_t AudioStream::readFrames(int64_t first, float* out, int64_t count, GainRamp gain,
                                 bool decode) const {
-    if (first < 0 || count <= 0 || !out || first >= frameCount())
+    if (first < 0 || count <= 0 || !out || first >= frameCount()) {
         return 0;
+    }
     count = std::min(count, frameCount() - first);
-    const int64_t available =
-        decode ? m_impl->ensureDecoded(first + count) : m_impl->decoded.load(std::memory_order_acquire);
+    const int64_t available = decode ? m_impl->ensureDecoded(first + count)
+                                     : m_impl->decoded.load(std::memory_order_acquire);
     const int64_t copied = std::clamp<int64_t>(available - first, 0, count);
     m_impl->copyFrames(first, out, copied, gain);
     return copied;
@@ -295,14 +312,16 @@ AudioStream::Block AudioStream::block(int64_t frame) const {
     Block block;
     const int64_t decoded = m_impl->decoded.load(std::memory_order_acquire);
     const int64_t total = frameCount();
-    if (frame < 0 || frame >= total)
+    if (frame < 0 || frame >= total) {
         return block;
+    }
     const size_t index = static_cast<size_t>(frame / kBlockFrames);
     block.first = int64_t(index) * kBlockFrames;
     block.frames = std::min(kBlockFrames, total - block.first);
     block.decoded = std::clamp<int64_t>(decoded - block.first, 0, block.frames);
-    if (block.decoded == 0)
+    if (block.decoded == 0) {
         return block; // its storage may not exist yet
+    }
     const char* data = m_impl->blocks[index].get();
     if (m_impl->compact) {
         block.int16 = reinterpret_cast<const int16_t*>(data);

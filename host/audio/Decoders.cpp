@@ -75,8 +75,9 @@ public:
         : m_view(std::move(view)), m_size(m_view->size()), m_gain(gain) {}
 
     ~SndfileDecoder() override {
-        if (m_file)
+        if (m_file) {
             sf_close(m_file);
+        }
     }
 
     bool open(Format format, bool floatOutput) {
@@ -87,17 +88,20 @@ public:
         io.write = &SndfileDecoder::write;
         io.tell = &SndfileDecoder::tell;
         m_file = sf_open_virtual(&io, SFM_READ, &m_info, this);
-        if (!m_file || !isFormat(m_info, format))
+        if (!m_file || !isFormat(m_info, format)) {
             return false;
+        }
         if (m_info.channels < 1 || m_info.channels > kMaxChannels || m_info.samplerate < 1 ||
             m_info.samplerate > kMaxSampleRate || m_info.frames < 0 ||
-            m_info.frames > kMaxSamples / m_info.channels)
+            m_info.frames > kMaxSamples / m_info.channels) {
             return false;
+        }
         m_bits = floatOutput ? 0 : integerBits(m_info);
-        if (format == Format::Wav)
+        if (format == Format::Wav) {
             readInstrumentLoop();
-        else
+        } else {
             readTaggedLoop(format);
+        }
         return true;
     }
 
@@ -108,24 +112,28 @@ public:
     int bitsPerSample() const override { return m_bits; }
 
     bool loop(Loop& loop) const override {
-        if (!m_hasLoop)
+        if (!m_hasLoop) {
             return false;
+        }
         loop = m_loop;
         return true;
     }
 
     bool declaredLoop(Loop& loop) const override {
-        if (!m_declaresLoop)
+        if (!m_declaresLoop) {
             return false;
+        }
         loop = m_declaredLoop;
         return true;
     }
 
     int64_t readFrames(float* out, int64_t frames) override {
         const int64_t total = readUntilEnd(out, frames, sf_readf_float);
-        if (m_gain != 1.0f)
-            for (int64_t i = 0, n = total * m_info.channels; i < n; ++i)
+        if (m_gain != 1.0f) {
+            for (int64_t i = 0, n = total * m_info.channels; i < n; ++i) {
                 out[i] *= m_gain;
+            }
+        }
         return total;
     }
 
@@ -134,8 +142,9 @@ public:
     }
 
     bool seekFrame(int64_t frame) override {
-        if (frame < 0 || frame > m_info.frames)
+        if (frame < 0 || frame > m_info.frames) {
             return false;
+        }
         return sf_seek(m_file, frame, SEEK_SET) == frame;
     }
 
@@ -160,8 +169,9 @@ private:
         int64_t total = 0;
         while (total < frames) {
             const sf_count_t got = read(m_file, out + total * m_info.channels, frames - total);
-            if (got <= 0)
+            if (got <= 0) {
                 break;
+            }
             total += got;
         }
         return total;
@@ -170,34 +180,40 @@ private:
     void setLoop(int64_t start, int64_t end) {
         m_declaredLoop = {start, end};
         m_declaresLoop = true;
-        if (start < 0 || end <= start || end > m_info.frames)
+        if (start < 0 || end <= start || end > m_info.frames) {
             return;
+        }
         m_loop = {start, end};
         m_hasLoop = true;
     }
 
     void readInstrumentLoop() {
         SF_INSTRUMENT instrument{};
-        if (sf_command(m_file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) != SF_TRUE)
+        if (sf_command(m_file, SFC_GET_INSTRUMENT, &instrument, sizeof instrument) != SF_TRUE) {
             return;
-        if (instrument.loop_count < 1 || instrument.loops[0].mode == SF_LOOP_NONE)
+        }
+        if (instrument.loop_count < 1 || instrument.loops[0].mode == SF_LOOP_NONE) {
             return;
+        }
         setLoop(instrument.loops[0].start, instrument.loops[0].end);
     }
 
     void readTaggedLoop(Format format) {
         detail::LoopTags tags;
-        if (const char* comment = sf_get_string(m_file, SF_STR_COMMENT))
+        if (const char* comment = sf_get_string(m_file, SF_STR_COMMENT)) {
             detail::scanLoopTags(comment, tags);
+        }
         // Many files carry the tags as separate comments, which libsndfile does not expose.
         if (!tags.complete()) {
-            if (format == Format::Flac)
+            if (format == Format::Flac) {
                 detail::readFlacLoopTags(*m_view, tags);
-            else
+            } else {
                 detail::readOggLoopTags(*m_view, tags);
+            }
         }
-        if (tags.complete()) // tags hold at most 18 digits: the sum cannot overflow
+        if (tags.complete()) { // tags hold at most 18 digits: the sum cannot overflow
             setLoop(*tags.start, *tags.start + *tags.length);
+        }
     }
 
     static SndfileDecoder& self(void* user) { return *static_cast<SndfileDecoder*>(user); }
@@ -220,19 +236,22 @@ private:
         default:
             return -1;
         }
-        if ((offset < 0 && base + offset < 0) || (offset > 0 && offset > INT64_MAX - base))
+        if ((offset < 0 && base + offset < 0) || (offset > 0 && offset > INT64_MAX - base)) {
             return -1;
+        }
         d.m_position = base + offset;
         return d.m_position;
     }
 
     static sf_count_t read(void* buffer, sf_count_t count, void* user) {
         SndfileDecoder& d = self(user);
-        if (count <= 0)
+        if (count <= 0) {
             return 0;
+        }
         const int64_t got = d.m_view->readAt(d.m_position, buffer, count);
-        if (got > 0)
+        if (got > 0) {
             d.m_position += got;
+        }
         return std::max<int64_t>(got, 0);
     }
 
@@ -243,17 +262,21 @@ private:
 
 std::shared_ptr<IDecoder> makeDecoder(const std::shared_ptr<ox::stream::IStream>& stream,
                                       float gain, Format format, bool floatOutput) {
-    if (!stream)
+    if (!stream) {
         return {};
+    }
     const int64_t size = stream->size();
-    if (size <= 0 || !hasMagic(*stream, format))
+    if (size <= 0 || !hasMagic(*stream, format)) {
         return {};
+    }
     auto view = stream->make_view(0, static_cast<long>(std::min<int64_t>(size, INT32_MAX)));
-    if (!view)
+    if (!view) {
         return {};
+    }
     auto decoder = std::make_shared<SndfileDecoder>(std::move(view), gain);
-    if (!decoder->open(format, floatOutput))
+    if (!decoder->open(format, floatOutput)) {
         return {};
+    }
     return decoder;
 }
 

@@ -11,8 +11,9 @@ constexpr double kSilence = 1e-5; // -100 dB
 constexpr double kMaxSeconds = 100000.0;
 
 int64_t framesOf(double seconds, int rate) {
-    if (!(seconds > 0.0)) // also NaN
+    if (!(seconds > 0.0)) { // also NaN
         return 0;
+    }
     return std::llround(std::min(seconds, kMaxSeconds) * double(std::max(rate, 1)));
 }
 
@@ -36,13 +37,15 @@ void EnvelopeState::start(const Envelope& envelope, int rate) {
 }
 
 void EnvelopeState::release(double seconds, int rate) {
-    if (m_stage == Stage::Silent)
+    if (m_stage == Stage::Silent) {
         return;
+    }
     const int64_t frames = framesOf(seconds, rate);
-    if (frames == 0 || m_level <= kSilence)
+    if (frames == 0 || m_level <= kSilence) {
         enter(Stage::Silent);
-    else
+    } else {
         curve(Stage::Release, m_level, kSilence, frames);
+    }
 }
 
 void EnvelopeState::advance(int64_t frames) {

@@ -33,8 +33,9 @@ double windowedSinc(double x) {
 template <class Sample>
 void dotOf(const Sample* y, int channels, const float* w, int taps, float* out) {
     int k = 0;
-    for (int c = 0; c < channels; ++c)
+    for (int c = 0; c < channels; ++c) {
         out[c] = 0.0f;
+    }
 #ifdef OX_AUDIO_SSE2
     // 16-bit samples load at 65536 times their value.
     const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
@@ -53,16 +54,19 @@ void dotOf(const Sample* y, int channels, const float* w, int taps, float* out) 
         out[1] = (sums[1] + sums[3]) * unit;
     } else if (channels == 1) {
         __m128 sum = _mm_setzero_ps();
-        for (; k + 4 <= taps; k += 4)
+        for (; k + 4 <= taps; k += 4) {
             sum = _mm_add_ps(sum, _mm_mul_ps(loadFrames<1>(y + k).a, _mm_loadu_ps(w + k)));
+        }
         float sums[4];
         _mm_storeu_ps(sums, sum);
         out[0] = ((sums[0] + sums[1]) + (sums[2] + sums[3])) * unit;
     }
 #endif
-    for (; k < taps; ++k)
-        for (int c = 0; c < channels; ++c)
+    for (; k < taps; ++k) {
+        for (int c = 0; c < channels; ++c) {
             out[c] += w[k] * float(y[k * channels + c]);
+        }
+    }
 }
 
 } // namespace
@@ -80,17 +84,19 @@ const SincTable& sincTable() {
                 row[k] = windowedSinc(double(p) / kSincPhases + (kSincHalf - 1 - k));
                 sum += row[k];
             }
-            for (int k = 0; k < kSincTaps; ++k)
+            for (int k = 0; k < kSincTaps; ++k) {
                 row[k] /= sum;
+            }
         }
         t.rows.resize(size_t(kSincPhases * 2 * kSincTaps));
-        for (int p = 0; p < kSincPhases; ++p)
+        for (int p = 0; p < kSincPhases; ++p) {
             for (int k = 0; k < kSincTaps; ++k) {
                 const double here = rows[size_t(p * kSincTaps + k)];
                 t.rows[size_t(p * 2 * kSincTaps + k)] = float(here);
                 t.rows[size_t(p * 2 * kSincTaps + kSincTaps + k)] =
                     float(rows[size_t((p + 1) * kSincTaps + k)] - here);
             }
+        }
         constexpr int points = kSincTaps * kSincPhases;
         t.points.resize(size_t(2 * points));
         for (int r = 0; r < points; ++r) {
@@ -110,8 +116,9 @@ int sincWeights(const Setup& setup, float t, float* w) {
         const int p = std::min(int(r), kSincPhases - 1);
         const float f = r - float(p);
         const float* row = setup.sinc->rows.data() + p * 2 * kSincTaps;
-        for (int k = 0; k < kSincTaps; ++k)
+        for (int k = 0; k < kSincTaps; ++k) {
             w[k] = row[k] + f * row[kSincTaps + k];
+        }
         return kSincTaps;
     }
     // Transposing up: the kernel stretched by the step, so that it cuts at the
@@ -128,8 +135,9 @@ int sincWeights(const Setup& setup, float t, float* w) {
     const int64_t down = int64_t(pointsPerFrame * kUnit + 0.5);
     // Only the neighbours inside the kernel's span look it up.
     int k = 0;
-    for (; k < taps && (at >> 32) >= kPoints; ++k, at -= down)
+    for (; k < taps && (at >> 32) >= kPoints; ++k, at -= down) {
         w[k] = 0.0f;
+    }
     const float* points = setup.sinc->points.data();
     const int inside = std::min<int64_t>(taps, k + at / down + 1);
 #pragma GCC unroll 4
@@ -137,8 +145,9 @@ int sincWeights(const Setup& setup, float t, float* w) {
         const float* point = points + 2 * (at >> 32);
         w[k] = point[0] + fraction(uint64_t(at)) * point[1];
     }
-    for (; k < taps; ++k)
+    for (; k < taps; ++k) {
         w[k] = 0.0f;
+    }
     // Scaled to a sum of 1, in four sums that do not wait for each other.
     float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
     for (k = 0; k + 4 <= taps; k += 4) {
@@ -147,12 +156,14 @@ int sincWeights(const Setup& setup, float t, float* w) {
         s2 += w[k + 2];
         s3 += w[k + 3];
     }
-    for (; k < taps; ++k)
+    for (; k < taps; ++k) {
         s0 += w[k];
+    }
     const float sum = (s0 + s1) + (s2 + s3);
     const float norm = sum != 0.0f ? 1.0f / sum : 0.0f;
-    for (int k = 0; k < taps; ++k)
+    for (int k = 0; k < taps; ++k) {
         w[k] *= norm;
+    }
     return taps;
 }
 
@@ -173,19 +184,23 @@ void mapFrames(const float* frames, int inChannels, int64_t n, GainRamp& ramp, f
         const float g = ramp.gain * level;
         level = level * ramp.ratio + ramp.slope;
         if (inChannels == outChannels) {
-            for (int c = 0; c < outChannels; ++c)
+            for (int c = 0; c < outChannels; ++c) {
                 put(out[c], frames[c] * (g * gainOf(c)));
+            }
         } else if (inChannels == 1) {
-            for (int c = 0; c < outChannels; ++c)
+            for (int c = 0; c < outChannels; ++c) {
                 put(out[c], frames[0] * (g * gainOf(c)));
+            }
         } else if (outChannels == 1) {
             float sum = 0.0f;
-            for (int c = 0; c < inChannels; ++c)
+            for (int c = 0; c < inChannels; ++c) {
                 sum += frames[c];
+            }
             put(out[0], sum * (g * gainOf(0)) / float(inChannels));
         } else {
-            for (int c = 0; c < outChannels; ++c)
+            for (int c = 0; c < outChannels; ++c) {
                 put(out[c], frames[c % inChannels] * (g * gainOf(c)));
+            }
         }
     }
 }

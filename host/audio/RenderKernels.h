@@ -98,21 +98,24 @@ void interpolate(const Setup& setup, const Sample* data, int64_t shift, int chan
     for (int64_t j = 0; j < n; ++j, phase += setup.step, frames += channels) {
         const Sample* y = data + (shift + whole(phase) - setup.reach.before) * channels;
         if (setup.kind == Kind::Copy) {
-            for (int c = 0; c < channels; ++c)
+            for (int c = 0; c < channels; ++c) {
                 frames[c] = float(y[c]) * scale;
+            }
         } else if (setup.kind == Kind::Cubic) {
             const CubicWeights w = cubicWeights(fraction(phase));
-            for (int c = 0; c < channels; ++c)
+            for (int c = 0; c < channels; ++c) {
                 frames[c] = (((w.w0 * float(y[c]) + w.w1 * float(y[channels + c])) +
                               w.w2 * float(y[2 * channels + c])) +
                              w.w3 * float(y[3 * channels + c])) *
                             scale;
+            }
         } else {
             float w[kMaxSincTaps];
             const int taps = sincWeights(setup, fraction(phase), w);
             dot(y, channels, w, taps, frames);
-            for (int c = 0; c < channels; ++c)
+            for (int c = 0; c < channels; ++c) {
                 frames[c] *= scale;
+            }
         }
     }
 }
@@ -172,8 +175,9 @@ inline void loadSamples(const float* p, __m128& a, __m128& b) {
 
 /// Adds (or writes) v into four floats at out.
 template <bool Add> inline void put(float* out, __m128 v) {
-    if constexpr (Add)
+    if constexpr (Add) {
         v = _mm_add_ps(v, _mm_loadu_ps(out));
+    }
     _mm_storeu_ps(out, v);
 }
 
@@ -249,8 +253,9 @@ template <int Count> struct Lanes {
         float start[4 * Count];
         double level = ramp.start;
         for (int k = 0; k < 4 * Count; ++k) {
-            if (k > 0 && k % channels == 0)
+            if (k > 0 && k % channels == 0) {
                 level = level * ramp.ratio + ramp.slope;
+            }
             start[k] = float(ramp.gain * level);
         }
         double power = 1.0, sum = 0.0; // ratio^frames, 1 + ratio + ... + ratio^(frames - 1)
@@ -258,8 +263,9 @@ template <int Count> struct Lanes {
             sum += power;
             power *= ramp.ratio;
         }
-        for (int v = 0; v < Count; ++v)
+        for (int v = 0; v < Count; ++v) {
             g[v] = _mm_mul_ps(_mm_loadu_ps(start + 4 * v), factors);
+        }
         ratio = _mm_set1_ps(float(power));
         slope = _mm_mul_ps(_mm_set1_ps(float(ramp.gain * ramp.slope * sum)), factors);
     }
@@ -284,8 +290,9 @@ void copies(const Sample* p, int64_t n, GainRamp ramp, float left, float right, 
         // Unrolled: left to the compiler, this loop's speed varied by half with
         // where it happened to be placed.
 #pragma GCC unroll 4
-        for (int64_t i = 0; i < samples; i += 4)
+        for (int64_t i = 0; i < samples; i += 4) {
             put<Add>(out + i, _mm_mul_ps(loadFrames<1>(p + i).a, g));
+        }
         return;
     }
     // Four vectors a step, each with factors of its own, so that no update
@@ -293,17 +300,21 @@ void copies(const Sample* p, int64_t n, GainRamp ramp, float left, float right, 
     Lanes<4> lanes(ramp, Channels, factors);
     const auto copy = [&](auto decibels) {
         int64_t i = 0;
-        for (; i + 16 <= samples; i += 16)
-            for (int v = 0; v < 4; ++v)
+        for (; i + 16 <= samples; i += 16) {
+            for (int v = 0; v < 4; ++v) {
                 put<Add>(out + i + 4 * v, _mm_mul_ps(loadFrames<1>(p + i + 4 * v).a,
                                                      lanes.template next<decibels>(v)));
-        for (int v = 0; i < samples; i += 4, ++v)
+            }
+        }
+        for (int v = 0; i < samples; i += 4, ++v) {
             put<Add>(out + i, _mm_mul_ps(loadFrames<1>(p + i).a, lanes.next(v)));
+        }
     };
-    if (ramp.slope == 0.0f)
+    if (ramp.slope == 0.0f) {
         copy(std::true_type{});
-    else
+    } else {
         copy(std::false_type{});
+    }
 }
 
 /// Four frames at a time (n a multiple of 4) for copies and the cubic, mono or
@@ -325,9 +336,10 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
     Lanes<1> gains(ramp, 1, _mm_set1_ps(1.0f));
     if constexpr (!Cubic) {
         const Sample* p = data + (shift + whole(phase)) * In;
-        for (int64_t j = 0; j < n; j += 4)
+        for (int64_t j = 0; j < n; j += 4) {
             storeFrames<Out, Add>(loadFrames<In>(p + j * In), gains.next(), left, right,
                                   out + j * Out);
+        }
         return;
     }
     const __m128 half1 = _mm_set1_ps(0.5f), one = _mm_set1_ps(1.0f), three = _mm_set1_ps(3.0f);
@@ -338,8 +350,9 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
     const __m128i fractionStep = _mm_set1_epi32(int32_t(4 * step));
     for (int64_t j = 0; j < n; j += 4) {
         const Sample* p[4];
-        for (int k = 0; k < 4; ++k, phase += step)
+        for (int k = 0; k < 4; ++k, phase += step) {
             p[k] = data + (shift + whole(phase) - 1) * In;
+        }
         const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(fractions, 8)), toFraction);
         fractions = _mm_add_epi32(fractions, fractionStep);
         // cubicWeights(), four frames at once.
@@ -352,11 +365,12 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
         __m128 y[4][In];
         loadNeighbours<In>(p, y);
         __m128 v[In];
-        for (int c = 0; c < In; ++c)
+        for (int c = 0; c < In; ++c) {
             v[c] =
                 _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(w0, y[0][c]), _mm_mul_ps(w1, y[1][c])),
                                       _mm_mul_ps(w2, y[2][c])),
                            _mm_mul_ps(w3, y[3][c]));
+        }
         storeFrames<Out, Add>({v[0], v[In - 1]}, gains.next(), left, right, out + j * Out);
     }
 }
@@ -366,15 +380,17 @@ using QuadsFunction = void (*)(const Sample*, int64_t, uint64_t, uint64_t, int64
                                const float*, float*);
 
 template <class Sample, int In, int Out> QuadsFunction<Sample> quadsFor(bool add, bool cubic) {
-    if (add)
+    if (add) {
         return cubic ? &quads<Sample, In, Out, true, true> : &quads<Sample, In, Out, true, false>;
+    }
     return cubic ? &quads<Sample, In, Out, false, true> : &quads<Sample, In, Out, false, false>;
 }
 
 /// The four-frame loop for a layout of mono or stereo in and out.
 template <class Sample> QuadsFunction<Sample> quadsFor(int in, int out, bool add, bool cubic) {
-    if (in == 1)
+    if (in == 1) {
         return out == 1 ? quadsFor<Sample, 1, 1>(add, cubic) : quadsFor<Sample, 1, 2>(add, cubic);
+    }
     return out == 1 ? quadsFor<Sample, 2, 1>(add, cubic) : quadsFor<Sample, 2, 2>(add, cubic);
 }
 

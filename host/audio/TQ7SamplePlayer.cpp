@@ -42,19 +42,22 @@ struct Source {
 
     /// Decodes what indices [first, last] need; false when that changed the sound's length.
     bool prepare(int64_t first, int64_t last) const {
-        if (last < 0 || !decode)
+        if (last < 0 || !decode) {
             return true;
+        }
         const int64_t end = looping && last >= loopEnd ? loopEnd : last + 1;
-        if (std::max<int64_t>(first, 0) >= end)
+        if (std::max<int64_t>(first, 0) >= end) {
             return true;
+        }
         stream->ensureDecoded(end);
         return stream->frameCount() == frames;
     }
 
     /// The frame of the sound at index `i` of the played sequence.
     int64_t frameAt(int64_t i) const {
-        if (!looping || (i < loopEnd && (!wrapped || i >= loopStart)))
+        if (!looping || (i < loopEnd && (!wrapped || i >= loopStart))) {
             return i;
+        }
         const int64_t length = loopEnd - loopStart;
         return loopStart + ((i - loopStart) % length + length) % length;
     }
@@ -68,15 +71,17 @@ struct Source {
     };
     Span span(int64_t i) const {
         Span span;
-        if (i < (looping && wrapped ? loopStart : 0) || i >= (looping ? loopEnd : frames))
+        if (i < (looping && wrapped ? loopStart : 0) || i >= (looping ? loopEnd : frames)) {
             return span;
+        }
         span.block = stream->block(i);
         // A blocking render decoded what it reads before it reads it; reading up
         // to the decoded end would make the runs depend on other threads' decoding.
         const int64_t held = decode ? span.block.frames : span.block.decoded;
         span.end = std::min(span.block.first + held, looping ? loopEnd : frames);
-        if (span.end <= i || (!span.block.int16 && !span.block.float32))
+        if (span.end <= i || (!span.block.int16 && !span.block.float32)) {
             span.end = 0;
+        }
         return span;
     }
 
@@ -96,8 +101,9 @@ struct Source {
                 const int64_t limit = looping && real < loopEnd ? loopEnd : frames;
                 run = std::min(count, limit - real);
                 got = stream->readFrames(real, out, run, GainRamp{}, decode);
-                if (!decode)
+                if (!decode) {
                     missed += run - got;
+                }
             }
             std::fill(out + got * channels, out + run * channels, 0.0f);
             out += run * channels;
@@ -112,8 +118,9 @@ struct Source {
 /// whole positions, otherwise the player's interpolator.
 kernels::Setup setupFor(double step, bool whole, Interpolation interpolation) {
     kernels::Setup setup;
-    if (step == 1.0 && whole)
+    if (step == 1.0 && whole) {
         return setup;
+    }
     setup.step = uint64_t(std::llround(step * kernels::kUnit));
     if (interpolation == Interpolation::Cubic) {
         setup.kind = Kind::Cubic;
@@ -161,8 +168,9 @@ struct Run {
     /// Steps from position `at` to the first at or past `limit` (copies step by
     /// whole frames: no division).
     int64_t stepsUntil(uint64_t limit, uint64_t at) const {
-        if (setup.kind == Kind::Copy)
+        if (setup.kind == Kind::Copy) {
             return int64_t((limit - at + 0xffffffffu) >> 32);
+        }
         return int64_t((limit - at + setup.step - 1) / setup.step);
     }
 
@@ -171,10 +179,11 @@ struct Run {
         const uint64_t limit = uint64_t(span.end - setup.reach.after - base) << 32;
         const int64_t n = std::min<int64_t>(count - j, stepsUntil(limit, at));
         const int64_t shift = base - span.block.first;
-        if (span.block.int16)
+        if (span.block.int16) {
             write(span.block.int16, shift, at, j, n, span.block.scale);
-        else
+        } else {
             write(span.block.float32, shift, at, j, n, 1.0f);
+        }
         return n;
     }
 
@@ -238,8 +247,9 @@ struct Run {
 } // namespace
 
 TQ7SamplePlayer::TQ7SamplePlayer(const std::shared_ptr<AudioStream>& stream) : m_stream(stream) {
-    if (m_stream && m_stream->sampleRate() > 0)
+    if (m_stream && m_stream->sampleRate() > 0) {
         m_outputRate = m_stream->sampleRate();
+    }
     m_finished = !m_stream || m_stream->empty();
     updateStep();
 }
@@ -278,8 +288,9 @@ const std::shared_ptr<AudioStream>& TQ7SamplePlayer::stream() const {
 }
 
 void TQ7SamplePlayer::setOutputSampleRate(int rate) {
-    if (rate <= 0)
+    if (rate <= 0) {
         return;
+    }
     m_outputRate = rate;
     updateStep();
 }
@@ -289,8 +300,9 @@ int TQ7SamplePlayer::outputSampleRate() const {
 }
 
 void TQ7SamplePlayer::setTransposition(double semitones) {
-    if (!std::isfinite(semitones))
+    if (!std::isfinite(semitones)) {
         return;
+    }
     m_transposition = semitones;
     updateStep();
 }
@@ -319,8 +331,9 @@ void TQ7SamplePlayer::reset() {
 
 void TQ7SamplePlayer::setInterpolation(Interpolation interpolation) {
     m_interpolation = interpolation;
-    if (interpolation == Interpolation::Sinc)
+    if (interpolation == Interpolation::Sinc) {
         kernels::sincTable(); // built here rather than on the audio thread
+    }
 }
 
 Interpolation TQ7SamplePlayer::interpolation() const {
@@ -338,8 +351,9 @@ const Envelope* TQ7SamplePlayer::envelope() const {
 }
 
 void TQ7SamplePlayer::startEnvelope() {
-    if (m_hasEnvelope && !m_envelopeStarted)
+    if (m_hasEnvelope && !m_envelopeStarted) {
         m_level.start(m_envelope, m_outputRate);
+    }
     m_envelopeStarted = true;
 }
 
@@ -360,8 +374,9 @@ bool TQ7SamplePlayer::released() const {
 }
 
 void TQ7SamplePlayer::prefetch(int64_t frames) {
-    if (!m_stream || frames <= 0)
+    if (!m_stream || frames <= 0) {
         return;
+    }
     // Until a loop wraps back over frames decoded already, the cursor only moves
     // forward; the interpolator reads a few frames past it.
     const int after = setupFor(m_step, false, m_interpolation).reach.after;
@@ -403,14 +418,16 @@ int64_t TQ7SamplePlayer::mix(float* out, int64_t frames, int outChannels,
 
 int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
                               const float* channelGains, bool add) {
-    if (!out || frames <= 0 || outChannels <= 0)
+    if (!out || frames <= 0 || outChannels <= 0) {
         return 0;
+    }
     m_missed = 0;
     startEnvelope();
     const AudioStream* stream = m_stream.get();
     if (!stream || stream->empty() || m_level.silent()) {
-        if (!add)
+        if (!add) {
             std::fill(out, out + frames * outChannels, 0.0f);
+        }
         m_finished = true;
         return 0;
     }
@@ -454,10 +471,12 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         }
         done += count;
     }
-    if (!add)
+    if (!add) {
         std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
-    if ((!source.looping && m_position >= double(source.frames)) || m_level.silent())
+    }
+    if ((!source.looping && m_position >= double(source.frames)) || m_level.silent()) {
         m_finished = true;
+    }
     return done;
 }
 

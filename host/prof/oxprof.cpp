@@ -63,8 +63,9 @@ void appendValue(std::string& out, const oxprof_value& value) {
     out += '{';
     bool first = true;
     for (const auto& [key, member] : value.members) {
-        if (!first)
+        if (!first) {
             out += ',';
+        }
         first = false;
         appendString(out, key.c_str());
         out += ':';
@@ -91,8 +92,9 @@ struct Profiler {
     // The trace is a JSON array of events, closed when the trace stops; viewers
     // also accept an array left open by a process that died.
     void stopTrace() {
-        if (!trace)
+        if (!trace) {
             return;
+        }
         std::fputs("\n]\n", trace);
         std::fclose(trace);
         trace = nullptr;
@@ -165,14 +167,16 @@ oxprof_value* oxprof_json_make_int(int number) {
 
 void oxprof_json_object_add_value(oxprof_value* object, const char* key, oxprof_value* value) {
     std::unique_ptr<oxprof_value> owned(value == object ? nullptr : value);
-    if (!object || object->kind != oxprof_value::Kind::Object || !key || !owned)
+    if (!object || object->kind != oxprof_value::Kind::Object || !key || !owned) {
         return;
+    }
     // A repeated key replaces the earlier value so the object stays valid JSON.
-    for (auto& [existing, member] : object->members)
+    for (auto& [existing, member] : object->members) {
         if (existing == key) {
             member = std::move(owned);
             return;
         }
+    }
     object->members.emplace_back(key, std::move(owned));
 }
 
@@ -180,28 +184,34 @@ void oxprof_counter_event(const char* category, const char* name, oxprof_value* 
     std::unique_ptr<oxprof_value> owned(args);
     Profiler& p = profiler();
     std::lock_guard lock(p.mutex);
-    if (p.ignores(category))
+    if (p.ignores(category)) {
         return;
+    }
     std::string json;
-    if (owned)
+    if (owned) {
         appendValue(json, *owned);
-    else
+    } else {
         json = "{}";
-    if (p.trace)
+    }
+    if (p.trace) {
         p.writeEvent(category, name, json);
-    if (p.sink)
+    }
+    if (p.sink) {
         p.sink(category ? category : "", name ? name : "", json.c_str(), p.sinkUser);
+    }
 }
 
 bool oxprof_start_trace(const char* path) {
     Profiler& p = profiler();
     std::lock_guard lock(p.mutex);
     p.stopTrace();
-    if (!path)
+    if (!path) {
         return false;
+    }
     p.trace = std::fopen(path, "w");
-    if (!p.trace)
+    if (!p.trace) {
         return false;
+    }
     p.firstEvent = true;
     std::fputs("[", p.trace);
     std::fflush(p.trace);

@@ -23,12 +23,15 @@ int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {
     int64_t done = 0;
     while (done < count) {
         const ssize_t got = ::pread(fd, out + done, size_t(count - done), offset + done);
-        if (got < 0 && errno == EINTR)
+        if (got < 0 && errno == EINTR) {
             continue;
-        if (got < 0)
+        }
+        if (got < 0) {
             return -1;
-        if (got == 0)
+        }
+        if (got == 0) {
             break;
+        }
         done += got;
     }
     return done;
@@ -37,15 +40,17 @@ int64_t readFully(int fd, char* out, int64_t count, int64_t offset) {
 } // namespace
 
 std::shared_ptr<FileStream> FileStream::open(const std::string& path, const std::string& mode) {
-    if (mode != "r" && mode != "rb")
+    if (mode != "r" && mode != "rb") {
         return {};
+    }
     // Non-blocking, so that a FIFO without a writer cannot hold the open; the
     // check below then turns away everything but regular files (FIFOs,
     // devices such as /dev/zero that never end, directories). Reads of a
     // regular file ignore the flag.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
         return {};
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -83,10 +88,12 @@ FileStream::FileStream(const char* data, int64_t size, int descriptor)
     : m_data(data), m_size(size), m_descriptor(descriptor) {}
 
 FileStream::~FileStream() {
-    if (m_descriptor >= 0)
+    if (m_descriptor >= 0) {
         ::close(m_descriptor);
-    if (m_data)
+    }
+    if (m_data) {
         ::munmap(const_cast<char*>(m_data), size_t(m_size));
+    }
 }
 
 int64_t FileStream::size() const {
@@ -94,13 +101,16 @@ int64_t FileStream::size() const {
 }
 
 int64_t FileStream::readAt(int64_t offset, void* buffer, int64_t count) const {
-    if (offset < 0 || count <= 0 || offset >= m_size)
+    if (offset < 0 || count <= 0 || offset >= m_size) {
         return 0;
+    }
     const int64_t n = std::min(count, m_size - offset);
-    if (m_descriptor >= 0) // a file that shrank since it was opened gives what it holds
+    if (m_descriptor >= 0) { // a file that shrank since it was opened gives what it holds
         return std::max<int64_t>(readFully(m_descriptor, static_cast<char*>(buffer), n, offset), 0);
-    if (n >= kDirectReadBytes && readDirect(offset, static_cast<char*>(buffer), n))
+    }
+    if (n >= kDirectReadBytes && readDirect(offset, static_cast<char*>(buffer), n)) {
         return n;
+    }
     std::memcpy(buffer, m_data + offset, size_t(n));
     return n;
 }
@@ -110,8 +120,9 @@ int64_t FileStream::readAt(int64_t offset, void* buffer, int64_t count) const {
 // doubt leaves the read to the mapping.
 bool FileStream::readDirect(int64_t offset, char* buffer, int64_t count) const {
     const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     struct stat info {};
     const bool same = ::fstat(fd, &info) == 0 && uint64_t(info.st_dev) == m_device &&
                       uint64_t(info.st_ino) == m_inode;
@@ -121,8 +132,9 @@ bool FileStream::readDirect(int64_t offset, char* buffer, int64_t count) const {
 }
 
 void FileStream::finishLoading() {
-    if (m_data)
+    if (m_data) {
         ::madvise(const_cast<char*>(m_data), size_t(m_size), MADV_RANDOM);
+    }
 }
 
 } // namespace ox::stream

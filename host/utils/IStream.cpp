@@ -18,8 +18,9 @@ public:
     int64_t size() const override { return m_length; }
 
     int64_t readAt(int64_t offset, void* buffer, int64_t count) const override {
-        if (offset < 0 || count <= 0 || offset >= m_length)
+        if (offset < 0 || count <= 0 || offset >= m_length) {
             return 0;
+        }
         return m_parent->readAt(m_base + offset, buffer, std::min(count, m_length - offset));
     }
 
@@ -35,13 +36,16 @@ private:
 template <typename T> T readLittleEndian(IStream& stream, bool* ok) {
     unsigned char bytes[sizeof(T)];
     const bool complete = stream.read(bytes, sizeof(T)) == int64_t(sizeof(T));
-    if (ok)
+    if (ok) {
         *ok = complete;
-    if (!complete)
+    }
+    if (!complete) {
         return 0;
+    }
     uint64_t value = 0;
-    for (size_t i = 0; i < sizeof(T); ++i)
+    for (size_t i = 0; i < sizeof(T); ++i) {
         value |= uint64_t(bytes[i]) << (8 * i);
+    }
     return T(value);
 }
 
@@ -65,8 +69,9 @@ bool IStream::seek(int64_t offset, int origin) {
         return false;
     }
     int64_t target = 0;
-    if (__builtin_add_overflow(from, offset, &target) || target < 0)
+    if (__builtin_add_overflow(from, offset, &target) || target < 0) {
         return false;
+    }
     m_position = target;
     return true;
 }
@@ -76,18 +81,21 @@ int64_t IStream::tell() const {
 }
 
 int64_t IStream::read(void* buffer, int64_t count) {
-    if (count <= 0)
+    if (count <= 0) {
         return 0;
+    }
     const int64_t got = readAt(m_position, buffer, count);
-    if (got > 0)
+    if (got > 0) {
         m_position += got;
+    }
     return std::max<int64_t>(got, 0);
 }
 
 std::vector<char> IStream::readAll() {
     const int64_t total = size();
-    if (m_position >= total)
+    if (m_position >= total) {
         return {};
+    }
     // One spare byte of capacity: callers that parse text terminate it with a
     // zero, which would otherwise copy the whole content into a larger block.
     std::vector<char> bytes;
@@ -107,8 +115,9 @@ void IStream::setName(const std::string& name) {
 
 std::shared_ptr<IStream> IStream::make_view(long offset, long size) {
     std::shared_ptr<IStream> self = weak_from_this().lock();
-    if (!self)
+    if (!self) {
         return {}; // not owned by a shared_ptr: a view could not keep it alive
+    }
     // Offsets and sizes are 32-bit quantities by contract.
     const int64_t start = int32_t(offset);
     const int64_t length = int32_t(size);
@@ -144,8 +153,9 @@ std::string IStream::readCString() {
     char chunk[256];
     for (;;) {
         const int64_t got = readAt(m_position, chunk, sizeof(chunk));
-        if (got <= 0)
+        if (got <= 0) {
             return text; // end of stream without a NUL
+        }
         const void* nul = std::memchr(chunk, '\0', size_t(got));
         if (nul) {
             const int64_t length = static_cast<const char*>(nul) - chunk;

@@ -17,8 +17,9 @@ int64_t MemoryStream::size() const {
 
 int64_t MemoryStream::readAt(int64_t offset, void* buffer, int64_t count) const {
     const int64_t total = size();
-    if (offset < 0 || count <= 0 || offset >= total)
+    if (offset < 0 || count <= 0 || offset >= total) {
         return 0;
+    }
     const int64_t n = std::min(count, total - offset);
     std::memcpy(buffer, m_bytes.data() + offset, size_t(n));
     return n;

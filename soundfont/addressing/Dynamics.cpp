@@ -21,26 +21,31 @@ const char* dynamicName(int dynamic) {
 }
 
 int dynamicFromVelocity(int velocity) {
-    if (velocity <= 0)
+    if (velocity <= 0) {
         return 0;
+    }
     velocity = std::min(velocity, 127);
     // The first dynamic whose upper half-way point lies above the velocity;
     // a velocity exactly half-way belongs to the louder one.
-    for (size_t d = 1; d + 1 < kNominal.size(); ++d)
-        if (2 * velocity < kNominal[d] + kNominal[d + 1])
+    for (size_t d = 1; d + 1 < kNominal.size(); ++d) {
+        if (2 * velocity < kNominal[d] + kNominal[d + 1]) {
             return int(d);
+        }
+    }
     return int(kNominal.size()) - 1;
 }
 
 int velocityFromDynamic(int dynamic) {
-    if (dynamic <= 0)
+    if (dynamic <= 0) {
         return 0;
+    }
     return kNominal[size_t(std::min<int>(dynamic, int(kNominal.size()) - 1))];
 }
 
 float gainFromVelocity(int velocity) {
-    if (velocity <= 0)
+    if (velocity <= 0) {
         return 0.0f;
+    }
     const float v = float(std::min(velocity, 127)) / 127.0f;
     return v * v;
 }

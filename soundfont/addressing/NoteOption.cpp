@@ -11,8 +11,9 @@ int NoteOption::stringToInt(const std::string& text) {
         "none", "slow", "medium", "fast", "xfast", "shs", "shf", "mds", "mdf", "lns", "lnf",
     };
     for (std::size_t value = 1; value < words.size(); ++value) {
-        if (text == words[value])
+        if (text == words[value]) {
             return static_cast<int>(value);
+        }
     }
     return None;
 }

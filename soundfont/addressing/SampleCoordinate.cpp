@@ -65,8 +65,9 @@ SampleCoordinate::SampleCoordinate()
       m_tqVoiceIndex(-1), m_tqStaffIndex(-1) {
     // Thread-safe one-time fill of the shared table.
     static const unsigned int componentCount = initSCDefinitions();
-    for (unsigned int i = 0; i < componentCount; ++i)
+    for (unsigned int i = 0; i < componentCount; ++i) {
         m_components[i] = _SCDefinitions[i].defaultValue;
+    }
 }
 
 SampleCoordinate::SampleCoordinate(const SampleCoordinate& other) = default;
@@ -74,17 +75,21 @@ SampleCoordinate& SampleCoordinate::operator=(const SampleCoordinate& other) = d
 SampleCoordinate::~SampleCoordinate() = default;
 
 void SampleCoordinate::initialize(int attack, int technique, int variation) {
-    if (attack != -1)
+    if (attack != -1) {
         m_attack = attack;
-    if (technique != -1)
+    }
+    if (technique != -1) {
         m_technique = technique;
-    if (variation != -1)
+    }
+    if (variation != -1) {
         m_variation = variation;
+    }
 }
 
 void SampleCoordinate::setPickup(const std::string& pickup) {
-    if (&pickup != &m_pickup)
+    if (&pickup != &m_pickup) {
         m_pickup = pickup;
+    }
 }
 
 void SampleCoordinate::setCorrection(ox::audio::SoundCorrection::Type type, float value) {
@@ -119,13 +124,15 @@ unsigned int SampleCoordinate::uniqueId() const {
     combine(hash, zeroExtended(m_attack));
     combine(hash, zeroExtended(m_technique));
     combine(hash, zeroExtended(m_variation));
-    for (int32_t component : m_components)
+    for (int32_t component : m_components) {
         combine(hash, zeroExtended(component));
+    }
     // +0.0 and -0.0 must hash alike.
     combine(hash, m_palmMuteStrength == 0.0f ? 0 : std::bit_cast<uint32_t>(m_palmMuteStrength));
     uint64_t pickupHash = 0;
-    for (char c : m_pickup)
+    for (char c : m_pickup) {
         combine(pickupHash, static_cast<uint64_t>(int64_t{static_cast<signed char>(c)}));
+    }
     combine(hash, pickupHash);
     combine(hash, signExtended(m_tqVoiceIndex));
     combine(hash, signExtended(m_tqStaffIndex));

@@ -130,8 +130,9 @@ void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
             record->files[w.pickup] = w.file;
             record->setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);
             record->setCorrection(ox::audio::SoundCorrection::Repitch, w.repitch * 0.01f);
-            if (w.envelope)
+            if (w.envelope) {
                 setEnvelope(*record, *w.envelope);
+            }
         }
         node->addSample(record.release());
     }

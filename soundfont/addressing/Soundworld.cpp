@@ -26,8 +26,9 @@ constexpr std::array<const char*, 19> kUnpitchedVariations{
 template <typename Value, const auto& Words> Value lookUp(const std::string& text) {
     static const std::map<std::string, Value> table = [] {
         std::map<std::string, Value> built;
-        for (size_t i = 0; i < Words.size(); ++i)
+        for (size_t i = 0; i < Words.size(); ++i) {
             built.emplace(Words[i], static_cast<Value>(i));
+        }
         return built;
     }();
     const auto found = table.find(text);
@@ -37,10 +38,12 @@ template <typename Value, const auto& Words> Value lookUp(const std::string& tex
 } // namespace
 
 Soundworld::Type Soundworld::typeFromString(const std::string& text) {
-    if (text == "pitched")
+    if (text == "pitched") {
         return Pitched;
-    if (text == "unpitched")
+    }
+    if (text == "unpitched") {
         return Unpitched;
+    }
     return Unknown;
 }
 

@@ -41,8 +41,9 @@ public:
 
     /// The next `count` bytes, or null when the stream ends first.
     const unsigned char* take(size_t count) {
-        if (!fill(count))
+        if (!fill(count)) {
             return nullptr;
+        }
         const char* at = m_bytes.data() + m_begin;
         m_begin += count;
         return reinterpret_cast<const unsigned char*>(at);
@@ -61,8 +62,9 @@ public:
                 return start;
             }
             searched = available;
-            if (!fill(available + 1))
+            if (!fill(available + 1)) {
                 return nullptr;
+            }
         }
     }
 
@@ -79,18 +81,21 @@ private:
     // Makes at least `count` bytes available from m_begin, moving what is left to
     // the front and growing the window for a long name.
     bool fill(size_t count) {
-        if (m_end - m_begin >= count)
+        if (m_end - m_begin >= count) {
             return true;
+        }
         std::memmove(m_bytes.data(), m_bytes.data() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
-        if (m_bytes.size() < count)
+        if (m_bytes.size() < count) {
             m_bytes.resize(std::max(count, m_bytes.size() * 2));
+        }
         while (m_end < count) {
             const int64_t got =
                 m_stream.readAt(m_next, m_bytes.data() + m_end, int64_t(m_bytes.size() - m_end));
-            if (got <= 0)
+            if (got <= 0) {
                 return false;
+            }
             m_end += size_t(got);
             m_next += got;
         }
@@ -118,8 +123,9 @@ inline size_t ArchiveTable::probe(std::string_view name, uint32_t hash) const {
     const size_t mask = m_slots.size() - 1;
     for (size_t i = hash >> m_shift;; i = (i + 1) & mask) {
         const Slot& slot = m_slots[i];
-        if (slot.record == 0 || (slot.hash == hash && nameOf(m_records[slot.record - 1]) == name))
+        if (slot.record == 0 || (slot.hash == hash && nameOf(m_records[slot.record - 1]) == name)) {
             return i;
+        }
     }
 }
 
@@ -135,8 +141,9 @@ void ArchiveTable::add(std::string_view name, ArchiveEntry entry) {
 
 void ArchiveTable::index() {
     int bits = 4;
-    while ((size_t(1) << bits) < 2 * m_records.size())
+    while ((size_t(1) << bits) < 2 * m_records.size()) {
         ++bits;
+    }
     m_shift = 32 - bits;
     m_slots.assign(size_t(1) << bits, Slot{});
 
@@ -144,25 +151,30 @@ void ArchiveTable::index() {
     // byte, which keeps index order among equal bytes, so that a name's first
     // record still comes first).
     std::vector<uint32_t> starts(257, 0);
-    for (const Record& record : m_records)
+    for (const Record& record : m_records) {
         ++starts[(record.hash >> 24) + 1];
-    for (size_t i = 1; i < starts.size(); ++i)
+    }
+    for (size_t i = 1; i < starts.size(); ++i) {
         starts[i] += starts[i - 1];
+    }
     std::vector<uint32_t> order(m_records.size());
-    for (uint32_t i = 0; i < m_records.size(); ++i)
+    for (uint32_t i = 0; i < m_records.size(); ++i) {
         order[starts[m_records[i].hash >> 24]++] = i;
+    }
 
     for (const uint32_t number : order) {
         const Record& record = m_records[number];
         Slot& slot = m_slots[probe(nameOf(record), record.hash)];
-        if (slot.record == 0) // else a later record of a name already there
+        if (slot.record == 0) { // else a later record of a name already there
             slot = Slot{record.hash, number + 1};
+        }
     }
 }
 
 const ArchiveEntry* ArchiveTable::find(std::string_view name) const {
-    if (m_slots.empty())
+    if (m_slots.empty()) {
         return nullptr;
+    }
     const Slot& slot = m_slots[probe(name, hashOf(name))];
     return slot.record != 0 ? &m_records[slot.record - 1].entry : nullptr;
 }
@@ -170,14 +182,17 @@ const ArchiveEntry* ArchiveTable::find(std::string_view name) const {
 ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
     ArchiveTable table;
     unsigned char header[kHeaderSize];
-    if (stream.read(header, kHeaderSize) < kHeaderSize)
+    if (stream.read(header, kHeaderSize) < kHeaderSize) {
         return table;
-    if (std::memcmp(header, kArchiveMagic.data(), kArchiveMagic.size()) != 0)
+    }
+    if (std::memcmp(header, kArchiveMagic.data(), kArchiveMagic.size()) != 0) {
         return table;
+    }
     const uint32_t count = littleEndian32(header + 13);
     const uint32_t indexOffset = littleEndian32(header + 21);
-    if (!stream.seek(indexOffset, 0))
+    if (!stream.seek(indexOffset, 0)) {
         return table;
+    }
 
     // The count comes from the file and may be anything: read records until the
     // stream runs out rather than trusting it, and size nothing by it beyond
@@ -188,14 +203,16 @@ ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
     IndexWindow index(stream, indexOffset);
     for (uint32_t i = 0; i < count; ++i) {
         const unsigned char* record = index.take(12);
-        if (!record)
+        if (!record) {
             break;
+        }
         const uint64_t offset = littleEndian64(record);
         const uint32_t size = littleEndian32(record + 8);
         size_t length = 0;
         const char* name = index.takeCString(length);
-        if (!name)
+        if (!name) {
             break; // the name ran into the end of the stream without its NUL
+        }
         table.add(std::string_view(name, length), ArchiveEntry{uint32_t(offset), size});
     }
     table.index();
@@ -206,15 +223,18 @@ ArchiveTable loadArchiveIndex(ox::stream::IStream& stream) {
 std::shared_ptr<ox::stream::IStream>
 openArchiveEntry(const std::shared_ptr<ox::stream::IStream>& archive, const ArchiveTable& table,
                  const std::string& name) {
-    if (!archive)
+    if (!archive) {
         return {};
+    }
     const ArchiveEntry* found = table.find(name);
-    if (!found)
+    if (!found) {
         return {};
+    }
     // Both values go to the view as signed 32-bit numbers; the view clips them.
     auto view = archive->make_view(long(int32_t(found->offset)), long(int32_t(found->size)));
-    if (!view)
+    if (!view) {
         return {};
+    }
     view->setName(view->name() + "/" + name);
     return view;
 }

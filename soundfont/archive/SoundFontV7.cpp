@@ -35,16 +35,18 @@ struct SoundFontV7::Impl {
 
 SoundFontV7::SoundFontV7(const std::string& path) : m_impl(new Impl) {
     m_impl->archive = ox::stream::FileStream::open(path, "rb");
-    if (m_impl->archive)
+    if (m_impl->archive) {
         m_impl->table = loadArchiveIndex(*m_impl->archive);
+    }
 }
 
 SoundFontV7::~SoundFontV7() = default;
 
 void SoundFontV7::initialize() {
     SoundFont::initialize();
-    if (m_impl->archive)
+    if (m_impl->archive) {
         m_impl->archive->finishLoading();
+    }
 }
 
 std::shared_ptr<ox::stream::IStream> SoundFontV7::sample(const std::string& name) const {
@@ -57,11 +59,13 @@ std::shared_ptr<ox::stream::IStream> SoundFontV7::sampleXML() const {
 
 std::shared_ptr<ox::audio::AudioStream> SoundFontV7::audioStream(const std::string& name) const {
     auto stream = sample(name);
-    if (!stream)
+    if (!stream) {
         return {};
+    }
     auto audio = std::make_shared<ox::audio::AudioStream>(makeDecoder(stream), 0);
-    if (noLoopSamples().count(name))
+    if (noLoopSamples().count(name)) {
         audio->disableLoop();
+    }
     return audio;
 }
 

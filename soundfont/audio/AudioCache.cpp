@@ -22,8 +22,9 @@ struct CacheEntry {
 AudioCache processCache;
 
 void reportCount(int count) {
-    if (oxprof_should_ignore("AudioCache"))
+    if (oxprof_should_ignore("AudioCache")) {
         return;
+    }
     oxprof_value* object = oxprof_json_make_object();
     oxprof_json_object_add_value(object, "Count", oxprof_json_make_int(count));
     oxprof_counter_event("AudioCache", "Samples", object);
@@ -59,30 +60,36 @@ ox::audio::TQ7SamplePlayer AudioCache::loadSample(const SoundFont& bank, const s
 
 std::optional<ox::audio::TQ7SamplePlayer> AudioCache::tryLoadSample(const std::string& name) {
     std::unique_lock lock(m_impl->mutex, std::try_to_lock);
-    if (!lock.owns_lock())
+    if (!lock.owns_lock()) {
         return std::nullopt;
+    }
     const auto found = m_impl->table.find(name);
-    if (found == m_impl->table.end())
+    if (found == m_impl->table.end()) {
         return std::nullopt;
+    }
     return ox::audio::TQ7SamplePlayer(found->second.stream);
 }
 
 int AudioCache::memoryByteCount() const {
     std::unique_lock lock(m_impl->mutex, std::try_to_lock);
-    if (!lock.owns_lock())
+    if (!lock.owns_lock()) {
         return 0;
+    }
     // Summed in 32 bits, each stream's count cut to its low 32 bits.
     uint32_t total = 0;
-    for (const auto& [name, entry] : m_impl->table)
-        if (auto stream = entry.watch.lock())
+    for (const auto& [name, entry] : m_impl->table) {
+        if (auto stream = entry.watch.lock()) {
             total += static_cast<uint32_t>(stream->byteCount());
+        }
+    }
     return static_cast<int>(total);
 }
 
 void AudioCache::optimizeMemory() {
     std::unique_lock lock(m_impl->mutex, std::try_to_lock);
-    if (!lock.owns_lock())
+    if (!lock.owns_lock()) {
         return;
+    }
     for (auto it = m_impl->table.begin(); it != m_impl->table.end();) {
         it->second.stream.reset();
         if (it->second.watch.expired()) {

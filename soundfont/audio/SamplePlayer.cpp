@@ -35,8 +35,9 @@ std::optional<ox::audio::Envelope> envelopeOf(const SampleCoordinate& sample) {
         {SoundCorrection::AmpDecay, &envelope.decay},
         {SoundCorrection::AmpSustain, &envelope.sustain},
         {SoundCorrection::AmpRelease, &envelope.release}};
-    for (const auto& [type, value] : parts)
+    for (const auto& [type, value] : parts) {
         given = sample.tryGetCorrection(type, *value) || given;
+    }
     return given ? std::optional(envelope) : std::nullopt;
 }
 
@@ -47,8 +48,9 @@ std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
     float repitch = 0.0f;
     sample.tryGetCorrection(SoundCorrection::Repitch, repitch);
     const double transposition = double(midi - sample[SampleCoordinate::Midi]) + double(repitch);
-    if (const auto envelope = envelopeOf(sample))
+    if (const auto envelope = envelopeOf(sample)) {
         player.setEnvelope(*envelope);
+    }
     player.setTransposition(transposition);
     return {std::move(player), transposition};
 }
@@ -59,8 +61,9 @@ std::pair<TQ7SamplePlayer, int> SoundFont::samplePlayer(int midi) const {
     const SampleTreeNodeSample* sample = sampleTree().findSampleByMidi(midi, kPlayerDynamic);
     // Nothing to play (no fitting sample, or one without files): a silent player.
     const std::string* file = playedFile(sample);
-    if (!file)
+    if (!file) {
         return {TQ7SamplePlayer(emptyStream()), 0};
+    }
     const int transposition = midi - (*sample)[SampleCoordinate::Midi];
     return {processAudioCache().loadSample(*this, *file), transposition};
 }
@@ -68,8 +71,9 @@ std::pair<TQ7SamplePlayer, int> SoundFont::samplePlayer(int midi) const {
 std::pair<TQ7SamplePlayer, double> SoundFont::samplePlayer(int midi, int dynamic) const {
     const SampleTreeNodeSample* sample = sampleTree().findSampleByMidi(midi, dynamic);
     const std::string* file = playedFile(sample);
-    if (!file)
+    if (!file) {
         return {TQ7SamplePlayer(emptyStream()), 0.0};
+    }
     return notePlayer(processAudioCache().loadSample(*this, *file), *sample, midi);
 }
 
@@ -84,11 +88,13 @@ std::optional<std::pair<TQ7SamplePlayer, double>> SoundFont::trySamplePlayer(int
                                                                              int dynamic) const {
     const SampleTreeNodeSample* sample = sampleTree().findSampleByMidi(midi, dynamic);
     const std::string* file = playedFile(sample);
-    if (!file)
+    if (!file) {
         return std::pair{TQ7SamplePlayer(emptyStream()), 0.0};
+    }
     auto player = processAudioCache().tryLoadSample(*file);
-    if (!player)
+    if (!player) {
         return std::nullopt;
+    }
     return notePlayer(std::move(*player), *sample, midi);
 }
 

@@ -60,11 +60,13 @@ bool plainDecimal(const char* text, double& value) {
             break;
         }
     }
-    if (*text != '\0' || digits == 0 || digits > 15)
+    if (*text != '\0' || digits == 0 || digits > 15) {
         return false;
+    }
     value = double(mantissa) / powersOfTen[fraction > 0 ? fraction : 0];
-    if (negative)
+    if (negative) {
         value = -value;
+    }
     return true;
 }
 
@@ -74,10 +76,12 @@ int integer(const char* text) {
     int value = 0;
     int digits = 0;
     // Nine digits always fit an int; a tenth is left for atoi (the check below).
-    for (; *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits)
+    for (; *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits) {
         value = value * 10 + (*c - '0');
-    if (*c != '\0' || digits == 0)
+    }
+    if (*c != '\0' || digits == 0) {
         return std::atoi(text);
+    }
     return *text == '-' ? -value : value;
 }
 
@@ -96,8 +100,9 @@ int wholeNumber(const std::string& part) {
 // conversions see exactly the value: numeric prefix or 0.
 float decimal(const Attribute& attribute, bool dotDecimals) {
     double value;
-    if (!dotDecimals || !plainDecimal(attribute.value(), value))
+    if (!dotDecimals || !plainDecimal(attribute.value(), value)) {
         value = std::atof(attribute.value());
+    }
     return static_cast<float>(value);
 }
 
@@ -108,11 +113,13 @@ int8_t smallInteger(const Attribute& attribute) {
 void applyTuning(SoundFont::Impl& bank, const Attribute& attribute) {
     const std::vector<std::string> parts = ox::utils::split(text(attribute), ' ');
     // A single number is no tuning (an open string list has at least two).
-    if (parts.size() < 2)
+    if (parts.size() < 2) {
         return;
+    }
     bank.tuning.resize(parts.size());
-    for (size_t i = 0; i < parts.size(); ++i)
+    for (size_t i = 0; i < parts.size(); ++i) {
         bank.tuning[i] = wholeNumber(parts[i]);
+    }
 }
 
 using RootHandler = void (*)(SoundFont::Impl&, const Attribute&);
@@ -144,25 +151,30 @@ public:
     explicit Reader(const std::string& bankId)
         : m_flipRepitch(!bankId.empty() && bankId.back() == '+'),
           m_dotDecimals(dotIsDecimalPoint()) {
-        for (const auto& [id, file] : kExcluded)
-            if (bankId == id)
+        for (const auto& [id, file] : kExcluded) {
+            if (bankId == id) {
                 m_excluded[m_excludedCount++] = file;
+            }
+        }
     }
 
     Layer readLayer(const Element& element) const {
         Layer layer;
-        if (const Attribute* a = element.first_attribute("class"))
+        if (const Attribute* a = element.first_attribute("class")) {
             layer.className = text(*a);
+        }
         // Only the last "Samples" element counts.
         const Element* samples = nullptr;
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
-            if (named(*child, "Node"))
+            if (named(*child, "Node")) {
                 layer.layers.push_back(readLayer(*child));
-            else if (named(*child, "Samples"))
+            } else if (named(*child, "Samples")) {
                 samples = child;
+            }
         }
-        if (samples)
+        if (samples) {
             readSamples(*samples, layer.samples);
+        }
         return layer;
     }
 
@@ -173,10 +185,13 @@ private:
     size_t m_excludedCount = 0;
 
     bool isExcluded(const Sample& sample) const {
-        for (size_t i = 0; i < m_excludedCount; ++i)
-            for (const Wav& wav : sample.wavs)
-                if (wav.file == m_excluded[i])
+        for (size_t i = 0; i < m_excludedCount; ++i) {
+            for (const Wav& wav : sample.wavs) {
+                if (wav.file == m_excluded[i]) {
                     return true;
+                }
+            }
+        }
         return false;
     }
 
@@ -190,9 +205,11 @@ private:
     using EnvelopeAttributes = std::array<const Attribute*, kEnvelopeAttributes.size()>;
 
     static const Attribute** envelopeSlot(std::string_view name, EnvelopeAttributes& slots) {
-        for (size_t i = 0; i < slots.size(); ++i)
-            if (name == kEnvelopeAttributes[i])
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (name == kEnvelopeAttributes[i]) {
                 return &slots[i];
+            }
+        }
         return nullptr;
     }
 
@@ -229,28 +246,38 @@ private:
                                      : name == "ratio"    ? &ratio
                                      : name == "gain"     ? &gain
                                                           : envelopeSlot(name, envelope);
-            if (slot && !*slot)
+            if (slot && !*slot) {
                 *slot = a;
+            }
         }
-        if (file)
+        if (file) {
             wav.file.assign(file->value(), file->value_size());
-        if (peak)
+        }
+        if (peak) {
             wav.peak = decimal(*peak);
-        if (pickup)
+        }
+        if (pickup) {
             wav.pickup.assign(pickup->value(), pickup->value_size());
-        if (repitch)
+        }
+        if (repitch) {
             wav.repitch = decimal(*repitch);
+        }
         // Banks marked with a trailing "+" were recorded with the opposite sign.
-        if (m_flipRepitch)
+        if (m_flipRepitch) {
             wav.repitch = static_cast<float>(wav.repitch * -1.0);
-        if (velocity)
+        }
+        if (velocity) {
             wav.velocity = integer(velocity->value());
-        if (ratio)
+        }
+        if (ratio) {
             wav.ratio = decimal(*ratio);
-        if (gain)
+        }
+        if (gain) {
             wav.gain = powf(10.0f, decimal(*gain) / 20.0f);
-        if (std::any_of(envelope.begin(), envelope.end(), [](const Attribute* a) { return a; }))
+        }
+        if (std::any_of(envelope.begin(), envelope.end(), [](const Attribute* a) { return a; })) {
             wav.envelope = readEnvelope(envelope);
+        }
     }
 
     void readSample(const Element& element, Sample& sample) const {
@@ -265,33 +292,43 @@ private:
                                      : name == "option"  ? &option
                                      : name == "string"  ? &string
                                                          : nullptr;
-            if (slot && !*slot)
+            if (slot && !*slot) {
                 *slot = a;
+            }
         }
-        if (midi)
+        if (midi) {
             sample.midi = smallInteger(*midi);
-        if (dynamic)
+        }
+        if (dynamic) {
             sample.dynamic.assign(dynamic->value(), dynamic->value_size());
-        if (option)
+        }
+        if (option) {
             sample.option.assign(option->value(), option->value_size());
-        if (string)
+        }
+        if (string) {
             sample.string = smallInteger(*string);
+        }
         size_t waves = 0;
-        for (const Element* child = element.first_node(); child; child = child->next_sibling())
+        for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
             waves += named(*child, "Wave");
+        }
         sample.wavs.reserve(waves);
-        for (const Element* child = element.first_node(); child; child = child->next_sibling())
-            if (named(*child, "Wave"))
+        for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
+            if (named(*child, "Wave")) {
                 readWav(*child, sample.wavs.emplace_back());
+            }
+        }
     }
 
     void readSamples(const Element& element, std::vector<Sample>& samples) const {
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
-            if (!named(*child, "Sample"))
+            if (!named(*child, "Sample")) {
                 continue;
+            }
             readSample(*child, samples.emplace_back());
-            if (m_excludedCount > 0 && isExcluded(samples.back()))
+            if (m_excludedCount > 0 && isExcluded(samples.back())) {
                 samples.pop_back();
+            }
         }
     }
 };
@@ -308,8 +345,9 @@ void applyRootAttributes(SoundFont::Impl& bank, const Element& root) {
     const auto& handlers = rootHandlers();
     for (const Attribute* a = root.first_attribute(); a; a = a->next_attribute()) {
         const auto handler = handlers.find(std::string_view(a->name(), a->name_size()));
-        if (handler != handlers.end())
+        if (handler != handlers.end()) {
             handler->second(bank, *a);
+        }
     }
 }
 
@@ -356,8 +394,9 @@ bool isBlank(char c) {
 }
 
 const char* skip(const char* p, unsigned char kind) {
-    while (is(*p, kind))
+    while (is(*p, kind)) {
         ++p;
+    }
     return p;
 }
 
@@ -370,8 +409,9 @@ const char* skipBlanks(const char* p) {
 // per run cost as much as the scan itself.
 const char* find(const char* p, char c) {
     while (*p != c) {
-        if (*p++ == '\0')
+        if (*p++ == '\0') {
             return nullptr;
+        }
     }
     return p;
 }
@@ -385,12 +425,14 @@ const char* skipPast(const char* p, const char* end) {
 // From after "<!DOCTYPE ": past its '>', skipping bracketed internal subsets.
 const char* skipDoctype(const char* p) {
     while (*p != '>') {
-        if (*p == '\0')
+        if (*p == '\0') {
             return nullptr;
+        }
         if (*p++ == '[') {
             for (int depth = 1; depth > 0; ++p) {
-                if (*p == '\0')
+                if (*p == '\0') {
                     return nullptr;
+                }
                 depth += (*p == '[') - (*p == ']');
             }
         }
@@ -400,14 +442,18 @@ const char* skipDoctype(const char* p) {
 
 // From after "<" of anything but an element or a closing tag: past its end.
 const char* skipMarkup(const char* p) {
-    if (*p == '?')
+    if (*p == '?') {
         return skipPast(p + 1, "?>");
-    if (std::strncmp(p, "!--", 3) == 0)
+    }
+    if (std::strncmp(p, "!--", 3) == 0) {
         return skipPast(p + 3, "-->");
-    if (std::strncmp(p, "![CDATA[", 8) == 0)
+    }
+    if (std::strncmp(p, "![CDATA[", 8) == 0) {
         return skipPast(p + 8, "]]>");
-    if (std::strncmp(p, "!DOCTYPE", 8) == 0 && isBlank(p[8]))
+    }
+    if (std::strncmp(p, "!DOCTYPE", 8) == 0 && isBlank(p[8])) {
         return skipDoctype(p + 9);
+    }
     return skipPast(p + 1, ">");
 }
 
@@ -416,19 +462,23 @@ const char* skipMarkup(const char* p) {
 const char* skipStartTag(const char* p) {
     const char* name = p;
     p = skip(p, kName);
-    if (p == name)
+    if (p == name) {
         return nullptr;
+    }
     p = skipBlanks(p);
     while (is(*p, kAttributeName)) {
         p = skipBlanks(skip(p, kAttributeName));
-        if (*p != '=')
+        if (*p != '=') {
             return nullptr;
+        }
         p = skipBlanks(p + 1);
-        if (*p != '"' && *p != '\'')
+        if (*p != '"' && *p != '\'') {
             return nullptr;
+        }
         p = find(p + 1, *p);
-        if (!p)
+        if (!p) {
             return nullptr;
+        }
         p = skipBlanks(p + 1);
     }
     return p;
@@ -446,20 +496,24 @@ void checkDescriptionLimits(const char* text) {
     using namespace description;
     int elements = 0;
     const char* p = text;
-    if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0)
+    if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) {
         p += 3;
+    }
     int depth = 0;
     while (p) {
         // Text content runs up to the next tag; around the root only blanks may stand.
         p = depth > 0 ? find(p, '<') : skipBlanks(p);
-        if (!p || *p != '<')
+        if (!p || *p != '<') {
             return; // the end, or text outside the root, which the parser refuses
+        }
         if (p[1] == '/') {
-            if (depth == 0)
+            if (depth == 0) {
                 return;
+            }
             p = skipBlanks(skip(p + 2, kName));
-            if (*p != '>')
+            if (*p != '>') {
                 return;
+            }
             ++p;
             --depth;
         } else if (p[1] == '?' || p[1] == '!') {
@@ -467,12 +521,14 @@ void checkDescriptionLimits(const char* text) {
         } else {
             const char* name = p + 1;
             p = skipStartTag(name);
-            if (p && ++elements > kMaxDescriptionElements)
+            if (p && ++elements > kMaxDescriptionElements) {
                 throw rapidxml::parse_error("more than 1048576 elements", const_cast<char*>(name));
+            }
             if (p && *p == '>') {
-                if (++depth > kMaxDescriptionDepth)
+                if (++depth > kMaxDescriptionDepth) {
                     throw rapidxml::parse_error("elements nested deeper than 128 levels",
                                                 const_cast<char*>(name));
+                }
                 ++p;
             } else if (p && p[0] == '/' && p[1] == '>') {
                 p += 2;

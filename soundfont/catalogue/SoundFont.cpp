@@ -12,18 +12,19 @@ float bankGainFromVelocity(float velocity) {
     const float attenuation = static_cast<float>(100.0 - static_cast<double>(100.0f * velocity));
     const double a = attenuation;
     double level;
-    if (a <= 0)
+    if (a <= 0) {
         level = 10.0;
-    else if (a < 48)
+    } else if (a < 48) {
         level = 10.0 - a * 0.4166666666666667;
-    else if (a < 84)
+    } else if (a < 84) {
         level = -10.0 - (a - 48.0) * 0.8333333333333334;
-    else if (a < 96)
+    } else if (a < 96) {
         level = -40.0 - (a - 84.0) * 1.6666666666666667;
-    else if (a < 100)
+    } else if (a < 100) {
         level = -60.0 - (a - 96.0) * 35.0;
-    else // also NaN
+    } else { // also NaN
         level = -200.0;
+    }
     return powf(10.0f, static_cast<float>(level) / 20.0f);
 }
 
@@ -35,13 +36,18 @@ const description::Element* rootElement(const rapidxml::xml_document<char>& docu
 } // namespace
 
 const Wav* Layer::findWav(const std::string& file) const {
-    for (const Sample& sample : samples)
-        for (const Wav& wav : sample.wavs)
-            if (wav.file == file)
+    for (const Sample& sample : samples) {
+        for (const Wav& wav : sample.wavs) {
+            if (wav.file == file) {
                 return &wav;
-    for (const Layer& layer : layers)
-        if (const Wav* wav = layer.findWav(file))
+            }
+        }
+    }
+    for (const Layer& layer : layers) {
+        if (const Wav* wav = layer.findWav(file)) {
             return wav;
+        }
+    }
     return nullptr;
 }
 
@@ -67,16 +73,19 @@ void SoundFont::initialize() {
             bank.xmlText = stream->readAll();
             bank.xmlText.push_back('\0');
             description::parse(*bank.document, bank.xmlText);
-            if (const auto* root = rootElement(*bank.document))
+            if (const auto* root = rootElement(*bank.document)) {
                 description::applyRootAttributes(bank, *root);
+            }
         }
     }
     bank.gain = bankGainFromVelocity(bank.velocity.load());
-    if (!bank.document)
+    if (!bank.document) {
         return;
+    }
     const auto* root = rootElement(*bank.document);
-    if (!root)
+    if (!root) {
         return;
+    }
     // A description without a samples tree describes no samples.
     const auto* top = root->first_node("SamplesTree");
     bank.layer = top ? description::readLayer(*top, bank.id) : Layer{};

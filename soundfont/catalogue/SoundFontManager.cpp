@@ -14,8 +14,9 @@ namespace ox::soundfont {
 
 BankPackaging bankPackaging(const std::string& path) {
     // A folder with a description wins over an archive-like name.
-    if (ox::utils::filesystem::exists(path + "/Samples.xml"))
+    if (ox::utils::filesystem::exists(path + "/Samples.xml")) {
         return BankPackaging::Directory;
+    }
     const std::string extension = ox::utils::filesystem::extension(path);
     return extension == "tq7bank" || extension == "jux" ? BankPackaging::Archive
                                                         : BankPackaging::None;
@@ -37,8 +38,9 @@ std::shared_ptr<SoundFont> makeBank(const std::string& path) {
 
 // Where `where` lies in `text`, counted from line 1, column 1.
 void locate(const std::vector<char>& text, const char* where, DescriptionProblem& problem) {
-    if (where < text.data() || where >= text.data() + text.size())
+    if (where < text.data() || where >= text.data() + text.size()) {
         return;
+    }
     problem.line = 1;
     problem.column = 1;
     for (const char* c = text.data(); c < where; ++c) {
@@ -64,28 +66,32 @@ SoundFontManager::~SoundFontManager() = default;
 
 std::shared_ptr<SoundFont> SoundFontManager::addDirectory(const std::string& path) {
     std::shared_ptr<SoundFont> bank = makeBank(path);
-    if (!bank)
+    if (!bank) {
         return {};
+    }
 
     bank->initialize();
     QMessageLogger(nullptr, 0, nullptr).debug() << QString::fromStdString(bank->id());
     // One bank always plays at half velocity, whatever its description says.
-    if (bank->name() == "Knock")
+    if (bank->name() == "Knock") {
         bank->setVelocity(0.5f);
+    }
     m_impl->banks.try_emplace(path, bank);
     return bank;
 }
 
 std::string DescriptionProblem::text() const {
-    if (line <= 0)
+    if (line <= 0) {
         return message;
+    }
     return message + " at line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
 std::optional<DescriptionProblem> describeDescriptionProblem(const std::string& path) {
     const std::shared_ptr<SoundFont> bank = makeBank(path);
-    if (!bank)
+    if (!bank) {
         return std::nullopt;
+    }
     try {
         bank->initialize();
         return std::nullopt;
@@ -117,9 +123,11 @@ std::shared_ptr<SoundFont> SoundFontManager::soundFont(const std::string& path) 
 }
 
 std::shared_ptr<SoundFont> SoundFontManager::soundFontFromId(const std::string& id) const {
-    for (const auto& [path, bank] : m_impl->banks)
-        if (bank->id() == id)
+    for (const auto& [path, bank] : m_impl->banks) {
+        if (bank->id() == id) {
             return bank;
+        }
+    }
     return {};
 }
 

@@ -21,8 +21,9 @@ std::shared_ptr<ox::stream::IStream> SoundFontV6::sample(const std::string& name
 
 std::shared_ptr<ox::audio::AudioStream> SoundFontV6::audioStream(const std::string& name) const {
     const auto stream = sample(name);
-    if (!stream)
+    if (!stream) {
         return {};
+    }
     return std::make_shared<ox::audio::AudioStream>(makeDecoder(stream), 0);
 }
 

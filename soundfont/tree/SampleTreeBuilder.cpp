@@ -34,8 +34,9 @@ const SampleTreeNodeSample* SampleTreeBuilder::findSample(const SampleTree* tree
 SampleTreeBuilder::SearchPaths SampleTreeBuilder::searchPaths(const SampleCoordinate& coordinate) {
     const int attack = coordinate.attack();
     const int technique = coordinate.technique();
-    if (attack == 1)
+    if (attack == 1) {
         return {{{{attack, technique, 2}, {attack, technique, 3}, {attack, technique, 4}}}, 3};
+    }
     return {{{{attack, technique, coordinate.variation()}}}, 1};
 }
 

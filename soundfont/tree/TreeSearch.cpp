@@ -158,8 +158,9 @@ private:
     template <bool AllTerms>
     const SampleTreeNodeSample*
     scan(const std::vector<std::unique_ptr<SampleTreeNodeSample>>& samples) const {
-        if (samples.empty())
+        if (samples.empty()) {
             return nullptr;
+        }
         const SampleTreeNodeSample* best = samples.front().get();
         float bestDistance = distance<AllTerms>(*best);
         size_t i = 1;

@@ -28,8 +28,9 @@ TEST(SampleCoordinate, DefaultsInitializeAndCopies) {
     SampleCoordinate c;
     ASSERT_EQ(c.size(), 5u);
     const int expected[5] = {-1, -1, 9, 0, -1};
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(c[i], expected[i]) << "component " << i;
+    }
     // The id covers every other default (attack to staff index).
     EXPECT_EQ(c.uniqueId(), 0xAEF85D16u);
 
@@ -113,8 +114,9 @@ TEST(SampleCoordinate, LessThanNeedsEveryFieldSmaller) {
     auto filled = [](int base, const char* pickup) {
         SampleCoordinate c;
         c.initialize(base, base, base);
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 4; ++i) {
             c[i] = base;
+        }
         c.setPalmMuteStrength(static_cast<float>(base));
         c.setPickup(pickup);
         c.setTQVoiceIndex(base);
@@ -164,8 +166,9 @@ TEST(Dynamics, VelocityCurveBothWays) {
     for (size_t i = 0; i < firstOfBin.size(); ++i) {
         const auto [first, dynamic] = firstOfBin[i];
         const int last = i + 1 < firstOfBin.size() ? firstOfBin[i + 1].first - 1 : 127;
-        for (int v = first; v <= last; ++v)
+        for (int v = first; v <= last; ++v) {
             ASSERT_EQ(dynamicFromVelocity(v), dynamic) << "velocity " << v;
+        }
         // The nominal velocity of a dynamic lies in its own bin.
         EXPECT_EQ(dynamicFromVelocity(velocityFromDynamic(dynamic)), dynamic);
     }

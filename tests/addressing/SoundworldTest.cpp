@@ -71,7 +71,8 @@ TEST(Vocabulary, WordListsConvertToTheirPositions) {
     for (size_t level = 0; level < std::size(levels); ++level) {
         const auto [words, convert] = levels[level];
         ASSERT_EQ(words.size(), sizes[level]);
-        for (size_t i = 0; i < words.size(); ++i)
+        for (size_t i = 0; i < words.size(); ++i) {
             EXPECT_EQ(convert(words[i]), int(i)) << words[i];
+        }
     }
 }

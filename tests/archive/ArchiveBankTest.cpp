@@ -30,8 +30,9 @@ TEST(ArchiveBank, PackedBankAnswersLikeItsDirectory) {
     auto summary = [](const ox::soundfont::SoundFont& b) {
         std::string out = b.id() + "|" + b.name() + "|" + b.type() + "|" + b.description() + "|" +
                           std::to_string(b.velocity()) + "|" + oxtest::outline(b.layer());
-        for (int pitch : b.tuning())
+        for (int pitch : b.tuning()) {
             out += " " + std::to_string(pitch);
+        }
         return out;
     };
     EXPECT_EQ(summary(archive), summary(folder));
@@ -49,8 +50,10 @@ TEST(ArchiveBank, PackedBankAnswersLikeItsDirectory) {
     }
     EXPECT_EQ(archive.sampleXML()->name(), path + "/Samples.xml");
     // Names are exact: no case folding, no folder, no stray entries.
-    for (const char* name : {"A.WAV", "Samples/a.wav", "/a.wav", "sub/ignored.wav", "ignored.wav"})
+    for (const char* name :
+         {"A.WAV", "Samples/a.wav", "/a.wav", "sub/ignored.wav", "ignored.wav"}) {
         EXPECT_FALSE(archive.sample(name) || archive.audioStream(name)) << name;
+    }
 }
 
 TEST(ArchiveBank, IndexRules) {
@@ -91,8 +94,9 @@ TEST(ArchiveBank, DamagedArchivesAreHarmless) {
         {"beyond", ""},   {"negative", ""},
         {"high", "234"},  {"huge", ""},
         {"cut", "<none>"}};
-    for (const auto& [name, bytes] : rows)
+    for (const auto& [name, bytes] : rows) {
         EXPECT_EQ(readRest(bank.sample(name)), bytes) << name;
+    }
 
     // Shorter than the header, even with the magic: not an archive.
     oxtest::writeFile(dir.file("tiny.tq7bank"), header(1, 25).substr(0, 24));
@@ -121,8 +125,9 @@ TEST(ArchiveBank, FixedNamesPlayWithoutLoop) {
         {stem + "05-none-092-none.ogg", true},  {stem + "05-none-111-none.ogg", true},
         {stem + "02-none-081-none.ogg", true}};
     std::vector<oxsf::archive::ArchiveInput> inputs;
-    for (const auto& [name, loops] : names)
+    for (const auto& [name, loops] : names) {
         inputs.push_back(oxsf::archive::ArchiveInput::fromBytes(name, looped));
+    }
     oxsf::archive::writeArchive(dir.file("loops.tq7bank"), inputs);
 
     SoundFontV7 bank(dir.file("loops.tq7bank"));
@@ -150,14 +155,16 @@ TEST(ArchiveBank, LargeIndexWithLongNamesAndDuplicates) {
     }
     names.push_back(std::string(200000, 'L'));
     index += record(25 + 3, 4, names.back());
-    for (int i = 0; i < 5000; i += 7)
+    for (int i = 0; i < 5000; i += 7) {
         index += record(25, 10, names[size_t(i)]);
+    }
     const uint32_t count = uint32_t(names.size() + (5000 + 6) / 7);
     oxtest::writeFile(dir.file("big.jux"), header(count, 35) + data + index);
 
     SoundFontV7 bank(dir.file("big.jux"));
-    for (size_t i = 0; i < 5000; ++i)
+    for (size_t i = 0; i < 5000; ++i) {
         ASSERT_EQ(readRest(bank.sample(names[i])), data.substr(i % 10, 1)) << names[i];
+    }
     EXPECT_EQ(readRest(bank.sample(names.back())), "defg");
     EXPECT_EQ(readRest(bank.sample("entry-1")), "<none>");
     EXPECT_EQ(readRest(bank.sample(names[0] + "x")), "<none>");

@@ -9,8 +9,9 @@ namespace archivetest {
 
 inline std::string le(uint64_t value, int bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i)
+    for (int i = 0; i < bytes; ++i) {
         out.push_back(char((value >> (8 * i)) & 0xff));
+    }
     return out;
 }
 

@@ -23,8 +23,9 @@ void expectRefused(F pack, const std::string& mention, const fs::path& folder, s
         EXPECT_NE(std::string(error.what()).find(mention), std::string::npos) << error.what();
     }
     size_t count = 0;
-    for (const auto& item : fs::directory_iterator(folder))
+    for (const auto& item : fs::directory_iterator(folder)) {
         count += item.is_regular_file();
+    }
     EXPECT_EQ(count, expected);
 }
 
@@ -63,14 +64,16 @@ TEST(ArchiveWriter, LayoutAndIndexRoundTrip) {
 TEST(ArchiveWriter, PacksSortedAndDeterministically) {
     oxtest::TempDir dir;
     oxtest::writeFile(dir.file("bank/Samples.xml"), "<Bank/>");
-    for (const char* name : {"c.ogg", "a.wav", "B.flac"})
+    for (const char* name : {"c.ogg", "a.wav", "B.flac"}) {
         oxtest::writeFile(dir.file(std::string("bank/Samples/") + name), name);
+    }
     oxsf::archive::packDirectoryBank(dir.file("bank"), dir.file("one.tq7bank"));
     oxsf::archive::packDirectoryBank(dir.file("bank"), dir.file("two.tq7bank"));
     EXPECT_EQ(oxtest::readFile(dir.file("one.tq7bank")), oxtest::readFile(dir.file("two.tq7bank")));
     std::vector<std::string> names;
-    for (const auto& record : oxsf::archive::readArchiveIndex(dir.file("one.tq7bank")))
+    for (const auto& record : oxsf::archive::readArchiveIndex(dir.file("one.tq7bank"))) {
         names.push_back(record.name);
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"Samples.xml", "B.flac", "a.wav", "c.ogg"}));
 }
 
@@ -89,8 +92,9 @@ TEST(ArchiveWriter, RefusesAndLeavesNothingBehind) {
         {ArchiveInput::fromBytes("", "x"), target},
         {ArchiveInput::fromBytes(std::string("a\0b.wav", 7), "x"), "NUL"},
         {ArchiveInput::fromFile("gone.wav", dir.file("gone.wav")), dir.file("gone.wav")}};
-    for (const auto& [bad, mention] : rows)
+    for (const auto& [bad, mention] : rows) {
         expectRefused(writeWith(bad), mention, out, 0);
+    }
     expectRefused([&] { oxsf::archive::packDirectoryBank(dir.file("nobank"), target); },
                   "Samples.xml", out, 0);
 

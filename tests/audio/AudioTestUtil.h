@@ -20,10 +20,12 @@ namespace oxtest {
 /// The decoder each format calls for.
 inline std::shared_ptr<ox::audio::IDecoder>
 decoderFor(AudioFormat format, const std::shared_ptr<ox::stream::IStream>& s, float gain = 1.0f) {
-    if (format == AudioFormat::OggVorbis)
+    if (format == AudioFormat::OggVorbis) {
         return ox::audio::OggVorbisDecoder::make(s, gain);
-    if (format == AudioFormat::Flac16 || format == AudioFormat::Flac24)
+    }
+    if (format == AudioFormat::Flac16 || format == AudioFormat::Flac24) {
         return ox::audio::FlacDecoder::make(s, gain);
+    }
     return ox::audio::WavDecoder::make(s, gain, false);
 }
 
@@ -40,8 +42,9 @@ inline std::vector<float> referenceFrames(const std::string& bytes) {
     writeFile(path, bytes);
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
+    if (!file) {
         return {};
+    }
     std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
     const sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
     sf_close(file);
@@ -53,9 +56,10 @@ inline std::vector<float> referenceFrames(const std::string& bytes) {
 inline double measuredFrequency(const std::vector<float>& samples, int channels, int rate) {
     int crossings = 0;
     const size_t frames = samples.size() / size_t(channels);
-    for (size_t f = 1; f < frames; ++f)
+    for (size_t f = 1; f < frames; ++f) {
         crossings +=
             (samples[(f - 1) * size_t(channels)] < 0) != (samples[f * size_t(channels)] < 0);
+    }
     return crossings / 2.0 / (double(frames) / rate);
 }
 
@@ -64,8 +68,9 @@ inline std::vector<float> play(ox::audio::TQ7SamplePlayer& player, int64_t frame
                                int64_t* sounding = nullptr) {
     std::vector<float> out(size_t(frames * channels), 99.0f);
     const int64_t got = player.render(out.data(), frames, channels);
-    if (sounding)
+    if (sounding) {
         *sounding = got;
+    }
     return out;
 }
 

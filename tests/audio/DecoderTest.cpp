@@ -65,8 +65,9 @@ TEST(Decoders, DecodeWhatWasWrittenInEveryFormat) {
         } else {
             ASSERT_EQ(decoder->readFrames(after.data(), 10), 10);
         }
-        for (size_t i = 0; i < after.size(); ++i)
+        for (size_t i = 0; i < after.size(); ++i) {
             ASSERT_NEAR(after[i], reference[at + i] * 0.5f, tolerance) << i;
+        }
     }
     // Asked for float output, a WAV decoder reports no integer depth (so streams hold float).
     const std::string wav = encodeTone(AudioFormat::Wav16, Tone{});
@@ -88,10 +89,12 @@ TEST(Decoders, EachFactoryRejectsWhatItCannotDecode) {
                  OggVorbisDecoder::make(nullptr, 1));
 
     std::string garbage(4096, '\0');
-    for (size_t i = 0; i < garbage.size(); ++i)
+    for (size_t i = 0; i < garbage.size(); ++i) {
         garbage[i] = char((i * 7919 + 13) % 251);
-    for (const std::string& bad : {std::string(), garbage})
+    }
+    for (const std::string& bad : {std::string(), garbage}) {
         EXPECT_FALSE(wavOf(bad) || flacOf(bad) || oggOf(bad));
+    }
     // Right magic, nothing (or garbage) behind it.
     EXPECT_FALSE(wavOf(wav.substr(0, 24)) || flacOf(flac.substr(0, 20)) ||
                  oggOf(ogg.substr(0, 40)));
@@ -118,16 +121,18 @@ TEST(Decoders, DamagedAndCutFilesNeverCrash) {
             if (round % 2) {
                 bytes.resize(next() % bytes.size());
             } else {
-                for (int f = 1 + int(next() % 8); f > 0; --f)
+                for (int f = 1 + int(next() % 8); f > 0; --f) {
                     bytes[next() % bytes.size()] = char(next());
+                }
             }
             auto stream = std::make_shared<ox::audio::AudioStream>(
                 decoderFor(format, memoryStream(bytes)), 0);
             ox::audio::TQ7SamplePlayer player(stream);
             player.setTransposition(double(next() % 25) - 12.0);
             std::vector<float> out(2 * 8192);
-            for (int block = 0; block < 4 && !player.finished(); ++block)
+            for (int block = 0; block < 4 && !player.finished(); ++block) {
                 EXPECT_LE(player.render(out.data(), 8192, 2), 8192);
+            }
             EXPECT_LE(stream->decodedFrames(), stream->frameCount());
         }
     }

@@ -26,8 +26,9 @@ TEST(TQ7SamplePlayer, ReleaseEndsTheLoopForThatPlayerAloneAndPlaysTheTail) {
     const std::vector<float> tail = play(released, 40000, 1, &sounding);
     EXPECT_EQ(sounding, 25000);
     EXPECT_TRUE(released.finished());
-    for (size_t f : {0, 15999, 16000, 24999})
+    for (size_t f : {0, 15999, 16000, 24999}) {
         EXPECT_NEAR(tail[f], all[5000 + f], 1e-3) << f;
+    }
     EXPECT_EQ(tail[25000], 0.0f);
 
     // The other player of the stream goes on looping.
@@ -57,16 +58,21 @@ TEST(Envelope, LevelsAtChosenFrames) {
                             .sustain = 0.1f,
                             .release = 0.05f};
     const auto expected = [](int f) {
-        if (f < 10)
+        if (f < 10) {
             return 0.0;
-        if (f < 30)
+        }
+        if (f < 30) {
             return (f - 10) / 20.0;
-        if (f < 40)
+        }
+        if (f < 40) {
             return 1.0;
-        if (f < 140)
+        }
+        if (f < 140) {
             return std::pow(10.0, -0.2 * (f - 40) / 20.0);
-        if (f < 300)
+        }
+        if (f < 300) {
             return 0.1;
+        }
         return std::pow(10.0, (-20.0 - 1.6 * (f - 300)) / 20.0);
     };
     // Mono output copies the stream, stereo output maps it: both apply the envelope.

@@ -40,13 +40,16 @@ TEST(PlayerConcurrency, PlayersOfOneStreamOnManyThreadsAgree) {
         constexpr int kThreads = 4;
         std::vector<std::vector<float>> results(kThreads);
         std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t)
+        for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back(
                 [&, t] { results[size_t(t)] = renderAll(shared, t % 2 ? 3.5 : 0.0); });
-        for (auto& thread : threads)
+        }
+        for (auto& thread : threads) {
             thread.join();
-        for (int t = 0; t < kThreads; ++t)
+        }
+        for (int t = 0; t < kThreads; ++t) {
             EXPECT_EQ(results[size_t(t)], t % 2 ? bent : straight) << t;
+        }
         EXPECT_EQ(shared->decodedFrames(), 150000);
         EXPECT_EQ(shared->byteCount(), alone->byteCount());
     }
@@ -67,15 +70,17 @@ TEST(PlayerConcurrency, NonBlockingPlayersReadWhileALoaderDecodes) {
     const Tone tone{.channels = 2, .frames = 300000};
     auto stream = audioStreamOf(AudioFormat::Flac16, tone);
     std::thread loader([&] {
-        for (int64_t end = 0; end <= tone.frames; end += 10000)
+        for (int64_t end = 0; end <= tone.frames; end += 10000) {
             stream->ensureDecoded(end);
+        }
     });
     TQ7SamplePlayer player(stream);
     player.setNonBlocking(true);
     std::vector<float> out(2 * 256);
     int64_t played = 0;
-    while (!player.finished())
+    while (!player.finished()) {
         played += player.render(out.data(), 256, 2); // silent where the loader lags
+    }
     loader.join();
     EXPECT_EQ(played, tone.frames);
 }

@@ -98,8 +98,9 @@ TEST(RealTime, TriedPlayersOfCachedSamplesNeitherAllocateNorLock) {
           <Sample midi="60" dynamic="F"><Wave file="realtime-c.wav" ampRelease="0.1"/></Sample>
           <Sample midi="80" dynamic="F"><Wave file="realtime-a.wav"/></Sample>
         </Samples></Node></Node></Node></SamplesTree></Bank>)");
-    for (const char* name : {"realtime-c.wav", "realtime-a.wav"})
+    for (const char* name : {"realtime-c.wav", "realtime-a.wav"}) {
         bank.addSample(name, encodeTone(AudioFormat::Wav16, Tone{.frames = 4000}));
+    }
     bank.initialize();
     // Warm-up on a loader thread: the tree, the stream in the cache.
     const auto loaded = bank.samplePlayer(62, 10);

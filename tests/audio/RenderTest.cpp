@@ -33,21 +33,24 @@ struct ReferencePlayer {
     bool started = false;
 
     float at(int64_t i, int c) const {
-        if (looping && i >= loopEnd)
+        if (looping && i >= loopEnd) {
             i = loopStart + (i - loopStart) % (loopEnd - loopStart);
+        }
         return i < 0 || i >= frames ? 0.0f : sound[size_t(i * channels + c)];
     }
 
     void start() {
-        if (envelope && !started)
+        if (envelope && !started) {
             level.start(*envelope, rate);
+        }
         started = true;
     }
 
     void release(double seconds) {
         start();
-        if (looping && position >= double(loopEnd))
+        if (looping && position >= double(loopEnd)) {
             position = loopStart + std::fmod(position - loopStart, double(loopEnd - loopStart));
+        }
         looping = false;
         level.release(seconds, rate);
     }
@@ -75,17 +78,19 @@ struct ReferencePlayer {
                 float* o = out + (j + k) * outChannels;
                 const float scale = gain * g;
                 for (int c = 0; c < outChannels; ++c) {
-                    if (channels == outChannels || channels == 1)
+                    if (channels == outChannels || channels == 1) {
                         o[c] = frame[channels == 1 ? 0 : c] * scale;
-                    else if (outChannels == 1)
+                    } else if (outChannels == 1) {
                         o[c] = (frame[0] + frame[1]) * scale / 2.0f;
-                    else
+                    } else {
                         o[c] = frame[c % channels] * scale;
+                    }
                 }
                 g = g * level.ratio() + level.slope();
             }
-            if (k > 0)
+            if (k > 0) {
                 level.advance(k);
+            }
             j += k;
         }
         std::fill(out + j * outChannels, out + n * outChannels, 0.0f);
@@ -121,9 +126,9 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
     const Envelope envelope{.attack = 0.01f, .decay = 0.2f, .sustain = 0.5f, .release = 0.3f};
     std::vector<Case> cases;
     for (auto [format, channels] :
-         {std::pair{AudioFormat::Wav16, 1}, {AudioFormat::Wav16, 2}, {AudioFormat::Wav24, 2}})
+         {std::pair{AudioFormat::Wav16, 1}, {AudioFormat::Wav16, 2}, {AudioFormat::Wav24, 2}}) {
         for (auto [loopStart, loopEnd] :
-             {std::pair<int64_t, int64_t>{-1, -1}, {1000, 30000}, {20000, 20003}})
+             {std::pair<int64_t, int64_t>{-1, -1}, {1000, 30000}, {20000, 20003}}) {
             for (auto [transposition, rate] : {std::pair{0.0, 44100},
                                                {0.37, 44100},
                                                {-12.0, 44100},
@@ -131,8 +136,11 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
                                                {19.5, 44100},
                                                {60.0, 44100},
                                                {-40.0, 44100},
-                                               {0.0, 48000}})
+                                               {0.0, 48000}}) {
                 cases.push_back({format, channels, loopStart, loopEnd, transposition, rate});
+            }
+        }
+    }
 
     for (size_t n = 0; n < cases.size(); ++n) {
         const Case& c = cases[n];
@@ -174,8 +182,9 @@ TEST(Render, MatchesTheReferenceInEveryLayoutLoopAndTransposition) {
             player->setOutputSampleRate(c.outputRate);
             player->setTransposition(c.transposition);
             player->setGain(0.7f);
-            if (withEnvelope)
+            if (withEnvelope) {
                 player->setEnvelope(envelope);
+            }
         }
         std::vector<float> expected(size_t(block * outChannels)), got(expected.size()),
             mixed(expected.size()), sincs(expected.size());
@@ -236,8 +245,9 @@ TEST(Render, SincInterpolationIsCleanAndBandLimited) {
     // removes it (below -90 dB), where the cubic folds it back almost whole.
     const auto level = [](const std::vector<float>& out) {
         double sum = 0.0;
-        for (size_t j = 64; j < out.size(); ++j)
+        for (size_t j = 64; j < out.size(); ++j) {
             sum += out[j] * out[j];
+        }
         return 10.0 * std::log10(sum / double(out.size() - 64) / 0.5);
     };
     EXPECT_LT(level(render(19000, 7.0, Interpolation::Sinc)), -90.0);

@@ -35,8 +35,9 @@ TEST(AudioStream, DecodesProgressivelyAndHoldsSixteenBitsCompactly) {
         // Transposition 0 at the stream's rate plays the decoded frames with the gain, then
         // silence; 24-bit sources keep their precision.
         const std::vector<float> reference = referenceFrames(bytes);
-        for (size_t i = 0; i < out.size(); ++i)
+        for (size_t i = 0; i < out.size(); ++i) {
             ASSERT_EQ(out[i], i < reference.size() ? reference[i] * 0.5f : 0.0f) << i;
+        }
 
         // readFrames gives the same, clipped at the end.
         std::vector<float> tail(200);
@@ -150,8 +151,9 @@ TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
     mono.setGain(0.5f);
     const std::vector<float> both = play(stereo, 500, 2);
     const std::vector<float> mixed = play(mono, 500, 1);
-    for (size_t f = 0; f < 500; ++f)
+    for (size_t f = 0; f < 500; ++f) {
         ASSERT_FLOAT_EQ(mixed[f], (both[2 * f] + both[2 * f + 1]) * 0.25f) << f;
+    }
 
     // Interpolation reproduces the sound between its samples.
     TQ7SamplePlayer shifted(stream);

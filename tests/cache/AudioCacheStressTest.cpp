@@ -24,8 +24,9 @@ public:
         auto stream = CountingBank::audioStream(name);
         std::lock_guard lock(m_mutex);
         auto& previous = m_live[name];
-        if (!previous.expired())
+        if (!previous.expired()) {
             m_overlaps++;
+        }
         previous = stream;
         return stream;
     }
@@ -43,15 +44,17 @@ private:
 TEST(AudioCacheStress, OneStreamPerNameWhileItLives) {
     const std::vector<std::string> names = {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"};
     WatchingBank banks[2];
-    for (auto& bank : banks)
-        for (const auto& name : names)
+    for (auto& bank : banks) {
+        for (const auto& name : names) {
             bank.addTone(name, 3000);
+        }
+    }
     AudioCache cache;
 
     std::atomic<bool> stop{false};
     std::atomic<int> mismatches{0};
     std::vector<std::thread> players;
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         players.emplace_back([&, t] {
             float block[256];
             for (int i = 0; i < 300; ++i) {
@@ -63,6 +66,7 @@ TEST(AudioCacheStress, OneStreamPerNameWhileItLives) {
                 again.render(block, 128, 2);
             }
         });
+    }
     std::thread housekeeper([&] {
         while (!stop) {
             cache.optimizeMemory();
@@ -70,8 +74,9 @@ TEST(AudioCacheStress, OneStreamPerNameWhileItLives) {
             std::this_thread::yield();
         }
     });
-    for (auto& thread : players)
+    for (auto& thread : players) {
         thread.join();
+    }
     stop = true;
     housekeeper.join();
 

@@ -39,8 +39,9 @@ TEST(SamplePlayer, DirectoryAndArchiveBanksPlayTheNearestSampleWithItsTransposit
         TempDir dir;
         std::string description = kDescription;
         for (size_t at = description.find("file=\""); at != std::string::npos;
-             at = description.find("file=\"", at + 1))
+             at = description.find("file=\"", at + 1)) {
             description.insert(at + 6, kind + "-");
+        }
         writeFile(dir.file("Samples.xml"), description);
         Tone tone;
         for (const char* name : {"a57-neck.wav", "a57-bridge.wav", "e64.wav"}) {
@@ -108,8 +109,9 @@ TEST(SamplePlayer, VelocityChoosesTheLayerAndTheGainAndTheBankTunesAndShapesTheN
                         R"(100"/></Sample>
           </Samples></Node></Node></Node></SamplesTree></Bank>)");
         const Tone tone{.frames = 44100, .frequency = 440};
-        for (const char* name : {"-loud.wav", "-plain.wav", "-tuned.wav"})
+        for (const char* name : {"-loud.wav", "-plain.wav", "-tuned.wav"}) {
             bank.addSample(id + name, encodeTone(AudioFormat::Wav16, tone));
+        }
         bank.addSample(id + "-soft.wav", encodeTone(AudioFormat::Wav16, Tone{.frames = 1000}));
         bank.initialize();
 

@@ -117,12 +117,14 @@ TEST(DirectoryBank, FifosAndDevicesAreNoFilesAndNeverBlock) {
         ox::soundfont::SoundFontManager manager;
         std::string seen;
         if (auto opened = manager.addDirectory(bank)) {
-            for (const char* file : {"fifo.wav", "zero.wav"})
+            for (const char* file : {"fifo.wav", "zero.wav"}) {
                 seen +=
                     std::string(file) +
                     (opened->sample(file) || opened->audioStream(file) ? " opened, " : " none, ");
-            for (int midi : {60, 70})
+            }
+            for (int midi : {60, 70}) {
                 seen += opened->samplePlayer(midi).first.finished() ? "silent, " : "sounding, ";
+            }
         }
         auto described = manager.addDirectory(fifoBank);
         seen += described ? "fifo bank id '" + described->id() + "'" : "no fifo bank";

@@ -89,8 +89,9 @@ TEST(Description, Tuning) {
             return std::string("range: ") + e.what();
         }
         std::string out;
-        for (int pitch : bank.tuning())
+        for (int pitch : bank.tuning()) {
             out += (out.empty() ? "" : " ") + std::to_string(pitch);
+        }
         return out;
     };
     const std::pair<const char*, const char*> rows[] = {
@@ -102,8 +103,9 @@ TEST(Description, Tuning) {
         {"64  59", "invalid: invalid stoi argument"},
         {" 64 59", "invalid: invalid stoi argument"},
         {"64 2147483648", "range: stoi argument out of range"}};
-    for (const auto& [value, expected] : rows)
+    for (const auto& [value, expected] : rows) {
         EXPECT_EQ(tuning(value), expected) << '"' << value << '"';
+    }
 
     // Attributes before the broken tuning are applied, later ones and the layers are not,
     // and the gain is not recomputed.
@@ -228,8 +230,9 @@ TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
     std::istringstream fixed("0|-0|5.|.5|-.5|.|-||0.72|1e3| 2.5|+1.5|0x1p3|inf|nan|1.2.3|--1|12abc|"
                              "0.1234567890123456789|123456789012345|1234567890123456|-999999999|"
                              "2147483648|99999999999|000000000000001.5|3.4028236e38|1e-50");
-    for (std::string v; std::getline(fixed, v, '|');)
+    for (std::string v; std::getline(fixed, v, '|');) {
         values.push_back(v);
+    }
     unsigned seed = 7;
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
     for (int i = 0; i < 2000; ++i) {
@@ -237,16 +240,18 @@ TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
         const unsigned digits = 1 + next() % 17;
         const unsigned point = next() % (digits + 2);
         for (unsigned d = 0; d < digits; ++d) {
-            if (d == point)
+            if (d == point) {
                 v += '.';
+            }
             v += char('0' + next() % 10);
         }
         values.push_back(v);
     }
     std::string xml = R"(<Bank><SamplesTree><Samples>)";
-    for (const std::string& v : values)
+    for (const std::string& v : values) {
         xml += R"(<Sample midi=")" + v + R"("><Wave peak=")" + v + R"(" velocity=")" + v +
                R"("/></Sample>)";
+    }
     MemoryBank bank(xml + "</Samples></SamplesTree></Bank>");
     bank.initialize();
     const auto& samples = bank.layer().samples;
@@ -268,10 +273,12 @@ TEST(Description, NestingAndElementLimits) {
     auto nested = [](int depth) {
         std::string xml = R"(<?xml version="1.0"?><?pi <a> ?><!DOCTYPE Bank [<!ENTITY e "<a>">]>
             <Bank id="deep"><!-- <a><b> --><SamplesTree>)";
-        for (int i = 2; i < depth; ++i)
+        for (int i = 2; i < depth; ++i) {
             xml += R"(<Node class="<x>" note='/>'><![CDATA[<y>]]>)";
-        for (int i = 2; i < depth; ++i)
+        }
+        for (int i = 2; i < depth; ++i) {
             xml += "</Node>";
+        }
         return xml + "</SamplesTree></Bank>";
     };
     auto refusal = [](std::string xml) {
@@ -305,8 +312,9 @@ TEST(Description, NestingAndElementLimits) {
 
     // Elements side by side count too, up to the limit.
     std::string flat = "<r>";
-    for (int i = 1; i < ox::soundfont::kMaxDescriptionElements; ++i)
+    for (int i = 1; i < ox::soundfont::kMaxDescriptionElements; ++i) {
         flat += "<x/>";
+    }
     EXPECT_EQ(refusal(flat + "</r>"), "accepted");
     EXPECT_EQ(refusal(flat + "<x/></r>"),
               "more than 1048576 elements @" + std::to_string(flat.size() + 1));

@@ -52,15 +52,17 @@ using Loop = std::pair<int64_t, int64_t>;
 Loop loopOf(const fs::path& file) {
     const auto decoder = ox::audio::FlacDecoder::make(ox::stream::FileStream::open(file, "rb"), 1);
     ox::audio::IDecoder::Loop loop{-1, -1};
-    if (!decoder || !decoder->loop(loop))
+    if (!decoder || !decoder->loop(loop)) {
         return {-1, -1};
+    }
     return {loop.start, loop.end};
 }
 
 std::vector<fs::path> sampleFiles(const std::string& bank) {
     std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(bank + "/Samples"))
+    for (const auto& entry : fs::directory_iterator(bank + "/Samples")) {
         files.push_back(entry.path());
+    }
     return files;
 }
 
@@ -86,18 +88,19 @@ TEST(ImportSf2, EveryNoteAtEveryDynamicPlaysTheSampleTheSourceAssigns) {
     ASSERT_TRUE(pluck && kit);
 
     static const char* roots[] = {"E2", "E3", "E4", "E5"};
-    for (int key = 0; key < 128; ++key)
+    for (int key = 0; key < 128; ++key) {
         for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
             const int zone = key <= 46 ? 0 : key <= 58 ? 1 : key <= 70 ? 2 : 3;
             const std::string expected = std::string("Pluck-") + roots[zone] +
                                          (velocityOf(dynamic) >= 80 ? "-loud" : "-soft");
             EXPECT_TRUE(has(served(*pluck, key, dynamic), expected)) << key << " " << dynamic;
         }
+    }
 
     // Each key of the kit is its own piece at every dynamic, even where only one
     // piece has layers; the toms share a sample and carry their pitch as repitch.
     const std::vector<int> toms{41, 43, 45, 47, 48, 50};
-    for (int key : {35, 36, 37, 38, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50})
+    for (int key : {35, 36, 37, 38, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50}) {
         for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
             const SampleTreeNodeSample* sample = lookUp(*kit, key, dynamic);
             ASSERT_TRUE(sample);
@@ -114,6 +117,7 @@ TEST(ImportSf2, EveryNoteAtEveryDynamicPlaysTheSampleTheSourceAssigns) {
                 EXPECT_NEAR(semitones * 100, 7 * (tom - toms.begin() + 1) + (key - 55) * 100, 1e-3);
             }
         }
+    }
     EXPECT_TRUE(has(nlohmann::json(result.banks[2].dropped).dump(), "exclusive class"));
 
     const auto banks = listing(dir.file("out"));
@@ -141,19 +145,23 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
     // SF2 loop ends are exclusive; what our decoder reads back must be the same frames.
     const std::string pluck = dir.file("out/000-000-Pluck-0");
     int checked = 0;
-    for (const fs::path& file : sampleFiles(pluck))
+    for (const fs::path& file : sampleFiles(pluck)) {
         for (const auto& sample : font.samples) {
             std::string name = sample.name;
             std::replace(name.begin(), name.end(), ' ', '-');
-            if (!has(file.filename().string(), name + ".flac"))
+            if (!has(file.filename().string(), name + ".flac")) {
                 continue;
+            }
             EXPECT_EQ(loopOf(file), Loop(sample.loopStart, sample.loopEnd));
             ++checked;
         }
+    }
     EXPECT_EQ(checked, 8);
     const std::string xml = readFile(pluck + "/Samples.xml");
-    for (const char* envelope : {"ampDecay=\"0.12\"", "ampSustain=\"-12\"", "ampRelease=\"0.44\""})
+    for (const char* envelope :
+         {"ampDecay=\"0.12\"", "ampSustain=\"-12\"", "ampRelease=\"0.44\""}) {
         EXPECT_TRUE(has(xml, envelope)) << envelope;
+    }
     EXPECT_TRUE(has(nlohmann::json(result.banks[0].dropped).dump(), "reverb send"));
 
     // The left and right samples become one file; the left side's loop serves both.
@@ -204,7 +212,7 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
     SoundFontManager manager;
     const auto bank = manager.addDirectory(dir.file("out/piano"));
     ASSERT_TRUE(bank);
-    for (int key = 0; key < 128; ++key)
+    for (int key = 0; key < 128; ++key) {
         for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
             const std::string file = served(*bank, key, dynamic);
             EXPECT_TRUE(has(file, key >= 67                    ? "-high.flac"
@@ -212,15 +220,19 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
                                                                : "-loud-c.flac"))
                 << key << " " << dynamic << " " << file;
         }
+    }
     // SFZ loop ends are inclusive, smpl chunks' too; ours are exclusive.
-    for (const fs::path& file : sampleFiles(dir.file("out/piano")))
+    for (const fs::path& file : sampleFiles(dir.file("out/piano"))) {
         EXPECT_EQ(loopOf(file), has(file.string(), "soft")   ? Loop(100, 300)
                                 : has(file.string(), "high") ? Loop(500, 1500)
                                                              : Loop(-1, -1));
+    }
     const Wav* loud = nullptr;
-    for (const fs::path& file : sampleFiles(dir.file("out/piano")))
-        if (has(file.string(), "loud"))
+    for (const fs::path& file : sampleFiles(dir.file("out/piano"))) {
+        if (has(file.string(), "loud")) {
             loud = bank->layer().findWav(file.filename().string());
+        }
+    }
     ASSERT_TRUE(loud);
     EXPECT_FLOAT_EQ(loud->repitch, -12);
     EXPECT_NEAR(loud->gain, 0.7079, 1e-3); // -3 dB
@@ -316,8 +328,9 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
     for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
         EXPECT_TRUE(has(served(*kit, 36, dynamic),
                         velocityOf(dynamic) <= 63 ? "kick-soft" : "Cowbell-Hard"));
-        for (int key : {36, 38, 39, 46})
+        for (int key : {36, 38, 39, 46}) {
             EXPECT_EQ((*lookUp(*kit, key, dynamic))[1], key);
+        }
     }
     const Wav* snare = kit->layer().findWav(served(*kit, 38, 10));
     ASSERT_TRUE(snare);
@@ -334,9 +347,11 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
     // so the process-wide cache never hands one bank's audio to the other.
     importSource(dir.file("b/kit/drumkit.xml"), dir.file("other"));
     std::set<std::string> names;
-    for (const std::string& bank : {dir.file("out/Test-Kit"), dir.file("other/Test-Kit")})
-        for (const fs::path& file : sampleFiles(bank))
+    for (const std::string& bank : {dir.file("out/Test-Kit"), dir.file("other/Test-Kit")}) {
+        for (const fs::path& file : sampleFiles(bank)) {
             EXPECT_TRUE(names.insert(file.filename().string()).second) << file;
+        }
+    }
 
     // Importing into the same folder again replaces the kit's entry and keeps the others.
     Tone tone;

@@ -22,19 +22,22 @@ TEST(ProfilerConcurrency, EventsFromManyThreadsAllArrive) {
     constexpr int kThreads = 4;
     constexpr int kEvents = 200;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < kEvents; ++i) {
-                if (oxprof_should_ignore("Load"))
+                if (oxprof_should_ignore("Load")) {
                     continue;
+                }
                 oxprof_value* args = oxprof_json_make_object();
                 oxprof_json_object_add_value(args, "Thread", oxprof_json_make_int(t));
                 oxprof_json_object_add_value(args, "Index", oxprof_json_make_int(i));
                 oxprof_counter_event("Load", "Events", args);
             }
         });
-    for (auto& thread : threads)
+    }
+    for (auto& thread : threads) {
         thread.join();
+    }
     oxprof_set_sink(nullptr, nullptr);
     oxprof_stop_trace();
 
@@ -42,7 +45,8 @@ TEST(ProfilerConcurrency, EventsFromManyThreadsAllArrive) {
     const nlohmann::json trace = nlohmann::json::parse(oxtest::readFile(path));
     ASSERT_EQ(trace.size(), size_t(kThreads * kEvents));
     std::set<int> tids;
-    for (const auto& event : trace)
+    for (const auto& event : trace) {
         tids.insert(event["tid"].get<int>());
+    }
     EXPECT_EQ(tids.size(), size_t(kThreads));
 }

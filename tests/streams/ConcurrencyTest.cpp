@@ -12,8 +12,9 @@
 TEST(StreamConcurrency, ViewsOfOneFileReadInParallel) {
     oxtest::TempDir dir;
     std::string content(1 << 16, '\0');
-    for (size_t i = 0; i < content.size(); ++i)
+    for (size_t i = 0; i < content.size(); ++i) {
         content[i] = char((i * 7 + i / 251) & 0xff);
+    }
     oxtest::writeFile(dir.file("data.bin"), content);
     auto file = ox::stream::FileStream::open(dir.file("data.bin"), "rb");
     ASSERT_TRUE(file);
@@ -30,16 +31,19 @@ TEST(StreamConcurrency, ViewsOfOneFileReadInParallel) {
                 int64_t pos = 0;
                 while (int64_t got = view->read(buffer, sizeof(buffer))) {
                     if (content.compare(size_t(offset + 10 + pos), size_t(got), buffer,
-                                        size_t(got)) != 0)
+                                        size_t(got)) != 0) {
                         ++mismatches;
+                    }
                     pos += got;
                 }
-                if (pos != 3000)
+                if (pos != 3000) {
                     ++mismatches;
+                }
             }
         });
     }
-    for (auto& thread : threads)
+    for (auto& thread : threads) {
         thread.join();
+    }
     EXPECT_EQ(mismatches.load(), 0);
 }

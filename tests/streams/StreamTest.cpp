@@ -141,16 +141,18 @@ TEST(FileStream, TextAndBinaryModesReadTheSameBytes) {
     // large enough for long reads of the mapping to go through the kernel.
     oxtest::TempDir dir;
     std::string bytes(300 * 1024 + 7, '\0');
-    for (size_t i = 0; i < bytes.size(); ++i)
+    for (size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = char((i * 2654435761u) >> 13);
+    }
     oxtest::writeFile(dir.file("big.bin"), bytes);
     for (const char* mode : {"r", "rb"}) {
         auto f = FileStream::open(dir.file("big.bin"), mode);
         ASSERT_TRUE(f) << mode;
-        if (std::string(mode) == "rb")
+        if (std::string(mode) == "rb") {
             EXPECT_EQ(std::string(f->data(), size_t(f->size())), bytes);
-        else
+        } else {
             EXPECT_EQ(f->data(), nullptr); // text keeps no copy of its own
+        }
         EXPECT_EQ(readRest(f->make_view(1000, 290 * 1024)), bytes.substr(1000, 290 * 1024)) << mode;
         ASSERT_TRUE(f->seek(3, 0));
         const std::vector<char> rest = f->readAll();

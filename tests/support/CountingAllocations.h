@@ -20,8 +20,9 @@ inline std::atomic<long> allocationCount{0};
 // The standard library's array forms forward to these.
 void* operator new(std::size_t size) {
     oxtest::allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
+    if (void* p = std::malloc(size ? size : 1)) {
         return p;
+    }
     throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept {

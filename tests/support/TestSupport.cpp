@@ -38,12 +38,14 @@ std::string TempDir::file(const std::string& relative) const {
 
 void writeFile(const std::string& path, const std::string& bytes) {
     fs::path p(path);
-    if (p.has_parent_path())
+    if (p.has_parent_path()) {
         fs::create_directories(p.parent_path());
+    }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
+    if (!out) {
         throw std::runtime_error("cannot write " + path);
+    }
 }
 
 std::string readFile(const std::string& path) {
@@ -60,8 +62,9 @@ std::shared_ptr<ox::stream::IStream> memoryStream(const std::string& bytes,
 }
 
 std::string readRest(const std::shared_ptr<ox::stream::IStream>& stream) {
-    if (!stream)
+    if (!stream) {
         return "<none>";
+    }
     const auto bytes = stream->readAll();
     return std::string(bytes.begin(), bytes.end());
 }
@@ -74,11 +77,14 @@ void putOutline(std::ostream& out, const ox::soundfont::Layer& layer) {
     for (size_t i = 0; i < layer.samples.size(); ++i) {
         const auto& sample = layer.samples[i];
         out << (i ? " " : "") << int(sample.midi);
-        if (sample.string != -1)
+        if (sample.string != -1) {
             out << '/' << int(sample.string);
-        for (const std::string* part : {&sample.dynamic, &sample.option})
-            if (!part->empty())
+        }
+        for (const std::string* part : {&sample.dynamic, &sample.option}) {
+            if (!part->empty()) {
                 out << ':' << *part;
+            }
+        }
         for (size_t w = 0; w < sample.wavs.size(); ++w) {
             const auto& wav = sample.wavs[w];
             out << (w ? ", " : "[") << text(wav.file) << '{' << wav.repitch << ' ' << wav.peak
@@ -103,11 +109,13 @@ std::string outline(const ox::soundfont::Layer& layer) {
 
 std::vector<float> toneSamples(const Tone& tone) {
     std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
-    for (int64_t f = 0; f < tone.frames; ++f)
-        for (int c = 0; c < tone.channels; ++c)
+    for (int64_t f = 0; f < tone.frames; ++f) {
+        for (int c = 0; c < tone.channels; ++c) {
             samples[static_cast<size_t>(f * tone.channels + c)] =
                 static_cast<float>(tone.amplitude * std::sin(2.0 * M_PI * tone.frequency * (c + 1) *
                                                              double(f) / tone.sampleRate));
+        }
+    }
     return samples;
 }
 
@@ -142,17 +150,20 @@ bool isWav(AudioFormat format) {
 
 bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
     const fs::path parent = fs::path(path).parent_path();
-    if (!parent.empty())
+    if (!parent.empty()) {
         fs::create_directories(parent);
+    }
     SF_INFO info{};
     info.samplerate = tone.sampleRate;
     info.channels = tone.channels;
     info.format = sndfileFormat(format);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
+    if (!file) {
         return false;
-    if (tone.loopStart >= 0 && tone.loopEnd > tone.loopStart)
+    }
+    if (tone.loopStart >= 0 && tone.loopEnd > tone.loopStart) {
         oxsf::demo::writeLoop(file, isWav(format), tone.loopStart, tone.loopEnd);
+    }
     if (format == AudioFormat::OggVorbis) {
         double quality = 0.9;
         sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof(quality));
@@ -166,8 +177,9 @@ bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
 std::string encodeTone(AudioFormat format, const Tone& tone) {
     TempDir dir;
     const std::string path = dir.file("tone.bin");
-    if (!writeTone(path, format, tone))
+    if (!writeTone(path, format, tone)) {
         throw std::runtime_error("cannot encode tone");
+    }
     return readFile(path);
 }
 
@@ -178,22 +190,26 @@ void MemoryBank::addSample(const std::string& name, std::string bytes) {
 }
 
 std::shared_ptr<ox::stream::IStream> MemoryBank::sampleXML() const {
-    if (!m_hasXml)
+    if (!m_hasXml) {
         return {};
+    }
     return memoryStream(m_xml, "memory/Samples.xml");
 }
 
 std::shared_ptr<ox::stream::IStream> MemoryBank::sample(const std::string& name) const {
-    for (const auto& [sampleName, bytes] : m_samples)
-        if (sampleName == name)
+    for (const auto& [sampleName, bytes] : m_samples) {
+        if (sampleName == name) {
             return memoryStream(bytes, "memory/Samples/" + name);
+        }
+    }
     return {};
 }
 
 std::shared_ptr<ox::audio::AudioStream> MemoryBank::audioStream(const std::string& name) const {
     auto stream = sample(name);
-    if (!stream)
+    if (!stream) {
         return {};
+    }
     return std::make_shared<ox::audio::AudioStream>(makeDecoder(stream), 0);
 }
 

@@ -59,8 +59,9 @@ Banks plant(const TempDir& dir) {
                                   sample(80, wave("loud.wav")),
                               "<Node class=\"sustian\"><Samples>" + sample(50, wave("a.wav")) +
                                   sample(51, "") + "</Samples></Node>"));
-    for (const char* file : {"a.wav", "dup.wav"})
+    for (const char* file : {"a.wav", "dup.wav"}) {
         EXPECT_TRUE(writeTone(samples + file, AudioFormat::Wav16, kTone));
+    }
     EXPECT_EQ(mkfifo((samples + "fifo.wav").c_str(), 0600), 0);
     writeFile(samples + "text.flac", "not audio at all");
     const std::string whole = encodeTone(AudioFormat::Flac16, Tone{.frames = 100000});
@@ -84,8 +85,10 @@ Banks plant(const TempDir& dir) {
         sample(38, wave("snare-P.wav"), "P") +
         "</Samples></Node></Node></Node></SamplesTree></Bank>";
     std::vector<ArchiveInput> entries{ArchiveInput::fromBytes("Samples.xml", kit)};
-    for (const char* file : {"kick-F.wav", "kick-P.wav", "side-F.wav", "side-P.wav", "snare-P.wav"})
+    for (const char* file :
+         {"kick-F.wav", "kick-P.wav", "side-F.wav", "side-P.wav", "snare-P.wav"}) {
         entries.push_back(ArchiveInput::fromBytes(file, tone));
+    }
     oxsf::archive::writeArchive(banks.kit, entries);
 
     writeFile(banks.broken + "/Samples.xml",
@@ -100,17 +103,20 @@ Banks plant(const TempDir& dir) {
 /// "severity check subject" of every finding of the bank at `index`.
 std::multiset<std::string> findings(const nlohmann::json& report, size_t index) {
     std::multiset<std::string> found;
-    for (const auto& f : report.at("banks").at(index).at("findings"))
+    for (const auto& f : report.at("banks").at(index).at("findings")) {
         found.insert(f.at("severity").get<std::string>() + " " + f.at("check").get<std::string>() +
                      " " + f.at("subject").get<std::string>());
+    }
     return found;
 }
 
 const nlohmann::json& findingOf(const nlohmann::json& report, size_t index,
                                 const std::string& check) {
-    for (const auto& f : report.at("banks").at(index).at("findings"))
-        if (f.at("check") == check)
+    for (const auto& f : report.at("banks").at(index).at("findings")) {
+        if (f.at("check") == check) {
             return f;
+        }
+    }
     static const nlohmann::json none;
     return none;
 }
@@ -238,11 +244,14 @@ TEST(Check, UnreachableSamplesFollowTheSearch) {
     std::vector<std::string> unreachable;
     const nlohmann::json report =
         nlohmann::json::parse(runTool({"check", guitar, kit, "--json"}).out);
-    for (const auto& bank : report.at("banks"))
-        for (const auto& f : bank.at("findings"))
-            if (f.at("check") == "unreachable-sample")
+    for (const auto& bank : report.at("banks")) {
+        for (const auto& f : bank.at("findings")) {
+            if (f.at("check") == "unreachable-sample") {
                 unreachable.push_back(f.at("subject").get<std::string>() + ": " +
                                       f.at("message").get<std::string>());
+            }
+        }
+    }
     EXPECT_EQ(unreachable,
               (std::vector<std::string>{
                   "Sample midi 60 dynamic F in pick/sustain/down (60-6.wav): never found: Sample "

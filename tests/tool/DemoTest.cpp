@@ -85,8 +85,9 @@ TEST(Demo, CommandWritesAnAudibleMix) {
     EXPECT_EQ(info.channels, 2);
     EXPECT_GT(info.frames, 3 * 44100);
     float peak = 0.0f;
-    for (float s : mix)
+    for (float s : mix) {
         peak = std::max(peak, std::fabs(s));
+    }
     EXPECT_GT(peak, 0.5f);
     EXPECT_LT(peak, 1.0f);
 }

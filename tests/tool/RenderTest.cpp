@@ -67,21 +67,24 @@ struct Sound {
     double rms(int channel, double from, double to) const {
         double sum = 0.0;
         const size_t first = size_t(from * kRate), last = size_t(to * kRate);
-        for (size_t i = first; i < last; ++i)
+        for (size_t i = first; i < last; ++i) {
             sum += double(samples[2 * i + channel]) * samples[2 * i + channel];
+        }
         return std::sqrt(sum / double(last - first));
     }
     /// Frequency of one channel between two times, from its rising zero crossings.
     double frequency(int channel, double from, double to) const {
         int crossings = 0;
-        for (size_t i = size_t(from * kRate); i < size_t(to * kRate); ++i)
+        for (size_t i = size_t(from * kRate); i < size_t(to * kRate); ++i) {
             crossings += samples[2 * i + channel] < 0.0f && samples[2 * i + 2 + channel] >= 0.0f;
+        }
         return crossings / (to - from);
     }
     float peak() const {
         float peak = 0.0f;
-        for (float s : samples)
+        for (float s : samples) {
             peak = std::max(peak, std::fabs(s));
+        }
         return peak;
     }
 };
@@ -90,8 +93,9 @@ Sound readSound(const std::string& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     Sound sound;
-    if (!file)
+    if (!file) {
         return sound;
+    }
     sound.format = info.format;
     sound.samples.resize(size_t(info.frames) * 2);
     sf_readf_float(file, sound.samples.data(), info.frames);
@@ -209,8 +213,9 @@ TEST(RenderSong, PedalHoldsBendRetunesVolumeScales) {
     const Sound sinc = readSound(high);
     ASSERT_EQ(sinc.samples.size(), sound.samples.size());
     float most = 0.0f;
-    for (size_t i = 0; i < sound.samples.size(); ++i)
+    for (size_t i = 0; i < sound.samples.size(); ++i) {
         most = std::max(most, std::fabs(sinc.samples[i] - sound.samples[i]));
+    }
     EXPECT_GT(most, 0.0f);
     EXPECT_LT(most, 0.01f);
 }

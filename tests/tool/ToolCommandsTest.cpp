@@ -49,8 +49,9 @@ std::string writeBank(const TempDir& dir) {
 std::pair<int64_t, int> soundFileShape(const std::string& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
+    if (!file) {
         return {0, 0};
+    }
     sf_close(file);
     return {info.frames, info.channels};
 }
@@ -160,12 +161,14 @@ TEST(ToolArchive, PackThenUnpackGivesBackTheSameFiles) {
 
     const ToolResult unpacked = runTool({"unpack", archive, dir.file("Copy")});
     ASSERT_EQ(unpacked.exitCode, 0) << unpacked.err;
-    for (const char* file : {"Samples.xml", "Samples/a.wav", "Samples/sub/b.flac"})
+    for (const char* file : {"Samples.xml", "Samples/a.wav", "Samples/sub/b.flac"}) {
         EXPECT_EQ(readFile(dir.file(std::string("Copy/") + file)), readFile(bank + "/" + file))
             << file;
+    }
     int copied = 0;
-    for (const auto& item : fs::recursive_directory_iterator(dir.file("Copy")))
+    for (const auto& item : fs::recursive_directory_iterator(dir.file("Copy"))) {
         copied += item.is_regular_file();
+    }
     EXPECT_EQ(copied, 3);
 
     // The listing matches the files, and the archive opens as the same bank.

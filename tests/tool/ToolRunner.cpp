@@ -22,8 +22,9 @@ ToolResult runTool(const std::vector<std::string>& args) {
     std::vector<std::string> all{OXSF_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (std::string& arg : all)
+    for (std::string& arg : all) {
         argv.push_back(arg.data());
+    }
     argv.push_back(nullptr);
     ToolResult result;
     pid_t pid = 0;

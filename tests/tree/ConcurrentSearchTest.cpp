@@ -26,16 +26,19 @@ TEST(ConcurrentSearch, ThreadsAgreeWithASequentialSearch) {
 
     std::vector<int> mismatches(4, 0);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round)
+            for (int round = 0; round < 20; ++round) {
                 for (int midi = 0; midi < 128; ++midi) {
                     mismatches[t] += tree->findSampleByMidi(midi, 10) != expected[2 * midi];
                     mismatches[t] +=
                         tree->findSample(request(1, 0, midi % 5, midi)) != expected[2 * midi + 1];
                 }
+            }
         });
-    for (std::thread& thread : threads)
+    }
+    for (std::thread& thread : threads) {
         thread.join();
+    }
     EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }

@@ -34,10 +34,12 @@ TEST(SearchAllocation, FindingSamplesAllocatesNothing) {
         long found = 0;
         const long before = oxtest::allocationCount.load();
         for (int round = 0; round < 50; ++round) {
-            for (const SampleCoordinate& c : requests)
+            for (const SampleCoordinate& c : requests) {
                 found += tree->findSample(c) != nullptr;
-            for (int midi = 20; midi < 100; ++midi)
+            }
+            for (int midi = 20; midi < 100; ++midi) {
                 found += tree->findSampleByMidi(midi, 10) != nullptr;
+            }
             found += tree->findSampleByMidi(requests[0]) != nullptr;
             found += root->findSample(requests[0], path) != nullptr;
         }

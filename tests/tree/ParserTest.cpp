@@ -26,10 +26,11 @@ using Ids = std::vector<int>;
 TEST(SoundBankParser, BankTypeChoosesTheBuilderAndTheTreeIsTakenOnce) {
     // Drum types are unpitched, everything else pitched; names are case-sensitive.
     const char* types[] = {"snare", "unpitched", "hiHat", "pitched", "", "Snare", "guitar"};
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 7; ++i) {
         EXPECT_EQ(parseBank(bankXml(std::string("type=\"") + types[i] + "\"", ""))->name(),
                   i < 3 ? "unpitched" : "pitched")
             << types[i];
+    }
     SoundBankParser parser;
     EXPECT_TRUE(parser.builder("pitched") && parser.builder("unpitched"));
     EXPECT_EQ(parser.builder("Pitched"), nullptr);
@@ -80,8 +81,9 @@ TEST(SoundBankParser, WalksLayersAndFilesSamples) {
                             {0, 0, 0, -1, 42, 0, 0, -1},
                             {0, 0, 0, 2, 43, 0, 0, -1},
                             {0, 0, 0, -1, 44, 0, 0, -1}};
-    for (size_t i = 0; i < down.size(); ++i)
+    for (size_t i = 0; i < down.size(); ++i) {
         EXPECT_EQ(fields(*down[i]), expected[i]) << i;
+    }
 
     // Files by pickup; the last wave's corrections remain.
     EXPECT_EQ(down[0]->files, (std::map<std::string, std::string>{{"neck", "a-neck.ogg"},

@@ -11,8 +11,9 @@ namespace {
 /// The layout below `node` as "id(child child ...)".
 std::string layout(const SampleTreeNode& node) {
     std::string out = std::to_string(node.id());
-    for (const auto& child : node.children())
+    for (const auto& child : node.children()) {
         out += (&child == &node.children().front() ? "(" : " ") + layout(*child);
+    }
     return node.childrenCount() ? out + ")" : out;
 }
 

@@ -109,15 +109,17 @@ TEST(SampleTreeNode, ClimbStaysCorrectInTreesWiderThanItsBookkeeping) {
     // 200 empty subtrees before the one holding a sample, so the climb marks
     // far more searched nodes than any built-in layout has.
     SampleTreeNode root(0);
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 200; ++i) {
         root.addChild(i)->addChild(0)->addChild(0);
+    }
     auto* sample = fileSample(root.addChild(200)->addChild(0), 60);
     EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {0, 0, 0}), sample);
     EXPECT_EQ(root.findSample(request(-1, -1, -1, 60), {150, 0, 0}), sample);
 
     SampleTreeNode empty(0);
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
         empty.addChild(i)->addChild(i);
+    }
     EXPECT_EQ(empty.findSample(request(-1, -1, -1, 60), {3, 3, 3}), nullptr);
 }
 
@@ -146,9 +148,10 @@ TEST(SampleTreeNode, NearestSampleAgreesWithAPlainScanOnRandomNodes) {
         c[1] = 38 + next(12);
         c[2] = next(5) + 8;
         c[3] = next(3);
-        c[4] = next(7) - 1; // frets -1..5
-        if (next(50) == 0)  // now and then values far out, where arithmetic wraps
+        c[4] = next(7) - 1;  // frets -1..5
+        if (next(50) == 0) { // now and then values far out, where arithmetic wraps
             c[next(5)] = next(2) ? INT32_MAX - next(3) : INT32_MIN + next(3);
+        }
     };
     for (int round = 0; round < 300; ++round) {
         SampleTreeNode root(0);

@@ -10,8 +10,9 @@ namespace oxsf::demo {
 namespace {
 
 void put(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
+    for (int i = 0; i < bytes; ++i) {
         out += char((value >> (8 * i)) & 0xff);
+    }
 }
 
 /// A name field: `size` bytes, zero-padded, always zero-terminated.
@@ -25,8 +26,9 @@ std::string chunk(const char* id, const std::string& data) {
     std::string out(id, 4);
     put(out, uint32_t(data.size()), 4);
     out += data;
-    if (data.size() % 2)
+    if (data.size() % 2) {
         out += '\0';
+    }
     return out;
 }
 
@@ -49,15 +51,21 @@ struct Zones {
             ++bagCount;
             // Ranges first, the link last.
             std::vector<Sf2Generator> ordered;
-            for (const Sf2Gen range : {KeyRange, VelRange})
-                for (const Sf2Generator& g : zone.generators)
-                    if (g.op == range)
+            for (const Sf2Gen range : {KeyRange, VelRange}) {
+                for (const Sf2Generator& g : zone.generators) {
+                    if (g.op == range) {
                         ordered.push_back(g);
-            for (const Sf2Generator& g : zone.generators)
-                if (g.op != KeyRange && g.op != VelRange)
+                    }
+                }
+            }
+            for (const Sf2Generator& g : zone.generators) {
+                if (g.op != KeyRange && g.op != VelRange) {
                     ordered.push_back(g);
-            if (zone.link >= 0)
+                }
+            }
+            if (zone.link >= 0) {
                 ordered.push_back({link, uint16_t(zone.link)});
+            }
             for (const Sf2Generator& g : ordered) {
                 put(gens, g.op, 2);
                 put(gens, g.amount, 2);
@@ -132,8 +140,9 @@ std::string sf2Bytes(const Sf2Font& font) {
     std::string headers;
     for (const Sf2Sample& sample : font.samples) {
         const uint32_t start = uint32_t(data.size() / 2);
-        for (const int16_t frame : sample.frames)
+        for (const int16_t frame : sample.frames) {
             put(data, uint16_t(frame), 2);
+        }
         data.append(46 * 2, '\0');
         putName(headers, sample.name);
         put(headers, start, 4);
@@ -254,8 +263,9 @@ Sf2Font demoSoundFont(int programs) {
         {49, crash, {}},
     };
     int fine = 0;
-    for (const int key : {41, 43, 45, 47, 48, 50})
+    for (const int key : {41, 43, 45, 47, 48, 50}) {
         pieces.push_back({key, tom, {sf2Value(RootKey, 55), sf2Value(FineTune, fine += 7)}});
+    }
     Sf2Instrument kit{"Kit", {}};
     for (Piece& piece : pieces) {
         piece.generators.push_back(sf2Range(KeyRange, piece.key, piece.key));

@@ -299,8 +299,9 @@ std::string writeAudio(const std::string& path, FileFormat format, const Audio& 
     if (!file) {
         return sf_strerror(nullptr);
     }
-    if (loopStart >= 0 && loopEnd > loopStart)
+    if (loopStart >= 0 && loopEnd > loopStart) {
         writeLoop(file, format == FileFormat::Wav, loopStart, loopEnd);
+    }
     if (format == FileFormat::Ogg) {
         double quality = 0.6;
         sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);

@@ -36,10 +36,11 @@ ox::import::BankProgram bankProgram(const std::string& text) {
     int program = -1;
     char rest = 0;
     if (std::sscanf(text.c_str(), "%d:%d%c", &bank, &program, &rest) != 2 || bank < 0 ||
-        bank > 16383 || program < 0 || program > 127)
+        bank > 16383 || program < 0 || program > 127) {
         throw UsageError(fmt::format("'{}' is not BANK:PROGRAM (bank 0-16383, program 0-127, "
                                      "for example 0:0 or 128:0)",
                                      text));
+    }
     return {bank, program};
 }
 
@@ -61,8 +62,9 @@ Json reportJson(const ox::import::BankReport& report) {
     j["warnings"] = report.warnings;
     if (!report.pieces.empty()) {
         j["pieces"] = Json::array();
-        for (const auto& [note, name] : report.pieces)
+        for (const auto& [note, name] : report.pieces) {
             j["pieces"].push_back({{"midi", note}, {"name", name}});
+        }
     }
     return j;
 }
@@ -72,12 +74,14 @@ void printReport(const ox::import::BankReport& report) {
                report.samples, report.files);
     if (!report.pieces.empty()) {
         std::string pieces;
-        for (const auto& [note, name] : report.pieces)
+        for (const auto& [note, name] : report.pieces) {
             pieces += fmt::format("{}{} {}", pieces.empty() ? "" : ", ", note, name);
+        }
         fmt::print("  pieces: {}\n", pieces);
     }
-    for (const std::string& what : report.dropped)
+    for (const std::string& what : report.dropped) {
         fmt::print("  dropped: {}\n", what);
+    }
 }
 
 void warn(const std::string& message) {
@@ -86,17 +90,20 @@ void warn(const std::string& message) {
 
 void runImport(const ImportOptions& options) {
     ox::import::ImportOptions settings;
-    for (const std::string& preset : options.presets)
+    for (const std::string& preset : options.presets) {
         settings.presets.push_back(bankProgram(preset));
-    if (!options.program.empty())
+    }
+    if (!options.program.empty()) {
         settings.program = bankProgram(options.program);
+    }
     settings.archive = options.archive;
     settings.drums = options.drums;
     settings.verbose = options.verbose;
     auto progress = std::make_shared<std::optional<Progress>>();
     settings.progress = [progress](int done, int total) {
-        if (!*progress)
+        if (!*progress) {
             progress->emplace("importing", total);
+        }
         (*progress)->update(done);
     };
 
@@ -110,20 +117,25 @@ void runImport(const ImportOptions& options) {
     }
     progress->reset();
 
-    for (const std::string& warning : result.warnings)
+    for (const std::string& warning : result.warnings) {
         warn(fmt::format("{}: {}", options.source, warning));
-    for (const auto& report : result.banks)
-        for (const std::string& warning : report.warnings)
+    }
+    for (const auto& report : result.banks) {
+        for (const std::string& warning : report.warnings) {
             warn(fmt::format("{}: {}", report.path, warning));
+        }
+    }
     if (options.json) {
         Json banks = Json::array();
-        for (const auto& report : result.banks)
+        for (const auto& report : result.banks) {
             banks.push_back(reportJson(report));
+        }
         std::cout << banks.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
         return;
     }
-    for (const auto& report : result.banks)
+    for (const auto& report : result.banks) {
         printReport(report);
+    }
     fmt::print("{} bank{} written into {}; listed in {}/instruments.json\n", result.banks.size(),
                result.banks.size() == 1 ? "" : "s", options.outDir, options.outDir);
 }

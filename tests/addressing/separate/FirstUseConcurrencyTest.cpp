@@ -35,11 +35,13 @@ TEST(AddressingFirstUse, ManyThreadsAtOnce) {
             ok = ok && Soundworld::typeFromString("unpitched") == 1;
             ok = ok && NoteOption::stringToInt("lnf") == 10;
             ok = ok && SampleCoordinate::getAmplitude(2)()(0) == 1.0f;
-            if (!ok)
+            if (!ok) {
                 failures.fetch_add(1);
+            }
         });
     }
-    for (auto& thread : threads)
+    for (auto& thread : threads) {
         thread.join();
+    }
     EXPECT_EQ(failures.load(), 0);
 }

@@ -21,8 +21,9 @@ namespace {
 /// `value` as `bytes` little-endian bytes.
 std::string le(uint32_t value, int bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i)
+    for (int i = 0; i < bytes; ++i) {
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
     return out;
 }
 
@@ -46,8 +47,9 @@ int fail(const char* what) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2)
+    if (argc != 2) {
         return fail("usage: consumer SCRATCH_DIR");
+    }
     const std::filesystem::path bankDir = std::filesystem::path(argv[1]) / "Bank";
     std::filesystem::create_directories(bankDir / "Samples");
     std::ofstream(bankDir / "Samples.xml")
@@ -59,33 +61,41 @@ int main(int argc, char** argv) {
 
     ox::soundfont::SoundFontManager manager;
     auto bank = manager.addDirectory(bankDir.string());
-    if (!bank || bank->id() != "consumer")
+    if (!bank || bank->id() != "consumer") {
         return fail("the bank did not open");
+    }
     const auto* sample = bank->sampleTree().findSampleByMidi(62, 10);
-    if (!sample || (*sample)[1] != 60)
+    if (!sample || (*sample)[ox::soundfont::SampleCoordinate::Midi] != 60) {
         return fail("no sample found for D4");
+    }
     auto [player, transposition] = bank->samplePlayer(62);
-    if (transposition != 2)
+    if (transposition != 2) {
         return fail("wrong transposition");
+    }
     player.setOutputSampleRate(44100);
     player.setTransposition(transposition);
     std::vector<float> out(2 * 1024);
     const int64_t sounding = player.render(out.data(), 1024, 2);
     float peak = 0.0f;
-    for (float s : out)
+    for (float s : out) {
         peak = std::max(peak, std::fabs(s));
-    if (sounding <= 0 || peak <= 0.01f)
+    }
+    if (sounding <= 0 || peak <= 0.01f) {
         return fail("the player rendered silence");
+    }
     // A note at a velocity, released: it fades out and finishes.
     auto note = bank->samplePlayerForVelocity(62, 100);
-    if (note.transposition != 2.0 || note.player.gain() != ox::soundfont::gainFromVelocity(100))
+    if (note.transposition != 2.0 || note.player.gain() != ox::soundfont::gainFromVelocity(100)) {
         return fail("wrong note at velocity 100");
+    }
     note.player.release(0.01);
     int64_t released = 0;
-    while (!note.player.finished() && released < 44100)
+    while (!note.player.finished() && released < 44100) {
         released += note.player.render(out.data(), 64, 2);
-    if (!note.player.finished())
+    }
+    if (!note.player.finished()) {
         return fail("the released note did not finish");
+    }
 
 #ifdef OXSF_CONSUMER_IMPORT
     // The importer, as a host would call it at run time.
