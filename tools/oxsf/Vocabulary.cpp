@@ -42,7 +42,9 @@ std::string levelWord(Kind kind, int level, int value) {
     if (value >= 0 && static_cast<size_t>(value) < words.size()) {
         return words[static_cast<size_t>(value)];
     }
-    return "#" + std::to_string(value);
+    std::string unknown = "#";
+    unknown += std::to_string(value);
+    return unknown;
 }
 
 int levelValue(Kind kind, int level, const std::string& word) {
@@ -71,9 +73,11 @@ int levelValue(Kind kind, int level, const std::string& word) {
 std::string articulationName(Kind kind, int attack, int technique, int variation) {
     std::string name = levelWord(kind, AttackLevel, attack);
     if (technique != -1) {
-        name += "/" + levelWord(kind, TechniqueLevel, technique);
+        name += '/';
+        name += levelWord(kind, TechniqueLevel, technique);
         if (variation != -1) {
-            name += "/" + levelWord(kind, VariationLevel, variation);
+            name += '/';
+            name += levelWord(kind, VariationLevel, variation);
         }
     }
     return name;
