@@ -49,15 +49,15 @@ struct RenderOptions {
 
 BankRules bankRules(const RenderOptions& options) {
     BankRules rules;
-    for (const std::string& spec : options.banks) {
-        const size_t equals = spec.find('=');
-        if (equals == std::string::npos || equals + 1 == spec.size()) {
+    for (const std::string& assignment : options.banks) {
+        const size_t equals = assignment.find('=');
+        if (equals == std::string::npos || equals + 1 == assignment.size()) {
             throw UsageError(fmt::format("--bank '{}' is not CHANNELS=BANK (for example "
                                          "10=Kit.tq7bank or 1-9,11-16=Piano)",
-                                         spec));
+                                         assignment));
         }
-        rules.channelBanks.emplace_back(parseChannels(spec.substr(0, equals)),
-                                        spec.substr(equals + 1));
+        rules.channelBanks.emplace_back(parseChannels(assignment.substr(0, equals)),
+                                        assignment.substr(equals + 1));
     }
     rules.instruments = options.instruments;
     rules.drums = options.drums;
