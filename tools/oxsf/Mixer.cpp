@@ -22,9 +22,10 @@ constexpr int64_t BlockFrames = 4096;
 constexpr double kMaxReleaseSeconds = 30.0;
 
 /// Adds one note into `mix`, growing it as needed: the player sounds until the
-/// note's end, is released then, and runs until it finishes.
-void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const MixSettings& settings,
-                 std::vector<float>& mix) {
+/// note's end, is released then, and runs until it finishes. Returns the frame
+/// where its sound ends.
+int64_t renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note,
+                    const MixSettings& settings, std::vector<float>& mix) {
     const double rate = settings.sampleRate;
     const int64_t start = std::llround(std::max(0.0, note.start) * rate);
     const int64_t noteOff = start + std::max<int64_t>(1, std::llround(note.length * rate));
@@ -32,26 +33,25 @@ void renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, const Mix
     const double release =
         std::min(envelope ? envelope->release : settings.release, kMaxReleaseSeconds);
 
-    std::vector<float> block(static_cast<size_t>(BlockFrames) * 2);
+    int64_t end = 0;
     for (int64_t position = start; !player.finished();) {
         if (position == noteOff) {
             player.release(release);
         }
         const int64_t count =
             position < noteOff ? std::min(BlockFrames, noteOff - position) : BlockFrames;
-        const int64_t sounding = player.render(block.data(), count, 2);
-        if (sounding > 0) {
-            const size_t needed = static_cast<size_t>(position + sounding) * 2;
-            if (mix.size() < needed) {
-                mix.resize(needed, 0.0f);
-            }
+        const size_t needed = static_cast<size_t>(position + count) * 2;
+        if (mix.size() < needed) {
+            mix.resize(needed, 0.0f);
         }
-        for (int64_t i = 0; i < sounding * 2; ++i) {
-            mix[static_cast<size_t>(position) * 2 + static_cast<size_t>(i)] +=
-                block[static_cast<size_t>(i)];
+        const int64_t sounding =
+            player.mix(mix.data() + static_cast<size_t>(position) * 2, count, 2, nullptr);
+        if (sounding > 0) {
+            end = position + sounding;
         }
         position += count;
     }
+    return end;
 }
 
 } // namespace
@@ -60,6 +60,7 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
                 std::vector<NoteReport>* reports) {
     Mix mix;
     mix.sampleRate = settings.sampleRate;
+    int64_t soundEnd = 0;
     for (const Note& note : notes) {
         NoteReport report;
         report.note = note;
@@ -76,12 +77,14 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
             player.setGain(note.gain);
             player.setInterpolation(settings.highQuality ? ox::audio::Interpolation::Sinc
                                                          : ox::audio::Interpolation::Cubic);
-            renderVoice(player, note, settings, mix.samples);
+            soundEnd = std::max(soundEnd, renderVoice(player, note, settings, mix.samples));
         }
         if (reports) {
             reports->push_back(report);
         }
     }
+    // The last block of each voice is whole; the mix ends where the last sound does.
+    mix.samples.resize(static_cast<size_t>(soundEnd) * 2);
 
     for (float s : mix.samples) {
         mix.peak = std::max(mix.peak, std::fabs(s));
