@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 using namespace oxtest;
 using ox::audio::AudioStream;
 using ox::audio::TQ7SamplePlayer;
@@ -123,44 +121,5 @@ TEST(TQ7SamplePlayer, LoopedSoundsKeepPlayingUntilTheLoopIsDisabled) {
         play(player, 100000, 2, &sounding);
         EXPECT_LT(sounding, 100000);
         EXPECT_TRUE(player.finished());
-    }
-}
-
-TEST(TQ7SamplePlayer, TranspositionScalesTheFrequency) {
-    const Tone tone{.channels = 2, .frames = 44100, .frequency = 220};
-    auto stream = audioStreamOf(AudioFormat::Wav16, tone, 1.0f);
-    TQ7SamplePlayer player(stream);
-    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 44100), 220, 5);
-    player.reset();
-    player.setTransposition(12);
-    EXPECT_NEAR(measuredFrequency(play(player, 22050, 2), 2, 44100), 440, 5);
-
-    // Rendering at twice the recorded rate halves the pitch, and the sound lasts twice as long.
-    TQ7SamplePlayer slow(stream);
-    slow.setOutputSampleRate(88200);
-    int64_t sounding = 0;
-    EXPECT_NEAR(measuredFrequency(play(slow, 88200, 2, &sounding), 2, 88200), 220, 5);
-    EXPECT_EQ(sounding, 88200);
-    play(slow, 100, 2, &sounding);
-    EXPECT_EQ(sounding, 0);
-    EXPECT_TRUE(slow.finished());
-
-    // Mono output averages the two channels, then applies the player's gain.
-    TQ7SamplePlayer stereo(stream);
-    TQ7SamplePlayer mono(stream);
-    mono.setGain(0.5f);
-    const std::vector<float> both = play(stereo, 500, 2);
-    const std::vector<float> mixed = play(mono, 500, 1);
-    for (size_t f = 0; f < 500; ++f) {
-        ASSERT_FLOAT_EQ(mixed[f], (both[2 * f] + both[2 * f + 1]) * 0.25f) << f;
-    }
-
-    // Interpolation reproduces the sound between its samples.
-    TQ7SamplePlayer shifted(stream);
-    shifted.setTransposition(0.01);
-    const std::vector<float> bent = play(shifted, 1000, 2);
-    for (int f = 100; f < 1000; f += 97) {
-        const double at = f * std::exp2(0.01 / 12.0);
-        EXPECT_NEAR(bent[size_t(f) * 2], 0.5 * std::sin(2 * M_PI * 220 * at / 44100), 1e-3) << f;
     }
 }

@@ -43,12 +43,7 @@ TEST(ImportTool, UnreadableSourcesFailOnOneLineAndLeaveNoBank) {
                           Case{"bad", "noise.wav", "not a sound file"}}) {
         const std::string out = dir.file(std::string("out-") + c.source);
         const ToolResult result = runTool({"import", dir.file(c.source), out});
-        SCOPED_TRACE(result.err);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
-        EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
-        EXPECT_NE(result.err.find(c.named), std::string::npos);
-        EXPECT_NE(result.err.find(c.problem), std::string::npos);
+        expectOneLineError(result, 1, {c.named, c.problem});
         EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)); // no bank, no temporary folder
     }
     EXPECT_EQ(runTool({"import", dir.file("cut.sf2"), dir.file("o"), "--preset", "0"}).exitCode, 2);

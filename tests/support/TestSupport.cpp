@@ -6,6 +6,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -181,6 +182,37 @@ std::string encodeTone(AudioFormat format, const Tone& tone) {
         throw std::runtime_error("cannot encode tone");
     }
     return readFile(path);
+}
+
+float SoundFile::peak() const {
+    float peak = 0.0f;
+    for (float s : samples) {
+        peak = std::max(peak, std::fabs(s));
+    }
+    return peak;
+}
+
+SoundFile readSound(const std::string& path) {
+    SoundFile sound;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) {
+        return sound;
+    }
+    sound.samples.resize(size_t(info.frames * info.channels));
+    sound.frames = sf_readf_float(file, sound.samples.data(), info.frames);
+    sound.samples.resize(size_t(sound.frames * info.channels));
+    sf_close(file);
+    sound.format = info.format;
+    sound.channels = info.channels;
+    sound.sampleRate = info.samplerate;
+    return sound;
+}
+
+std::vector<float> referenceFrames(const std::string& bytes) {
+    TempDir dir;
+    writeFile(dir.file("reference.bin"), bytes);
+    return readSound(dir.file("reference.bin")).samples;
 }
 
 MemoryBank::MemoryBank(std::string xml, bool hasXml) : m_xml(std::move(xml)), m_hasXml(hasXml) {}

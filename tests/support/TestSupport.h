@@ -62,6 +62,19 @@ bool writeTone(const std::string& path, AudioFormat format, const Tone& tone);
 /// The encoded bytes of `tone` in `format` (written to a temporary file and read back).
 std::string encodeTone(AudioFormat format, const Tone& tone);
 
+/// A sound file as libsndfile reads it; `frames` is 0 when it cannot be read.
+struct SoundFile {
+    int format = 0;
+    int channels = 0;
+    int sampleRate = 0;
+    int64_t frames = 0;
+    std::vector<float> samples; ///< interleaved
+    float peak() const;
+};
+SoundFile readSound(const std::string& path);
+/// All samples of encoded sound file bytes as libsndfile reads them.
+std::vector<float> referenceFrames(const std::string& bytes);
+
 /// A bank whose description is the given text and whose samples are the given
 /// named byte strings, all served from memory.
 class MemoryBank : public ox::soundfont::SoundFont {

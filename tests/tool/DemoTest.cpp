@@ -12,9 +12,6 @@
 #include <soundfont/SoundFontManager.h>
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
-
-#include <cmath>
 
 using namespace oxtest;
 using namespace ox::soundfont;
@@ -76,18 +73,10 @@ TEST(Demo, CommandWritesAnAudibleMix) {
     EXPECT_EQ(check.out, out + "/DemoGuitar: 0 errors, 0 warnings\n" + out +
                              "/DemoDrums.tq7bank: 0 errors, 0 warnings\n");
 
-    SF_INFO info{};
-    SNDFILE* file = sf_open((out + "/demo.wav").c_str(), SFM_READ, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<float> mix(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(file, mix.data(), info.frames);
-    sf_close(file);
-    EXPECT_EQ(info.channels, 2);
-    EXPECT_GT(info.frames, 3 * 44100);
-    float peak = 0.0f;
-    for (float s : mix) {
-        peak = std::max(peak, std::fabs(s));
-    }
+    const SoundFile mix = readSound(out + "/demo.wav");
+    EXPECT_EQ(mix.channels, 2);
+    EXPECT_GT(mix.frames, 3 * 44100);
+    const float peak = mix.peak();
     EXPECT_GT(peak, 0.5f);
     EXPECT_LT(peak, 1.0f);
 }

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -59,11 +58,9 @@ std::string writeSong(const TempDir& dir, const MidiWriter& midi) {
     return path;
 }
 
-struct Sound {
-    std::vector<float> samples; ///< stereo
-    int format = 0;
-    double seconds() const { return samples.size() / 2.0 / kRate; }
-    /// Root mean square of one channel between two times.
+/// A stereo render at 44.1 kHz, measured between two times in seconds.
+struct Sound : SoundFile {
+    /// Root mean square of one channel.
     double rms(int channel, double from, double to) const {
         double sum = 0.0;
         const size_t first = size_t(from * kRate), last = size_t(to * kRate);
@@ -72,7 +69,7 @@ struct Sound {
         }
         return std::sqrt(sum / double(last - first));
     }
-    /// Frequency of one channel between two times, from its rising zero crossings.
+    /// Frequency of one channel, from its rising zero crossings.
     double frequency(int channel, double from, double to) const {
         int crossings = 0;
         for (size_t i = size_t(from * kRate); i < size_t(to * kRate); ++i) {
@@ -80,27 +77,10 @@ struct Sound {
         }
         return crossings / (to - from);
     }
-    float peak() const {
-        float peak = 0.0f;
-        for (float s : samples) {
-            peak = std::max(peak, std::fabs(s));
-        }
-        return peak;
-    }
 };
 
-Sound readSound(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    Sound sound;
-    if (!file) {
-        return sound;
-    }
-    sound.format = info.format;
-    sound.samples.resize(size_t(info.frames) * 2);
-    sf_readf_float(file, sound.samples.data(), info.frames);
-    sf_close(file);
-    return sound;
+Sound readStereo(const std::string& path) {
+    return {readSound(path)};
 }
 
 /// "-3.1 dBFS", or with a sign, as the tool prints levels.
@@ -108,10 +88,6 @@ std::string decibels(float peak, const char* format = "%.1f dBFS") {
     char text[32];
     std::snprintf(text, sizeof text, format, 20.0 * std::log10(peak));
     return text;
-}
-
-int lines(const std::string& text) {
-    return int(std::count(text.begin(), text.end(), '\n'));
 }
 
 } // namespace
@@ -147,11 +123,11 @@ TEST(RenderSong, ProgramsAndChannelsChooseBanksAndPansPlaceThem) {
     EXPECT_NE(result.out.find("channel 10  kit       0  " + kit), std::string::npos);
     EXPECT_NE(result.out.find("3 notes rendered"), std::string::npos);
     // One line for the program without a bank, one summary for the kit.
-    EXPECT_EQ(lines(result.err), 2) << result.err;
+    EXPECT_EQ(lineCount(result.err), 2) << result.err;
     EXPECT_NE(result.err.find("channel 3: no program 0:80"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("the kit has no piece for 1 note: E2 (40)"), std::string::npos);
 
-    const Sound sound = readSound(out);
+    const Sound sound = readStereo(out);
     EXPECT_NEAR(sound.frequency(0, 0.1, 0.9), 441.0, 5.0);
     EXPECT_NEAR(sound.frequency(1, 0.1, 0.9), 630.0, 5.0);
     // The drum sounds in the middle, on after its note-off, at equal levels.
@@ -168,7 +144,7 @@ TEST(RenderSong, ProgramsAndChannelsChooseBanksAndPansPlaceThem) {
     // --bank puts a bank on channels whatever their program; the rest go unplayed.
     const ToolResult banked = runTool({"render", song, "--bank", "1-2=" + high, "-o", out});
     ASSERT_EQ(banked.exitCode, 0) << banked.err;
-    EXPECT_NEAR(readSound(out).frequency(0, 0.1, 0.9), 630.0, 5.0);
+    EXPECT_NEAR(readStereo(out).frequency(0, 0.1, 0.9), 630.0, 5.0);
     EXPECT_NE(banked.err.find("channel 10 (drums): no kit"), std::string::npos) << banked.err;
 }
 
@@ -196,7 +172,7 @@ TEST(RenderSong, PedalHoldsBendRetunesVolumeScales) {
     const std::string out = dir.file("out.wav");
     const ToolResult result = runTool({"render", bank, writeSong(dir, midi), "-o", out, "-q"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const Sound sound = readSound(out);
+    const Sound sound = readStereo(out);
     EXPECT_GT(sound.rms(0, 1.0, 1.45), 0.1);    // held by the pedal
     EXPECT_LT(sound.rms(0, 1.65, 1.95), 0.001); // released when it lifts (80 ms)
     EXPECT_NEAR(sound.frequency(1, 0.1, 0.9), 441.0, 5.0);
@@ -210,7 +186,7 @@ TEST(RenderSong, PedalHoldsBendRetunesVolumeScales) {
     ASSERT_EQ(runTool({"render", bank, dir.file("song.mid"), "-o", high, "-q", "--quality", "high"})
                   .exitCode,
               0);
-    const Sound sinc = readSound(high);
+    const Sound sinc = readStereo(high);
     ASSERT_EQ(sinc.samples.size(), sound.samples.size());
     float most = 0.0f;
     for (size_t i = 0; i < sound.samples.size(); ++i) {
@@ -249,7 +225,7 @@ TEST(RenderOutput, FormatsByExtensionHonestLevelsAndMissingSamples) {
     // Three loud notes at +12 dB: float keeps what is over full scale, 16-bit
     // clips and says by how much, --normalize brings the peak to -1 dBFS.
     const ToolResult floating = render("float.wav", {"--float", "--gain", "12"});
-    EXPECT_EQ(lines(floating.err), 0) << floating.err;
+    EXPECT_EQ(lineCount(floating.err), 0) << floating.err;
     const float peak = readSound(dir.file("float.wav")).peak();
     EXPECT_GT(peak, 1.5f);
     EXPECT_NE(floating.out.find("peak " + decibels(peak)), std::string::npos) << floating.out;
@@ -270,7 +246,7 @@ TEST(RenderOutput, FormatsByExtensionHonestLevelsAndMissingSamples) {
     fs::remove(bank + "/Samples/Tone69.wav");
     const ToolResult missing = render("missing.wav");
     EXPECT_EQ(missing.exitCode, 0);
-    EXPECT_EQ(lines(missing.err), 1);
+    EXPECT_EQ(lineCount(missing.err), 1);
     EXPECT_NE(missing.err.find("sample file Tone69.wav cannot be opened or decoded"),
               std::string::npos)
         << missing.err;
@@ -305,10 +281,6 @@ TEST(RenderSong, BrokenMidiFilesAreRefusedInOneLine) {
         writeFile(dir.file("bad.mid"), bytes);
         const ToolResult result =
             runTool({"render", bank, dir.file("bad.mid"), "-o", dir.file("out.wav")});
-        SCOPED_TRACE(problem + ": " + result.err);
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(lines(result.err), 1);
-        EXPECT_EQ(result.err.rfind("oxsf: error: " + dir.file("bad.mid") + ": ", 0), 0u);
-        EXPECT_NE(result.err.find(problem), std::string::npos);
+        expectOneLineError(result, 1, {"oxsf: error: " + dir.file("bad.mid") + ": ", problem});
     }
 }

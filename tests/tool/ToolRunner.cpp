@@ -2,6 +2,10 @@
 
 #include "support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,6 +41,22 @@ ToolResult runTool(const std::vector<std::string>& args) {
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
+}
+
+int lineCount(const std::string& text) {
+    return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+void expectOneLineError(const ToolResult& result, int exitCode,
+                        const std::vector<std::string>& fragments) {
+    SCOPED_TRACE(result.err);
+    EXPECT_EQ(result.exitCode, exitCode);
+    EXPECT_EQ(lineCount(result.err), 1);
+    EXPECT_EQ(result.err.rfind("oxsf: error: ", 0), 0u);
+    for (const std::string& fragment : fragments) {
+        EXPECT_NE(result.err.find(fragment), std::string::npos) << fragment;
+    }
+    EXPECT_EQ(result.out, "");
 }
 
 } // namespace oxtest

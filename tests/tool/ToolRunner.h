@@ -14,4 +14,11 @@ struct ToolResult {
 /// Runs the built oxsf with `args` (no shell involved) and collects its output.
 ToolResult runTool(const std::vector<std::string>& args);
 
+int lineCount(const std::string& text);
+
+/// Expects exit `exitCode`, nothing on stdout, and one "oxsf: error: " line on
+/// stderr holding every one of `fragments`.
+void expectOneLineError(const ToolResult& result, int exitCode,
+                        const std::vector<std::string>& fragments);
+
 } // namespace oxtest
