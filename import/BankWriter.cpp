@@ -409,12 +409,18 @@ BankReport writeBank(const BankPlan& plan, const std::string& outDir, bool archi
     const fs::path out(outDir);
     Staging staging(out, plan.folder);
     const fs::path samples = staging.path() / "Samples";
-    fs::create_directories(samples);
-    // One source's audio at a time: only the file being written is in memory.
-    for (const auto& [audio, file] : layout.files) {
-        writeFlac((samples / file).string(), plan.audio[audio].read());
+    try {
+        fs::create_directories(samples);
+        // One source's audio at a time: only the file being written is in memory.
+        for (const auto& [audio, file] : layout.files) {
+            writeFlac((samples / file).string(), plan.audio[audio].read());
+        }
+        writeText(staging.path() / "Samples.xml", description(plan, layout));
+    } catch (const std::exception& e) {
+        // The staging folder goes with the failure: say so, as the folder
+        // named in the error no longer exists.
+        throw ImportError("", std::string(e.what()) + "; the unfinished bank was removed");
     }
-    writeText(staging.path() / "Samples.xml", description(plan, layout));
 
     const std::string problem = verify(staging.path().string(), plan, layout);
     if (!problem.empty()) {

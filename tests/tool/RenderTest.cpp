@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include "demo/MidiWriter.h"
+#include "demo/SoundFontWriter.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -283,4 +284,45 @@ TEST(RenderSong, BrokenMidiFilesAreRefusedInOneLine) {
             runTool({"render", bank, dir.file("bad.mid"), "-o", dir.file("out.wav")});
         expectOneLineError(result, 1, {"oxsf: error: " + dir.file("bad.mid") + ": ", problem});
     }
+}
+
+TEST(RenderOutput, AWriteThatFailsLeavesNoCutOffFileAndSaysSo) {
+    TempDir dir;
+    const std::string bank = writeBank(dir, "Full", false, {{69, 441.0}});
+    MidiWriter midi;
+    midi.note(0, 0, 4 * kBeat, 69, 100);
+    const std::string song = writeSong(dir, midi);
+    const std::string earlier = dir.file("song.wav");
+    ASSERT_EQ(runTool({"render", bank, song, "-o", earlier}).exitCode, 0);
+    const std::string before = readFile(earlier);
+    const std::string font = dir.file("font.sf2");
+    writeFile(font, oxsf::demo::sf2Bytes(oxsf::demo::demoSoundFont(1)));
+    const auto entries = [&] {
+        return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+    };
+    const auto count = entries();
+
+    // Each file may grow to 20 kB: every output here needs more, as on a full disk.
+    constexpr long kLimit = 20000;
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    for (const Case& c :
+         {Case{{"render", bank, song, "-o", earlier, "-q"}, "the unfinished file was removed"},
+          Case{{"render", bank, song, "-o", earlier, "-q", "--normalize"},
+               "the unfinished file was removed"},
+          Case{{"play", bank, "A4@0:2", "-o", dir.file("play.flac")},
+               "the unfinished file was removed"},
+          Case{{"pack", bank, dir.file("bank.tq7bank")}, "the unfinished archive was removed"},
+          Case{{"import", font, dir.file("imported")}, "the unfinished bank was removed"}}) {
+        SCOPED_TRACE(c.args[0]);
+        expectOneLineError(runToolWithFileLimit(c.args, kLimit), 1, {c.says});
+        EXPECT_EQ(readFile(earlier), before) << "the file in place stays as it was";
+        const auto left = entries() - count;
+        EXPECT_EQ(left, c.args[0] == "import" ? 1 : 0) << "nothing else is left behind";
+    }
+    EXPECT_TRUE(fs::is_empty(dir.file("imported")) ||
+                fs::directory_iterator(dir.file("imported"))->path().filename() ==
+                    "instruments.json");
 }

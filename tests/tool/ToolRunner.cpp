@@ -6,8 +6,11 @@
 
 #include <algorithm>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +41,41 @@ ToolResult runTool(const std::vector<std::string>& args) {
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    return result;
+}
+
+ToolResult runToolWithFileLimit(const std::vector<std::string>& args, long fileBytes) {
+    TempDir dir;
+    const std::string outPath = dir.file("out");
+    const std::string errPath = dir.file("err");
+    std::vector<std::string> all{OXSF_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    ToolResult result;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        const rlimit limit{rlim_t(fileBytes), rlim_t(fileBytes)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of killing
+        ::execv(OXSF_BINARY, argv.data());
+        ::_exit(127);
+    }
+    if (pid > 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;

@@ -32,6 +32,9 @@ void putLittleEndian(std::string& out, uint64_t value, int bytes) {
 
 // A temporary file beside the target; removed unless committed by rename.
 class TempFile {
+    // What a failure leaves: the target as it was, never half an archive.
+    static constexpr const char* kRemoved = "; the unfinished archive was removed";
+
 public:
     explicit TempFile(const std::string& target) : m_target(target) {
         std::string pattern = target + ".tmp-XXXXXX";
@@ -60,7 +63,7 @@ public:
                 continue;
             }
             if (n <= 0) {
-                fail(m_target, std::string("write failed: ") + std::strerror(errno));
+                fail(m_target, std::string("write failed: ") + std::strerror(errno) + kRemoved);
             }
             data += n;
             size -= n;
@@ -72,10 +75,11 @@ public:
         const int fd = m_fd;
         m_fd = -1;
         if (::close(fd) != 0) {
-            fail(m_target, std::string("write failed: ") + std::strerror(errno));
+            fail(m_target, std::string("write failed: ") + std::strerror(errno) + kRemoved);
         }
         if (::rename(m_path.c_str(), m_target.c_str()) != 0) {
-            fail(m_target, std::string("cannot rename into place: ") + std::strerror(errno));
+            fail(m_target,
+                 std::string("cannot rename into place: ") + std::strerror(errno) + kRemoved);
         }
         m_path.clear();
     }

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace oxsf {
@@ -50,13 +52,24 @@ SoundWriter::SoundWriter(const std::string& path, const OutputFormat& format, in
     if (!folder.empty() && !fs::is_directory(folder, ec)) {
         throw ToolError(path, "cannot write: there is no folder " + folder.string());
     }
+    // The sound goes to a file beside the target and takes its name only once
+    // complete, so a full disk or a crash never leaves a cut-off song under the
+    // name asked for. Devices and pipes (/dev/stdout) are written in place.
+    if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
+        m_writing = path;
+    } else {
+        static int counter = 0;
+        m_partial = m_writing = fmt::format("{}.partial-{}-{}", path, ::getpid(), ++counter);
+    }
     SF_INFO info{};
     info.channels = 2;
     info.samplerate = sampleRate;
     info.format = format.format;
-    m_file = sf_open(path.c_str(), SFM_WRITE, &info);
+    m_file = sf_open(m_writing.c_str(), SFM_WRITE, &info);
     if (!m_file) {
-        throw ToolError(path, std::string("cannot write: ") + sf_strerror(nullptr));
+        const std::string reason = sf_strerror(nullptr);
+        discard();
+        throw ToolError(path, "cannot write: " + reason);
     }
     if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
         const int sampleBytes = (format.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16   ? 2
@@ -70,12 +83,26 @@ SoundWriter::~SoundWriter() {
     if (m_file) {
         sf_close(m_file);
     }
+    discard();
+}
+
+void SoundWriter::discard() {
+    if (!m_partial.empty()) {
+        std::error_code ignored;
+        fs::remove(m_partial, ignored);
+        m_partial.clear();
+    }
 }
 
 void SoundWriter::fail(const std::string& what) {
-    sf_close(m_file);
-    m_file = nullptr;
-    throw ToolError(m_path, what);
+    if (m_file) {
+        sf_close(m_file);
+        m_file = nullptr;
+    }
+    const bool removed = !m_partial.empty();
+    discard();
+    throw ToolError(m_path, what + (removed ? "; the unfinished file was removed"
+                                            : "; what was written so far stays there"));
 }
 
 void SoundWriter::write(float* samples, int64_t frames) {
@@ -100,7 +127,15 @@ void SoundWriter::close() {
     const int result = sf_close(m_file);
     m_file = nullptr;
     if (result != 0) {
-        throw ToolError(m_path, "cannot write: the disk may be full");
+        fail("cannot write: the disk may be full");
+    }
+    if (!m_partial.empty()) {
+        std::error_code error;
+        fs::rename(m_partial, m_path, error);
+        if (error) {
+            fail("cannot put the file in place: " + error.message());
+        }
+        m_partial.clear();
     }
 }
 

@@ -26,7 +26,10 @@ OutputFormat scratchFormat();
 
 class SoundWriter {
 public:
-    /// Opens `path` for writing. Throws ToolError when it cannot be written.
+    /// Opens `path` for writing. Until close() the sound goes to a file beside
+    /// it, which is removed when writing fails or the writer is destroyed
+    /// unclosed: `path` is either complete or as it was. Throws ToolError when
+    /// it cannot be written.
     SoundWriter(const std::string& path, const OutputFormat& format, int sampleRate);
     ~SoundWriter();
     SoundWriter(const SoundWriter&) = delete;
@@ -49,6 +52,8 @@ public:
 
 private:
     std::string m_path;
+    std::string m_writing; ///< the file being written: `m_partial`, or `m_path` itself
+    std::string m_partial; ///< the unfinished file beside `m_path`, until renamed
     OutputFormat m_format;
     sf_private_tag* m_file = nullptr;
     int64_t m_frames = 0;
@@ -56,7 +61,9 @@ private:
     float m_peak = 0.0f;
     int64_t m_clipped = 0;
 
+    /// Closes and removes the unfinished file, then throws ToolError saying so.
     [[noreturn]] void fail(const std::string& what);
+    void discard();
 };
 
 /// The decibels of a linear peak ("-inf" for silence), as "-3.1 dBFS".
