@@ -135,6 +135,38 @@ private:
     std::set<std::string> m_folders;
 };
 
+/// Removes what an import killed part-way left in `outDir`: staging folders
+/// (".NAME.tmp-XXXXXX"), banks set aside for replacement ("NAME.old-DIGEST",
+/// whose replacement is in place), archives and listings half written
+/// ("NAME.tq7bank.tmp-XXXXXX", "instruments.json.tmp").
+void removeLeftovers(const fs::path& outDir) {
+    std::error_code error;
+    std::vector<fs::path> leftovers;
+    for (const auto& entry : fs::directory_iterator(outDir, error)) {
+        const std::string name = entry.path().filename().string();
+        const bool staging = name.size() > 1 && name[0] == '.' &&
+                             name.find(".tmp-") != std::string::npos && entry.is_directory(error);
+        const auto old = name.find(".old-");
+        if (old != std::string::npos && entry.is_directory(error)) {
+            // Killed between setting the old bank aside and putting the new one
+            // in its place: the old one is still listed, so it goes back.
+            const fs::path target = outDir / name.substr(0, old);
+            if (!fs::exists(target, error)) {
+                fs::rename(entry.path(), target, error);
+                continue;
+            }
+        }
+        const bool setAside = old != std::string::npos && entry.is_directory(error);
+        const bool archive = name.find(".tq7bank.tmp-") != std::string::npos;
+        if (staging || setAside || archive || name == std::string(kInstruments) + ".tmp") {
+            leftovers.push_back(entry.path());
+        }
+    }
+    for (const fs::path& leftover : leftovers) {
+        fs::remove_all(leftover, error);
+    }
+}
+
 std::string kitFile(const std::string& source) {
     std::error_code error;
     return fs::is_directory(source, error) ? (fs::path(source) / "drumkit.xml").string() : source;
@@ -189,6 +221,9 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
     const Json listed = readListing(listingFile);
 
     ImportResult result;
+    if (fs::is_directory(outDir, error)) {
+        removeLeftovers(outDir);
+    }
     Namer namer(*kind == SourceKind::Hydrogen ? kitFile(source) : source, *kind);
     // The folder is made once there is something to write into it.
     const auto write = [&](BankPlan& plan, int total) {
@@ -197,67 +232,61 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
         }
         namer.name(plan);
         result.banks.push_back(writeBank(plan, outDir, options.archive));
+        // Listed as soon as it is in place: a killed import leaves a folder
+        // whose listing names every finished bank.
+        writeListing(listingFile, listed, result.banks);
         if (options.progress) {
             options.progress(int(result.banks.size()), total);
         }
     };
-    try {
-        if (*kind == SourceKind::Sf2) {
-            const Sf2File font(source, options.verbose);
-            std::vector<size_t> chosen;
-            for (size_t i = 0; i < font.presets().size(); ++i) {
-                const Sf2Preset& preset = font.presets()[i];
-                const BankProgram id{preset.bank, preset.program};
-                if (options.presets.empty() ||
-                    std::count(options.presets.begin(), options.presets.end(), id)) {
-                    chosen.push_back(i);
-                }
+    if (*kind == SourceKind::Sf2) {
+        const Sf2File font(source, options.verbose);
+        std::vector<size_t> chosen;
+        for (size_t i = 0; i < font.presets().size(); ++i) {
+            const Sf2Preset& preset = font.presets()[i];
+            const BankProgram id{preset.bank, preset.program};
+            if (options.presets.empty() ||
+                std::count(options.presets.begin(), options.presets.end(), id)) {
+                chosen.push_back(i);
             }
-            for (const BankProgram& wanted : options.presets) {
-                if (std::none_of(font.presets().begin(), font.presets().end(), [&](const auto& p) {
-                        return p.bank == wanted.first && p.program == wanted.second;
-                    })) {
-                    throw ImportError(source, "has no preset " + std::to_string(wanted.first) +
-                                                  ":" + std::to_string(wanted.second));
-                }
+        }
+        for (const BankProgram& wanted : options.presets) {
+            if (std::none_of(font.presets().begin(), font.presets().end(), [&](const auto& p) {
+                    return p.bank == wanted.first && p.program == wanted.second;
+                })) {
+                throw ImportError(source, "has no preset " + std::to_string(wanted.first) + ":" +
+                                              std::to_string(wanted.second));
             }
-            for (const size_t index : chosen) {
-                BankPlan plan = font.plan(index);
-                if (plan.zones.empty()) {
-                    result.warnings.insert(result.warnings.end(), plan.warnings.begin(),
-                                           plan.warnings.end());
-                    result.warnings.push_back("preset " + std::to_string(plan.bank) + ":" +
-                                              std::to_string(plan.program) + " \"" + plan.name +
-                                              "\" plays no sample; skipped");
-                    continue;
-                }
-                write(plan, int(chosen.size()));
-            }
-            if (result.banks.empty()) {
-                throw ImportError(source, "has no preset that plays a sample");
-            }
-        } else {
-            const std::string file = *kind == SourceKind::Sfz ? source : kitFile(source);
-            BankPlan plan =
-                *kind == SourceKind::Sfz ? planSfz(file, options.drums) : planHydrogenKit(file);
+        }
+        for (const size_t index : chosen) {
+            BankPlan plan = font.plan(index);
             if (plan.zones.empty()) {
-                throw ImportError(file, "nothing in it plays a sample");
+                result.warnings.insert(result.warnings.end(), plan.warnings.begin(),
+                                       plan.warnings.end());
+                result.warnings.push_back("preset " + std::to_string(plan.bank) + ":" +
+                                          std::to_string(plan.program) + " \"" + plan.name +
+                                          "\" plays no sample; skipped");
+                continue;
             }
-            if (options.program) {
-                std::tie(plan.bank, plan.program) = *options.program;
-            } else if (*kind == SourceKind::Hydrogen) {
-                std::tie(plan.bank, plan.program) = BankProgram{128, 0};
-            }
-            write(plan, 1);
+            write(plan, int(chosen.size()));
         }
-    } catch (...) {
-        // The banks finished before the failure are complete: list them.
-        if (!result.banks.empty()) {
-            writeListing(listingFile, listed, result.banks);
+        if (result.banks.empty()) {
+            throw ImportError(source, "has no preset that plays a sample");
         }
-        throw;
+    } else {
+        const std::string file = *kind == SourceKind::Sfz ? source : kitFile(source);
+        BankPlan plan =
+            *kind == SourceKind::Sfz ? planSfz(file, options.drums) : planHydrogenKit(file);
+        if (plan.zones.empty()) {
+            throw ImportError(file, "nothing in it plays a sample");
+        }
+        if (options.program) {
+            std::tie(plan.bank, plan.program) = *options.program;
+        } else if (*kind == SourceKind::Hydrogen) {
+            std::tie(plan.bank, plan.program) = BankProgram{128, 0};
+        }
+        write(plan, 1);
     }
-    writeListing(listingFile, listed, result.banks);
     return result;
 }
 
