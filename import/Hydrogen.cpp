@@ -186,6 +186,7 @@ BankPlan planHydrogenKit(const std::string& path) {
         }
     }
     const std::vector<int> notes = drumNotes(names);
+    std::string unreadable; ///< the first sample file that could not be read
 
     for (size_t i = 0; i < instruments.size(); ++i) {
         const Node* instrument = instruments[i];
@@ -239,7 +240,12 @@ BankPlan planHydrogenKit(const std::string& path) {
             try {
                 probeSoundFile(file.string());
             } catch (const ImportError& e) {
-                throw ImportError(path, where + ": " + e.what());
+                // Kits often name a sample they do not ship; the rest still plays.
+                plan.warnings.push_back(where + ": " + e.what() + "; layer skipped");
+                if (unreadable.empty()) {
+                    unreadable = where + ": " + e.what();
+                }
+                continue;
             }
             zone.cents = 100 * (layer.pitch + pitchOffset);
             zone.keyTrack = 0;
@@ -251,7 +257,12 @@ BankPlan planHydrogenKit(const std::string& path) {
         }
         if (played) {
             plan.pieces.emplace_back(notes[i], names[i]);
+        } else {
+            plan.warnings.push_back(where + ": no layer left; instrument skipped");
         }
+    }
+    if (plan.zones.empty() && !unreadable.empty()) {
+        throw ImportError(path, "no instrument left to import (" + unreadable + ")");
     }
     std::sort(plan.pieces.begin(), plan.pieces.end());
     return plan;

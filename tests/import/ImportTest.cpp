@@ -361,3 +361,53 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
     EXPECT_EQ(banks[1]["path"], "solo");
     EXPECT_EQ(banks[1]["program"], 5);
 }
+
+TEST(ImportHydrogen, MissingOrUnreadableSamplesDropTheirLayersAndTheRestOfTheKitPlays) {
+    TempDir dir;
+    Tone tone{.frames = 800};
+    ASSERT_TRUE(writeTone(dir.file("kit/kick hard.wav"), AudioFormat::Wav16, tone));
+    ASSERT_TRUE(writeTone(dir.file("kit/hat.wav"), AudioFormat::Wav16, tone));
+    writeFile(dir.file("kit/clap.wav"), "RIFF, but no sound in it");
+    writeFile(dir.file("kit/drumkit.xml"), R"(<?xml version="1.0"?>
+<drumkit_info>
+  <name>Holey Kit</name>
+  <instrumentList>
+    <instrument><name>Kick</name>
+      <layer><filename>kick soft.wav</filename><min>0</min><max>0.5</max></layer>
+      <layer><filename>kick hard.wav</filename><min>0.5</min><max>1</max></layer>
+    </instrument>
+    <instrument><name>Snare</name><layer><filename>snare.wav</filename></layer></instrument>
+    <instrument><name>Clap</name><layer><filename>clap.wav</filename></layer></instrument>
+    <instrument><name>Closed HH</name><layer><filename>hat.wav</filename></layer></instrument>
+  </instrumentList>
+</drumkit_info>
+)");
+    const auto result = importSource(dir.file("kit"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    const auto& report = result.banks[0];
+    EXPECT_EQ(report.pieces,
+              (std::vector<std::pair<int, std::string>>{{36, "Kick"}, {42, "Closed HH"}}));
+    const auto warned = [&](const std::string& instrument, const std::string& part) {
+        return std::any_of(report.warnings.begin(), report.warnings.end(), [&](const auto& w) {
+            return has(w, "\"" + instrument + "\"") && has(w, part);
+        });
+    };
+    EXPECT_TRUE(warned("Kick", "kick soft.wav: no such sample file"));
+    EXPECT_TRUE(warned("Snare", "snare.wav: no such sample file"));
+    EXPECT_TRUE(warned("Clap", "clap.wav: not a sound file"));
+    EXPECT_TRUE(warned("Snare", "instrument skipped"));
+    EXPECT_FALSE(warned("Kick", "instrument skipped"));
+
+    SoundFontManager manager;
+    const auto kit = manager.addDirectory(dir.file("out/Holey-Kit"));
+    ASSERT_TRUE(kit);
+    for (int dynamic = 0; dynamic < kDynamicCount; ++dynamic) {
+        // The kick's remaining layer answers every velocity.
+        EXPECT_TRUE(has(served(*kit, 36, dynamic), "kick-hard"));
+        EXPECT_TRUE(has(served(*kit, 42, dynamic), "hat"));
+        for (int key : {38, 39}) {
+            const SampleTreeNodeSample* sample = lookUp(*kit, key, dynamic);
+            EXPECT_TRUE(!sample || (*sample)[1] != key) << key;
+        }
+    }
+}

@@ -30,6 +30,10 @@ TEST(ImportTool, UnreadableSourcesFailOnOneLineAndLeaveNoBank) {
               "<filename>noise.wav</filename></layer></instrument></instrumentList>"
               "</drumkit_info>");
     writeFile(dir.file("bad/noise.wav"), "RIFF, but no sound in it");
+    writeFile(dir.file("gone/drumkit.xml"),
+              "<drumkit_info><instrumentList><instrument><name>Kick</name><layer>"
+              "<filename>gone.wav</filename></layer></instrument></instrumentList>"
+              "</drumkit_info>");
     struct Case {
         const char* source;
         const char* named;
@@ -40,7 +44,8 @@ TEST(ImportTool, UnreadableSourcesFailOnOneLineAndLeaveNoBank) {
                           Case{"generator.sf2", "generator.sf2", "generator 203"},
                           Case{"kit", "drumkit.xml", "not well-formed XML"},
                           Case{"missing.sfz", "nowhere.wav", "no such sample file"},
-                          Case{"bad", "noise.wav", "not a sound file"}}) {
+                          Case{"bad", "noise.wav", "not a sound file"},
+                          Case{"gone", "gone.wav", "no such sample file"}}) {
         const std::string out = dir.file(std::string("out-") + c.source);
         const ToolResult result = runTool({"import", dir.file(c.source), out});
         expectOneLineError(result, 1, {c.named, c.problem});
