@@ -12,6 +12,10 @@
 /// Threads: an import reads and writes files: not for an audio thread. Run one import
 /// at a time: two into one folder would both rewrite its instruments.json, and an SF2
 /// import without `verbose` silences GLib's log of the whole process while it reads.
+///
+/// Interruption: instruments.json is rewritten after each bank is in place, so a killed
+/// import leaves a folder whose listing names exactly its finished banks; the next
+/// import into the folder removes the staging folders and files a killed one left.
 
 #include <functional>
 #include <optional>
