@@ -270,11 +270,12 @@ TEST(Description, NestingAndElementLimits) {
     // `depth` elements nested in all: root, SamplesTree, then Node levels. Markup
     // that only looks like tags (in a processing instruction, a document type,
     // comments, CDATA, attribute values) is no element.
-    auto nested = [](int depth) {
+    auto nested = [](int depth, int pad = 0) {
         std::string xml = R"(<?xml version="1.0"?><?pi <a> ?><!DOCTYPE Bank [<!ENTITY e "<a>">]>
             <Bank id="deep"><!-- <a><b> --><SamplesTree>)";
         for (int i = 2; i < depth; ++i) {
-            xml += R"(<Node class="<x>" note='/>'><![CDATA[<y>]]>)";
+            xml += R"(<Node class=")" + std::string(size_t(pad), 'a') +
+                   R"(<x>" note='/>'><![CDATA[<y>]]>)";
         }
         for (int i = 2; i < depth; ++i) {
             xml += "</Node>";
@@ -308,6 +309,12 @@ TEST(Description, NestingAndElementLimits) {
         const size_t tooDeep = nested(limit).find("</Node>") + 1; // the next start tag's name
         EXPECT_EQ(refusal(nested(depth)),
                   "elements nested deeper than 128 levels @" + std::to_string(tooDeep));
+    }
+
+    // Values scanned a word at a time: a quote or tag at every place in a word.
+    for (int pad = 1; pad <= 8; ++pad) {
+        EXPECT_EQ(refusal(nested(limit, pad)), "accepted") << pad;
+        EXPECT_NE(refusal(nested(limit + 1, pad)), "accepted") << pad;
     }
 
     // Elements side by side count too, up to the limit.
