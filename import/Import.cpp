@@ -142,25 +142,28 @@ private:
 void removeLeftovers(const fs::path& outDir) {
     std::error_code error;
     std::vector<fs::path> leftovers;
+    std::vector<std::pair<fs::path, fs::path>> restores;
     for (const auto& entry : fs::directory_iterator(outDir, error)) {
         const std::string name = entry.path().filename().string();
-        const bool staging = name.size() > 1 && name[0] == '.' &&
-                             name.find(".tmp-") != std::string::npos && entry.is_directory(error);
+        const bool folder = entry.is_directory(error);
         const auto old = name.find(".old-");
-        if (old != std::string::npos && entry.is_directory(error)) {
+        if (folder && old != std::string::npos) {
             // Killed between setting the old bank aside and putting the new one
             // in its place: the old one is still listed, so it goes back.
             const fs::path target = outDir / name.substr(0, old);
-            if (!fs::exists(target, error)) {
-                fs::rename(entry.path(), target, error);
-                continue;
+            if (fs::exists(target, error)) {
+                leftovers.push_back(entry.path());
+            } else {
+                restores.emplace_back(entry.path(), target);
             }
-        }
-        const bool setAside = old != std::string::npos && entry.is_directory(error);
-        const bool archive = name.find(".tq7bank.tmp-") != std::string::npos;
-        if (staging || setAside || archive || name == std::string(kInstruments) + ".tmp") {
+        } else if ((folder && name[0] == '.' && name.find(".tmp-") != std::string::npos) ||
+                   name.find(".tq7bank.tmp-") != std::string::npos ||
+                   name == std::string(kInstruments) + ".tmp") {
             leftovers.push_back(entry.path());
         }
+    }
+    for (const auto& [from, to] : restores) {
+        fs::rename(from, to, error);
     }
     for (const fs::path& leftover : leftovers) {
         fs::remove_all(leftover, error);

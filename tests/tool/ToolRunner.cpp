@@ -9,44 +9,17 @@
 #include <csignal>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace oxtest {
 
-ToolResult runTool(const std::vector<std::string>& args) {
-    TempDir dir;
-    const std::string outPath = dir.file("out");
-    const std::string errPath = dir.file("err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> all{OXSF_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    ToolResult result;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, OXSF_BINARY, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    return result;
-}
+namespace {
 
-ToolResult runToolWithFileLimit(const std::vector<std::string>& args, long fileBytes) {
+/// Runs the built oxsf with `args`, its output in files; `fileBytes` > 0
+/// limits every file it writes to that size.
+ToolResult run(const std::vector<std::string>& args, long fileBytes) {
     TempDir dir;
     const std::string outPath = dir.file("out");
     const std::string errPath = dir.file("err");
@@ -65,9 +38,11 @@ ToolResult runToolWithFileLimit(const std::vector<std::string>& args, long fileB
         const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, STDOUT_FILENO);
         ::dup2(err, STDERR_FILENO);
-        const rlimit limit{rlim_t(fileBytes), rlim_t(fileBytes)};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of killing
+        if (fileBytes > 0) {
+            const rlimit limit{rlim_t(fileBytes), rlim_t(fileBytes)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of killing
+        }
         ::execv(OXSF_BINARY, argv.data());
         ::_exit(127);
     }
@@ -79,6 +54,16 @@ ToolResult runToolWithFileLimit(const std::vector<std::string>& args, long fileB
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
+}
+
+} // namespace
+
+ToolResult runTool(const std::vector<std::string>& args) {
+    return run(args, 0);
+}
+
+ToolResult runToolWithFileLimit(const std::vector<std::string>& args, long fileBytes) {
+    return run(args, fileBytes);
 }
 
 int lineCount(const std::string& text) {

@@ -55,17 +55,15 @@ SoundWriter::SoundWriter(const std::string& path, const OutputFormat& format, in
     // The sound goes to a file beside the target and takes its name only once
     // complete, so a full disk or a crash never leaves a cut-off song under the
     // name asked for. Devices and pipes (/dev/stdout) are written in place.
-    if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
-        m_writing = path;
-    } else {
+    if (!fs::exists(path, ec) || fs::is_regular_file(path, ec)) {
         static int counter = 0;
-        m_partial = m_writing = fmt::format("{}.partial-{}-{}", path, ::getpid(), ++counter);
+        m_partial = fmt::format("{}.partial-{}-{}", path, ::getpid(), ++counter);
     }
     SF_INFO info{};
     info.channels = 2;
     info.samplerate = sampleRate;
     info.format = format.format;
-    m_file = sf_open(m_writing.c_str(), SFM_WRITE, &info);
+    m_file = sf_open(m_partial.empty() ? path.c_str() : m_partial.c_str(), SFM_WRITE, &info);
     if (!m_file) {
         const std::string reason = sf_strerror(nullptr);
         discard();

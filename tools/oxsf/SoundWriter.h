@@ -52,8 +52,8 @@ public:
 
 private:
     std::string m_path;
-    std::string m_writing; ///< the file being written: `m_partial`, or `m_path` itself
-    std::string m_partial; ///< the unfinished file beside `m_path`, until renamed
+    std::string m_partial; ///< the unfinished file beside `m_path`, until renamed; empty
+                           ///< when `m_path` (a device or pipe) is written in place
     OutputFormat m_format;
     sf_private_tag* m_file = nullptr;
     int64_t m_frames = 0;
