@@ -49,10 +49,15 @@ docs:
 # prints one table of figures, same-run baselines and targets
 # (also written to build-bench/bench-summary.md). Not part of `make test`.
 BENCH_REPETITIONS ?= 10
+# The voice benchmarks also run from a build of the default type
+# (build-bench-default, RelWithDebInfo), set beside Release in the table.
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DOXSF_BUILD_BENCH=ON -DOXSF_BUILD_TESTS=OFF
 	cmake --build build-bench -j $(JOBS) --target oxsf_benchmarks
-	python3 scripts/bench.py --build build-bench --repetitions $(BENCH_REPETITIONS)
+	cmake -S . -B build-bench-default -DOXSF_BUILD_BENCH=ON -DOXSF_BUILD_TESTS=OFF
+	cmake --build build-bench-default -j $(JOBS) --target bench_voice
+	python3 scripts/bench.py --build build-bench --default-build build-bench-default \
+	    --repetitions $(BENCH_REPETITIONS)
 
 # Imports every preset of Debian's General MIDI soundfont (csound-soundfont,
 # installed when missing) and prints the time and the counts. Not part of `make test`.
@@ -109,7 +114,7 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-bench build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-bench build-bench-default build-fuzz
 
 # Layout by clang-format; braces around every statement by clang-tidy when it is
 # installed (it reads the build's compile_commands.json).
