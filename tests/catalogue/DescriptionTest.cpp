@@ -270,12 +270,12 @@ TEST(Description, NestingAndElementLimits) {
     // `depth` elements nested in all: root, SamplesTree, then Node levels. Markup
     // that only looks like tags (in a processing instruction, a document type,
     // comments, CDATA, attribute values) is no element.
-    auto nested = [](int depth, int pad = 0) {
+    auto nested = [](int depth, int pad = 0, char quote = '\'') {
         std::string xml = R"(<?xml version="1.0"?><?pi <a> ?><!DOCTYPE Bank [<!ENTITY e "<a>">]>
             <Bank id="deep"><!-- <a><b> --><SamplesTree>)";
         for (int i = 2; i < depth; ++i) {
-            xml += R"(<Node class=")" + std::string(size_t(pad), 'a') +
-                   R"(<x>" note='/>'><![CDATA[<y>]]>)";
+            xml += R"(<Node class=")" + std::string(size_t(pad), 'a') + "<x/>\" note=" + quote +
+                   "/>" + quote + "><![CDATA[<y>]]>";
         }
         for (int i = 2; i < depth; ++i) {
             xml += "</Node>";
@@ -311,10 +311,28 @@ TEST(Description, NestingAndElementLimits) {
                   "elements nested deeper than 128 levels @" + std::to_string(tooDeep));
     }
 
-    // Values scanned a word at a time: a quote or tag at every place in a word.
-    for (int pad = 1; pad <= 8; ++pad) {
-        EXPECT_EQ(refusal(nested(limit, pad)), "accepted") << pad;
-        EXPECT_NE(refusal(nested(limit + 1, pad)), "accepted") << pad;
+    // Values scanned a block at a time: a quote or tag at every place in a block.
+    for (int pad = 1; pad <= 33; ++pad) {
+        for (char quote : {'\'', '"'}) {
+            EXPECT_EQ(refusal(nested(limit, pad, quote)), "accepted") << pad << quote;
+            EXPECT_NE(refusal(nested(limit + 1, pad, quote)), "accepted") << pad << quote;
+        }
+    }
+
+    // Blanks around '=' and a quote inside a name are read as the parser reads
+    // them; after a tag the parser refuses, nothing is counted as too deep,
+    // since the parser stops there with its own error.
+    std::string spaced = nested(limit + 1);
+    for (size_t at = 0; (at = spaced.find("class=", at)) != std::string::npos;) {
+        spaced.replace(at, 6, "class = ");
+    }
+    EXPECT_NE(refusal(spaced), "accepted");
+    EXPECT_NE(refusal("<r x'=\"1\">" + nested(limit + 1) + "</r>"), "accepted");
+    for (const char* fault : {"<a / >", "<a b>", "</a x>", "<a b=c>"}) {
+        std::string xml = "<r>" + std::string(fault) + nested(limit + 10) + "</r>";
+        EXPECT_EQ(refusal(xml), "accepted") << fault;
+        bank.setXml(xml);
+        EXPECT_THROW(bank.initialize(), rapidxml::parse_error) << fault;
     }
 
     // Elements side by side count too, up to the limit.
