@@ -195,4 +195,20 @@ OXSF_EXPORT int velocityFromDynamic(int dynamic);
 /// 90 about -6 dB, 64 about -11.9 dB and 1 about -42 dB; 0 or less is silent.
 OXSF_EXPORT float gainFromVelocity(int velocity);
 
+/// When a sample or one of its layers sounds, and what its note silences: the
+/// optional "velLo", "velHi" and "chokeGroup" attributes of a Sample or Layer
+/// element, read as whole numbers like "velocity" (a malformed number is its
+/// numeric prefix or 0). The defaults answer every velocity and choke nothing.
+/// Plain data; thread-safe, allocation-free.
+struct OXSF_EXPORT Trigger {
+    int32_t velLo = 1;      ///< lowest MIDI velocity it answers, inclusive
+    int32_t velHi = 127;    ///< highest, inclusive; below velLo the range answers none
+    int32_t chokeGroup = 0; ///< exclusive group: a new note of it fades this one; 0 or less none
+
+    /// True when `velocity` lies in velLo..velHi.
+    bool answers(int velocity) const { return velLo <= velocity && velocity <= velHi; }
+    /// True when the range is narrower than 1..127 (or out of it).
+    bool ranged() const { return velLo != 1 || velHi != 127; }
+};
+
 } // namespace ox::soundfont

@@ -52,11 +52,24 @@ struct OXSF_EXPORT SampleTreeNodeSample : public SampleCoordinate {
     /// Sample file name (as a Wave's "file" names it) by pickup name, empty for a Wave
     /// without pickup. Players play the first entry: the smallest pickup name.
     std::map<std::string, std::string> files;
+    /// The velocities a request by velocity finds it for and its exclusive group,
+    /// from its Sample element (or Layer element, for a layer). Read by
+    /// SampleTree::findSampleForVelocity() and the players for velocity alone.
+    Trigger trigger;
+    /// The linear gain its players apply: 1 for a sample, whose Wave's gain is in
+    /// its decoded audio; the Layer's gain for a layer.
+    float gain = 1.0f;
+    /// The samples that sound with it, from its Layer elements, in document order:
+    /// each with its file (under its pickup), corrections, trigger (the group its
+    /// sample's when it gives none) and gain, and the coordinate of its sample as
+    /// filed. They are not filed in the tree: no search finds them, and they have
+    /// no layers of their own.
+    std::vector<SampleTreeNodeSample> layers;
 
     /// A default coordinate, key 0 and no files.
     SampleTreeNodeSample();
-    /// Copying copies coordinate, key and files; moving takes the files over and
-    /// leaves the source with none.
+    /// Copying copies coordinate, key, files, trigger, gain and layers; moving takes
+    /// the files and layers over and leaves the source with none.
     ///@{
     SampleTreeNodeSample(const SampleTreeNodeSample& other);
     SampleTreeNodeSample(SampleTreeNodeSample&& other) noexcept;
@@ -215,6 +228,15 @@ public:
     /// a pitched tree and stick/hit/hit in an unpitched one. Null without a builder or
     /// a fitting sample.
     const SampleTreeNodeSample* findSampleByMidi(int midi, int dynamic) const;
+    /// The sample a note at `midi` struck at MIDI `velocity` plays, its velocity
+    /// range honoured: findSampleByMidi(midi, dynamicFromVelocity(velocity)) when
+    /// that sample's range answers the velocity (always, in a bank without
+    /// ranges). Otherwise, of the samples of the node that answered, those whose
+    /// range answers it; the nearest by SampleCoordinate::distance(), a sample with
+    /// a range of its own counting no dynamic difference (its range chose it), the
+    /// earliest winning ties. When none answers, the findSampleByMidi() sample.
+    /// Velocities above 127 count as 127. Null as findSampleByMidi().
+    const SampleTreeNodeSample* findSampleForVelocity(int midi, int velocity) const;
     /// Appends every sample of the tree to `out`, in pre-order; the tree keeps
     /// owning them.
     void getSamples(std::vector<SampleTreeNodeSample*>& out) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <soundfont/Export.h>
+#include <soundfont/SampleCoordinate.h>
 
 #include <ox/audio/AudioStream.h>
 #include <ox/audio/IDecoder.h>
@@ -54,6 +55,23 @@ struct OXSF_EXPORT Wav {
     std::optional<ox::audio::Envelope> envelope;
 };
 
+/// One "Layer" element of a Sample: a further file that sounds with the sample's
+/// own Wave, with its own gain, envelope and trigger (a hammer over a string, the
+/// other half of a stereo pair, a pad over a piano).
+///
+/// Layers are child elements of a Sample beside its Waves, because a reader
+/// that knows only Waves skips elements it does not know: such a reader (and
+/// every search, which never sees a layer) reads a layered bank exactly as
+/// the same bank without its Layer elements.
+struct OXSF_EXPORT SampleLayer {
+    /// Its Wave attributes, read by the same code as a Wave's, so a layer takes
+    /// every attribute a Wave takes. Its gain is applied by its player, not by
+    /// the decoder (which knows the gains of Waves alone).
+    Wav wave;
+    /// Its "velLo", "velHi" and "chokeGroup"; a group of 0 is the sample's.
+    Trigger trigger;
+};
+
 /// One "Sample" element: a recorded note with its files.
 struct OXSF_EXPORT Sample {
     int8_t midi = -1;      ///< recorded pitch ("midi" read like atoi, cut to 8 bits); -1 if absent
@@ -61,6 +79,10 @@ struct OXSF_EXPORT Sample {
     std::string dynamic;   ///< the "dynamic" text as written; matched in any case when filed
     std::string option;    ///< the "option" text as written (NoteOption::stringToInt())
     std::vector<Wav> wavs; ///< its Wave elements, in document order
+    /// Its "velLo", "velHi" and "chokeGroup": the velocities a request by velocity
+    /// finds it for, and its exclusive group. Requests by dynamic ignore it.
+    Trigger trigger;
+    std::vector<SampleLayer> layers; ///< its Layer elements, in document order
 };
 
 /// One "SamplesTree" or "Node" element: the word of its level, its samples and the
@@ -96,11 +118,18 @@ inline constexpr int kMaxDescriptionElements = 1 << 20;
 /// reads it; so should anyone who parses a description with rapidxml directly.
 OXSF_EXPORT void checkDescriptionLimits(const char* text);
 
+struct SampleTreeNodeSample;
+
 /// A player for a note played at a MIDI velocity, and what chose it.
 struct OXSF_EXPORT VelocityPlayer {
     ox::audio::TQ7SamplePlayer player; ///< transposition, envelope and gain already set
     double transposition;              ///< semitones, the wave's repitch included
     int dynamic;                       ///< the dynamic the velocity stands for
+    /// The sample (or, from samplePlayersForVelocity(), the layer) it plays; null
+    /// when nothing fits. Owned by the bank's tree.
+    const SampleTreeNodeSample* sample = nullptr;
+    /// Its exclusive group (Trigger::chokeGroup); 0 for none.
+    int chokeGroup = 0;
 };
 
 /// The abstract sound bank: identity, velocity and gain, tuning, the parsed
@@ -184,9 +213,30 @@ public:
     /// that transposition: midi minus the recorded pitch plus the wave's repitch,
     /// in semitones. A bank without a fitting sample gives a silent player and 0.
     std::pair<ox::audio::TQ7SamplePlayer, double> samplePlayer(int midi, int dynamic) const;
-    /// samplePlayer(midi, dynamicFromVelocity(velocity)), with the player's gain
-    /// set to gainFromVelocity(velocity) (SampleCoordinate.h).
+    /// The player of SampleTree::findSampleForVelocity(midi, velocity), set up as
+    /// samplePlayer(midi, dynamic) sets it, with its gain set to
+    /// gainFromVelocity(velocity) (SampleCoordinate.h). In a bank without velocity
+    /// ranges that is samplePlayer(midi, dynamicFromVelocity(velocity)).
     VelocityPlayer samplePlayerForVelocity(int midi, int velocity) const;
+    /// Every player a note at `midi` struck at `velocity` sounds: first
+    /// samplePlayerForVelocity(midi, velocity), then one for each of that sample's
+    /// layers whose range answers `velocity`, in document order. A layer's player
+    /// has its own envelope and the gain gainFromVelocity(velocity) times the
+    /// layer's gain, and is transposed as its sample's, with its own repitch. Empty
+    /// when nothing fits. Not for an audio thread (see trySamplePlayersForVelocity()).
+    std::vector<VelocityPlayer> samplePlayersForVelocity(int midi, int velocity) const;
+    /// As samplePlayersForVelocity(), for an audio thread: clears `out` and fills
+    /// it when every file of the note is in the audio cache already and nobody
+    /// holds the cache's lock; otherwise leaves it empty and returns false, at once.
+    /// It opens no file and allocates nothing once `out` has the capacity (the
+    /// tree must have been built). Nothing fits: true, and `out` empty.
+    bool trySamplePlayersForVelocity(int midi, int velocity,
+                                     std::vector<VelocityPlayer>& out) const;
+    /// Every player a note at `midi` at `dynamic` sounds: samplePlayer(midi,
+    /// dynamic) (its gain left at 1), then a player for each layer of that sample
+    /// whose range answers velocityFromDynamic(dynamic), with the layer's gain.
+    /// Empty when nothing fits.
+    std::vector<VelocityPlayer> samplePlayers(int midi, int dynamic) const;
     /// samplePlayer(midi, dynamic) when the sample's file is in the audio cache
     /// already and nobody holds the cache's lock; otherwise nothing, at once. It
     /// opens no file and allocates nothing (the tree must have been built).

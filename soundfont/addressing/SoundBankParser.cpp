@@ -115,6 +115,33 @@ void setEnvelope(SampleTreeNodeSample& sample, const ox::audio::Envelope& envelo
     sample.setCorrection(SoundCorrection::AmpRelease, envelope.release);
 }
 
+// What a player of `record` takes from one of its Waves (or from a Layer,
+// which is read as a Wave): its file under its pickup and its corrections.
+void applyWave(SampleTreeNodeSample& record, const Wav& w) {
+    record.files[w.pickup] = w.file;
+    record.setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);
+    record.setCorrection(ox::audio::SoundCorrection::Repitch, w.repitch * 0.01f);
+    if (w.envelope) {
+        setEnvelope(record, *w.envelope);
+    }
+}
+
+// A layer sounds with its sample: it carries the sample's coordinate, and its
+// sample's group unless it names its own.
+SampleTreeNodeSample layerRecord(const SampleTreeNodeSample& sample, const SampleLayer& layer) {
+    SampleTreeNodeSample record;
+    for (int i = 0; i < int(sample.size()); ++i) {
+        record[i] = sample[i];
+    }
+    applyWave(record, layer.wave);
+    record.trigger = layer.trigger;
+    if (record.trigger.chokeGroup == 0) {
+        record.trigger.chokeGroup = sample.trigger.chokeGroup;
+    }
+    record.gain = layer.wave.gain;
+    return record;
+}
+
 void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
     const Registry& r = registry();
     const Converter& option = r.attributeConverters.at("option");
@@ -127,14 +154,17 @@ void fileSamples(const std::vector<Sample>& samples, SampleTreeNode* node) {
         (*record)[SampleCoordinate::Option] = option(s.option);
         (*record)[SampleCoordinate::Dynamic] = dynamic(s.dynamic);
         for (const Wav& w : s.wavs) {
-            record->files[w.pickup] = w.file;
-            record->setCorrection(ox::audio::SoundCorrection::Ratio, w.ratio);
-            record->setCorrection(ox::audio::SoundCorrection::Repitch, w.repitch * 0.01f);
-            if (w.envelope) {
-                setEnvelope(*record, *w.envelope);
-            }
+            applyWave(*record, w);
         }
+        record->trigger = s.trigger;
+        SampleTreeNodeSample* filed = record.get();
         node->addSample(record.release());
+        // After filing, so that the layers take the articulation of the node.
+        filed->layers.reserve(s.layers.size());
+        for (const SampleLayer& layer : s.layers) {
+            SampleTreeNodeSample& added = filed->layers.emplace_back(layerRecord(*filed, layer));
+            added.initialize(filed->attack(), filed->technique(), filed->variation());
+        }
     }
     node->sortSamples();
 }

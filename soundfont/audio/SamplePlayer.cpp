@@ -3,6 +3,10 @@
 
 #include "audio/ProcessCache.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 namespace ox::soundfont {
 
 namespace {
@@ -41,18 +45,59 @@ std::optional<ox::audio::Envelope> envelopeOf(const SampleCoordinate& sample) {
     return given ? std::optional(envelope) : std::nullopt;
 }
 
-/// `player` set up for `midi` played on `sample`: its envelope and its
-/// transposition, the wave's repitch included.
-std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
-                                              const SampleTreeNodeSample& sample, int midi) {
+/// `player` set up for `midi` played on `sounding` (a sample, or a layer of
+/// one) recorded at `recorded`: its envelope and its transposition, the
+/// wave's repitch included.
+std::pair<TQ7SamplePlayer, double>
+notePlayer(TQ7SamplePlayer player, const SampleTreeNodeSample& sounding, int recorded, int midi) {
     float repitch = 0.0f;
-    sample.tryGetCorrection(SoundCorrection::Repitch, repitch);
-    const double transposition = double(midi - sample[SampleCoordinate::Midi]) + double(repitch);
-    if (const auto envelope = envelopeOf(sample)) {
+    sounding.tryGetCorrection(SoundCorrection::Repitch, repitch);
+    const double transposition = double(midi - recorded) + double(repitch);
+    if (const auto envelope = envelopeOf(sounding)) {
         player.setEnvelope(*envelope);
     }
     player.setTransposition(transposition);
     return {std::move(player), transposition};
+}
+
+std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
+                                              const SampleTreeNodeSample& sample, int midi) {
+    return notePlayer(std::move(player), sample, sample[SampleCoordinate::Midi], midi);
+}
+
+/// A note's player of `sounding`, `sample` itself or one of its layers, with
+/// `gain` times the layer's own.
+VelocityPlayer velocityPlayer(TQ7SamplePlayer player, const SampleTreeNodeSample& sample,
+                              const SampleTreeNodeSample& sounding, int midi, int dynamic,
+                              float gain) {
+    auto [note, transposition] =
+        notePlayer(std::move(player), sounding, sample[SampleCoordinate::Midi], midi);
+    note.setGain(gain * sounding.gain);
+    return {std::move(note), transposition, dynamic, &sounding, sounding.trigger.chokeGroup};
+}
+
+/// Every player of a note on `sample` at `velocity`: the sample's, then its
+/// layers' that answer the velocity. `load` gives the player of a file, or
+/// nothing; the first it refuses ends the note there and returns false.
+template <class Load>
+bool notePlayers(const SampleTreeNodeSample& sample, int midi, int velocity, int dynamic,
+                 float gain, Load&& load, std::vector<VelocityPlayer>& out) {
+    std::optional<TQ7SamplePlayer> player = load(sample);
+    if (!player) {
+        return false;
+    }
+    out.push_back(velocityPlayer(std::move(*player), sample, sample, midi, dynamic, gain));
+    for (const SampleTreeNodeSample& layer : sample.layers) {
+        if (!layer.trigger.answers(velocity)) {
+            continue;
+        }
+        player = load(layer);
+        if (!player) {
+            return false;
+        }
+        out.push_back(velocityPlayer(std::move(*player), sample, layer, midi, dynamic, gain));
+    }
+    return true;
 }
 
 } // namespace
@@ -79,9 +124,66 @@ std::pair<TQ7SamplePlayer, double> SoundFont::samplePlayer(int midi, int dynamic
 
 VelocityPlayer SoundFont::samplePlayerForVelocity(int midi, int velocity) const {
     const int dynamic = dynamicFromVelocity(velocity);
-    auto [player, transposition] = samplePlayer(midi, dynamic);
-    player.setGain(gainFromVelocity(velocity));
-    return {std::move(player), transposition, dynamic};
+    const SampleTreeNodeSample* sample = sampleTree().findSampleForVelocity(midi, velocity);
+    const std::string* file = playedFile(sample);
+    if (!file) {
+        TQ7SamplePlayer silent(emptyStream());
+        silent.setGain(gainFromVelocity(velocity));
+        return {std::move(silent), 0.0, dynamic, nullptr, 0};
+    }
+    return velocityPlayer(processAudioCache().loadSample(*this, *file), *sample, *sample, midi,
+                          dynamic, gainFromVelocity(velocity));
+}
+
+namespace {
+
+/// The player of a loaded file, or a silent one for a layer without a file.
+std::optional<TQ7SamplePlayer> loadedPlayer(const SoundFont& bank,
+                                            const SampleTreeNodeSample& sounding) {
+    const std::string* file = playedFile(&sounding);
+    return file ? processAudioCache().loadSample(bank, *file) : TQ7SamplePlayer(emptyStream());
+}
+
+} // namespace
+
+std::vector<VelocityPlayer> SoundFont::samplePlayersForVelocity(int midi, int velocity) const {
+    std::vector<VelocityPlayer> out;
+    const SampleTreeNodeSample* sample = sampleTree().findSampleForVelocity(midi, velocity);
+    if (sample && playedFile(sample)) {
+        const auto load = [this](const SampleTreeNodeSample& s) { return loadedPlayer(*this, s); };
+        notePlayers(*sample, midi, std::min(velocity, 127), dynamicFromVelocity(velocity),
+                    gainFromVelocity(velocity), load, out);
+    }
+    return out;
+}
+
+bool SoundFont::trySamplePlayersForVelocity(int midi, int velocity,
+                                            std::vector<VelocityPlayer>& out) const {
+    out.clear();
+    const SampleTreeNodeSample* sample = sampleTree().findSampleForVelocity(midi, velocity);
+    if (!sample || !playedFile(sample)) {
+        return true;
+    }
+    const auto load = [](const SampleTreeNodeSample& s) -> std::optional<TQ7SamplePlayer> {
+        const std::string* file = playedFile(&s);
+        return file ? processAudioCache().tryLoadSample(*file) : TQ7SamplePlayer(emptyStream());
+    };
+    if (!notePlayers(*sample, midi, std::min(velocity, 127), dynamicFromVelocity(velocity),
+                     gainFromVelocity(velocity), load, out)) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+std::vector<VelocityPlayer> SoundFont::samplePlayers(int midi, int dynamic) const {
+    std::vector<VelocityPlayer> out;
+    const SampleTreeNodeSample* sample = sampleTree().findSampleByMidi(midi, dynamic);
+    if (sample && playedFile(sample)) {
+        const auto load = [this](const SampleTreeNodeSample& s) { return loadedPlayer(*this, s); };
+        notePlayers(*sample, midi, velocityFromDynamic(dynamic), dynamic, 1.0f, load, out);
+    }
+    return out;
 }
 
 std::optional<std::pair<TQ7SamplePlayer, double>> SoundFont::trySamplePlayer(int midi,

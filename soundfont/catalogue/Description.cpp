@@ -281,18 +281,61 @@ private:
         }
     }
 
+    // The optional trigger attributes of a "Sample" or "Layer" element.
+    struct TriggerAttributes {
+        const Attribute* low = nullptr;
+        const Attribute* high = nullptr;
+        const Attribute* group = nullptr;
+
+        const Attribute** slot(std::string_view name) {
+            return name == "velLo"        ? &low
+                   : name == "velHi"      ? &high
+                   : name == "chokeGroup" ? &group
+                                          : nullptr;
+        }
+    };
+
+    // The first of each name counts, and a malformed number reads as "velocity" does.
+    static void readTrigger(const TriggerAttributes& attributes, Trigger& trigger) {
+        const auto [low, high, group] = attributes;
+        if (low) {
+            trigger.velLo = integer(low->value());
+        }
+        if (high) {
+            trigger.velHi = integer(high->value());
+        }
+        if (group) {
+            trigger.chokeGroup = integer(group->value());
+        }
+    }
+
+    // A layer is read with the Wave reader itself, so that it takes every
+    // optional attribute a Wave takes, now and later.
+    void readLayerElement(const Element& element, SampleLayer& layer) const {
+        readWav(element, layer.wave);
+        TriggerAttributes trigger;
+        for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
+            const Attribute** slot = trigger.slot(std::string_view(a->name(), a->name_size()));
+            if (slot && !*slot) {
+                *slot = a;
+            }
+        }
+        readTrigger(trigger, layer.trigger);
+    }
+
     void readSample(const Element& element, Sample& sample) const {
         const Attribute* midi = nullptr;
         const Attribute* dynamic = nullptr;
         const Attribute* option = nullptr;
         const Attribute* string = nullptr;
+        TriggerAttributes trigger;
         for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
             const std::string_view name(a->name(), a->name_size());
             const Attribute** slot = name == "midi"      ? &midi
                                      : name == "dynamic" ? &dynamic
                                      : name == "option"  ? &option
                                      : name == "string"  ? &string
-                                                         : nullptr;
+                                                         : trigger.slot(name);
             if (slot && !*slot) {
                 *slot = a;
             }
@@ -309,6 +352,7 @@ private:
         if (string) {
             sample.string = smallInteger(*string);
         }
+        readTrigger(trigger, sample.trigger);
         size_t waves = 0;
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
             waves += named(*child, "Wave");
@@ -317,6 +361,8 @@ private:
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
             if (named(*child, "Wave")) {
                 readWav(*child, sample.wavs.emplace_back());
+            } else if (named(*child, "Layer")) {
+                readLayerElement(*child, sample.layers.emplace_back());
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include "tree/TreeSearch.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <utility>
@@ -76,7 +77,34 @@ const SampleTreeNodeSample* SampleTree::findSampleByMidi(const SampleCoordinate&
 }
 
 const SampleTreeNodeSample* SampleTree::findSampleByMidi(int midi, int dynamic) const {
-    return m_impl->builder != nullptr ? m_impl->builder->findSampleByMidi(this, midi, dynamic) : nullptr;
+    return m_impl->builder != nullptr ? m_impl->builder->findSampleByMidi(this, midi, dynamic)
+                                      : nullptr;
+}
+
+const SampleTreeNodeSample* SampleTree::findSampleForVelocity(int midi, int velocity) const {
+    velocity = std::min(velocity, 127);
+    const int dynamic = dynamicFromVelocity(velocity);
+    const SampleTreeNodeSample* nearest = findSampleByMidi(midi, dynamic);
+    // Without ranges every sample answers every velocity: the search by dynamic stands.
+    if (nearest == nullptr || nearest->trigger.answers(velocity) || !m_impl->root) {
+        return nearest;
+    }
+    // The same nodes as that search, choosing among their samples by range.
+    const SampleCoordinate request = m_impl->builder->coordinate(midi, dynamic);
+    const SampleTreeNodeSample* best = nullptr;
+    float bestScore = 0.0f;
+    for (const auto& path : SampleTreeBuilder::searchPaths(request)) {
+        const SampleTreeNode* node = treesearch::answeringNode(*m_impl->root, path);
+        float score = 0.0f;
+        const SampleTreeNodeSample* sample =
+            node ? treesearch::nearestForVelocity(*node, request, velocity, score) : nullptr;
+        // Strictly smaller only: the earlier path wins ties.
+        if (sample != nullptr && (best == nullptr || score < bestScore)) {
+            best = sample;
+            bestScore = score;
+        }
+    }
+    return best != nullptr ? best : nearest;
 }
 
 void SampleTree::getSamples(std::vector<SampleTreeNodeSample*>& out) const {

@@ -12,11 +12,14 @@ namespace ox::soundfont {
 SampleTreeNodeSample::SampleTreeNodeSample() = default;
 
 SampleTreeNodeSample::SampleTreeNodeSample(const SampleTreeNodeSample& other)
-    : SampleCoordinate(other), sortKey(other.sortKey), files(other.files) {}
+    : SampleCoordinate(other), sortKey(other.sortKey), files(other.files), trigger(other.trigger),
+      gain(other.gain), layers(other.layers) {}
 
 SampleTreeNodeSample::SampleTreeNodeSample(SampleTreeNodeSample&& other) noexcept
-    : SampleCoordinate(other), sortKey(other.sortKey), files(std::move(other.files)) {
+    : SampleCoordinate(other), sortKey(other.sortKey), files(std::move(other.files)),
+      trigger(other.trigger), gain(other.gain), layers(std::move(other.layers)) {
     other.files.clear();
+    other.layers.clear();
 }
 
 SampleTreeNodeSample& SampleTreeNodeSample::operator=(const SampleTreeNodeSample& other) {
@@ -25,6 +28,9 @@ SampleTreeNodeSample& SampleTreeNodeSample::operator=(const SampleTreeNodeSample
         sortKey = other.sortKey;
         files.clear();
         files = other.files;
+        trigger = other.trigger;
+        gain = other.gain;
+        layers = other.layers;
     }
     return *this;
 }
@@ -35,6 +41,10 @@ SampleTreeNodeSample& SampleTreeNodeSample::operator=(SampleTreeNodeSample&& oth
         sortKey = other.sortKey;
         files.clear();
         files.swap(other.files);
+        trigger = other.trigger;
+        gain = other.gain;
+        layers.clear();
+        layers.swap(other.layers);
     }
     return *this;
 }
@@ -87,7 +97,8 @@ void SampleTreeNode::addSample(SampleTreeNodeSample* sample) {
     std::unique_ptr<SampleTreeNodeSample> owned(sample);
     // Depth of this node below the root, then its ancestors from the top down.
     int depth = 0;
-    for (const SampleTreeNode* node = this; node->m_impl->parent != nullptr; node = node->m_impl->parent) {
+    for (const SampleTreeNode* node = this; node->m_impl->parent != nullptr;
+         node = node->m_impl->parent) {
         ++depth;
     }
     int level = depth - 1;

@@ -210,18 +210,43 @@ const SampleTreeNodeSample* nearestOwnSample(const SampleTreeNode& node,
     return NearestSample(coordinate)(node.samples());
 }
 
-const SampleTreeNodeSample* nearestSample(const SampleTreeNode& node,
-                                          const SampleCoordinate& coordinate, Path path) {
+const SampleTreeNode* answeringNode(const SampleTreeNode& node, Path path) {
     const SampleTreeNode* addressed = findNode(node, path);
-    if (addressed == nullptr) {
-        return nullptr;
-    }
-    if (addressed->sampleCount() > 0) {
-        return nearestOwnSample(*addressed, coordinate);
+    if (addressed == nullptr || addressed->sampleCount() > 0) {
+        return addressed;
     }
     VisitedList visited(addressed);
-    const SampleTreeNode* found = nearestNodeWithSamples(*addressed, path.size(), visited);
+    return nearestNodeWithSamples(*addressed, path.size(), visited);
+}
+
+const SampleTreeNodeSample* nearestSample(const SampleTreeNode& node,
+                                          const SampleCoordinate& coordinate, Path path) {
+    const SampleTreeNode* found = answeringNode(node, path);
     return found != nullptr ? nearestOwnSample(*found, coordinate) : nullptr;
+}
+
+const SampleTreeNodeSample* nearestForVelocity(const SampleTreeNode& node,
+                                               const SampleCoordinate& coordinate, int velocity,
+                                               float& score) {
+    const float weight = SampleCoordinate::_SCDefinitions[SampleCoordinate::Dynamic].weight;
+    const SampleTreeNodeSample* best = nullptr;
+    for (const auto& sample : node.samples()) {
+        if (!sample->trigger.answers(velocity)) {
+            continue;
+        }
+        // Whole-number terms: subtracting one gives exactly the sum without it.
+        float distance = coordinate.distance(*sample);
+        if (sample->trigger.ranged()) {
+            const float d =
+                float(coordinate[SampleCoordinate::Dynamic] - (*sample)[SampleCoordinate::Dynamic]);
+            distance -= d * weight * d;
+        }
+        if (best == nullptr || distance < score) {
+            best = sample.get();
+            score = distance;
+        }
+    }
+    return best;
 }
 
 } // namespace ox::soundfont::treesearch

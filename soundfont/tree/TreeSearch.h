@@ -27,4 +27,17 @@ const SampleTreeNodeSample* nearestOwnSample(const SampleTreeNode& node,
 const SampleTreeNodeSample* nearestSample(const SampleTreeNode& node,
                                           const SampleCoordinate& coordinate, Path path);
 
+/// The node whose own samples nearestSample() chooses from: the node addressed
+/// by `path` below `node` when it holds samples, else the nearest that does;
+/// null when nearestSample() finds nothing.
+const SampleTreeNode* answeringNode(const SampleTreeNode& node, Path path);
+
+/// Of `node`'s own samples whose range answers `velocity`, the nearest to
+/// `coordinate`, the dynamic difference left out for a sample with a range of
+/// its own; the earliest wins ties. Null when none answers; `score` is the
+/// winner's distance so counted.
+const SampleTreeNodeSample* nearestForVelocity(const SampleTreeNode& node,
+                                               const SampleCoordinate& coordinate, int velocity,
+                                               float& score);
+
 } // namespace ox::soundfont::treesearch

@@ -21,13 +21,18 @@ constexpr int64_t BlockFrames = 4096;
 // Releases longer than this are cut, so that a bank cannot make a render endless.
 constexpr double kMaxReleaseSeconds = 30.0;
 
-/// Adds one note into `mix`, growing it as needed: the player sounds until the
-/// note's end, is released then, and runs until it finishes. Returns the frame
-/// where its sound ends.
-int64_t renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note,
+int64_t startFrame(const Note& note, double rate) {
+    return std::llround(std::max(0.0, note.start) * rate);
+}
+
+/// Adds one voice of a note into `mix`, growing it as needed: the player sounds
+/// until the note's end, is released then, and runs until it finishes; a later
+/// note of its choke group (at frame `chokedAt`, -1 for none) fades it out
+/// sooner. Returns the frame where its sound ends.
+int64_t renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, int64_t chokedAt,
                     const MixSettings& settings, std::vector<float>& mix) {
     const double rate = settings.sampleRate;
-    const int64_t start = std::llround(std::max(0.0, note.start) * rate);
+    const int64_t start = startFrame(note, rate);
     const int64_t noteOff = start + std::max<int64_t>(1, std::llround(note.length * rate));
     const ox::audio::Envelope* envelope = player.envelope();
     const double release =
@@ -35,11 +40,19 @@ int64_t renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note,
 
     int64_t end = 0;
     for (int64_t position = start; !player.finished();) {
-        if (position == noteOff) {
+        // A choke cuts the note, or its release, short; the earlier of the two starts the fade.
+        if (position == chokedAt && (position < noteOff || release > kChokeSeconds)) {
+            player.release(kChokeSeconds);
+        } else if (position == noteOff && !player.released()) {
             player.release(release);
         }
-        const int64_t count =
-            position < noteOff ? std::min(BlockFrames, noteOff - position) : BlockFrames;
+        int64_t stop = position + BlockFrames;
+        for (const int64_t event : {noteOff, chokedAt}) {
+            if (event > position) {
+                stop = std::min(stop, event);
+            }
+        }
+        const int64_t count = stop - position;
         const size_t needed = static_cast<size_t>(position + count) * 2;
         if (mix.size() < needed) {
             mix.resize(needed, 0.0f);
@@ -61,24 +74,52 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
     Mix mix;
     mix.sampleRate = settings.sampleRate;
     int64_t soundEnd = 0;
-    for (const Note& note : notes) {
+    // Every layer of every note first, so that a voice knows the later notes of its group.
+    std::vector<std::vector<VelocityPlayer>> players(notes.size());
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (notes[i].bank) {
+            players[i] = notes[i].bank->samplePlayers(notes[i].midi, notes[i].dynamic);
+        }
+    }
+    // The first frame after a voice's start where another note of `group` starts.
+    const auto chokedAt = [&](size_t i, int group) {
+        int64_t at = -1;
+        const int64_t start = startFrame(notes[i], settings.sampleRate);
+        for (size_t j = 0; j < notes.size() && group > 0; ++j) {
+            const int64_t other = startFrame(notes[j], settings.sampleRate);
+            const bool later = other > start || (other == start && j > i);
+            const bool sameGroup =
+                std::any_of(players[j].begin(), players[j].end(),
+                            [group](const VelocityPlayer& p) { return p.chokeGroup == group; });
+            if (j != i && later && sameGroup && (at < 0 || other < at)) {
+                at = other;
+            }
+        }
+        return at;
+    };
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const Note& note = notes[i];
         NoteReport report;
         report.note = note;
-        const SampleTreeNodeSample* sample =
-            note.bank ? note.bank->sampleTree().findSampleByMidi(note.midi, note.dynamic) : nullptr;
-        if (sample && !sample->files.empty()) {
-            // The same search samplePlayer makes, to say which file serves the note.
+        if (!players[i].empty()) {
+            // The first player is samplePlayer()'s: it says which file serves the note.
+            const SampleTreeNodeSample& sample = *players[i].front().sample;
             report.found = true;
-            report.file = firstFile(*sample);
-            report.recordedMidi = (*sample)[SampleCoordinate::Midi];
-            auto [player, transposition] = note.bank->samplePlayer(note.midi, note.dynamic);
-            report.transposition = transposition;
+            report.file = firstFile(sample);
+            report.recordedMidi = sample[SampleCoordinate::Midi];
+            report.transposition = players[i].front().transposition;
+            report.layers = static_cast<int>(players[i].size()) - 1;
+        }
+        for (VelocityPlayer& voice : players[i]) {
+            ox::audio::TQ7SamplePlayer& player = voice.player;
             player.setOutputSampleRate(settings.sampleRate);
-            player.setGain(note.gain);
+            player.setGain(note.gain * player.gain());
             player.setInterpolation(settings.highQuality ? ox::audio::Interpolation::Sinc
                                                          : ox::audio::Interpolation::Cubic);
-            soundEnd = std::max(soundEnd, renderVoice(player, note, settings, mix.samples));
+            soundEnd = std::max(soundEnd, renderVoice(player, note, chokedAt(i, voice.chokeGroup),
+                                                      settings, mix.samples));
         }
+        players[i].clear();
         if (reports) {
             reports->push_back(report);
         }

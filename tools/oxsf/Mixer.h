@@ -29,6 +29,7 @@ struct NoteReport {
     std::string file;         ///< the file the player plays
     int recordedMidi = -1;    ///< pitch the sample was recorded at
     double transposition = 0; ///< semitones the player transposes by, the bank's tuning included
+    int layers = 0;           ///< further layers that sounded with it
 };
 
 struct MixSettings {
@@ -47,9 +48,13 @@ struct Mix {
     int64_t frames() const { return static_cast<int64_t>(samples.size() / 2); }
 };
 
-/// Renders every note with SoundFont::samplePlayer: the player of the sample for
-/// the note's pitch and dynamic, transposed by what the library says, at the mix
-/// rate, released at the end of the note.
+/// How fast a voice falls silent when a note of its choke group cuts it.
+constexpr double kChokeSeconds = 0.05;
+
+/// Renders every note with SoundFont::samplePlayers: the player of the sample for
+/// the note's pitch and dynamic (samplePlayer's) and of each of its layers,
+/// transposed by what the library says, at the mix rate, released at the end of
+/// the note, or faded when a later note of its choke group starts.
 /// Notes for which the bank has no sample are reported with found = false and stay silent.
 Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
                 std::vector<NoteReport>* reports = nullptr);

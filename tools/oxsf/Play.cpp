@@ -137,9 +137,12 @@ void printReports(const std::vector<NoteReport>& reports) {
                        r.note.midi);
             continue;
         }
-        fmt::print("{:6.2f}s  {:<4} ({:>3})  {}  recorded at {} ({}), transposed {:+g}\n",
+        const std::string layers =
+            r.layers == 0 ? ""
+                          : fmt::format(", with {} layer{}", r.layers, r.layers == 1 ? "" : "s");
+        fmt::print("{:6.2f}s  {:<4} ({:>3})  {}  recorded at {} ({}), transposed {:+g}{}\n",
                    r.note.start, pitchName(r.note.midi), r.note.midi, r.file,
-                   pitchName(r.recordedMidi), r.recordedMidi, r.transposition);
+                   pitchName(r.recordedMidi), r.recordedMidi, r.transposition, layers);
     }
 }
 

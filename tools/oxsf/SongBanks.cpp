@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,7 @@ using namespace ox::soundfont;
 
 namespace {
 
-constexpr int kDynamics = 17;
+constexpr int kVelocities = 128;
 constexpr int kDrumBank = 128;
 
 int parseChannel(const std::string& text, const std::string& list) {
@@ -81,14 +82,16 @@ Channels parseChannels(const std::string& text) {
 
 SongBank::SongBank(std::shared_ptr<SoundFont> bank, std::string path)
     : m_bank(std::move(bank)), m_path(std::move(path)),
-      m_kit(treeKind(m_bank->sampleTree()) == Kind::Unpitched), m_samples(128 * kDynamics, nullptr),
-      m_searched(128 * kDynamics, false) {}
+      m_kit(treeKind(m_bank->sampleTree()) == Kind::Unpitched),
+      m_samples(128 * kVelocities, nullptr), m_searched(128 * kVelocities, false) {}
 
-const SampleTreeNodeSample* SongBank::sample(int midi, int dynamic) {
-    const size_t index = static_cast<size_t>(midi * kDynamics + dynamic);
+const SampleTreeNodeSample* SongBank::sample(int midi, int velocity) {
+    velocity = std::clamp(velocity, 0, kVelocities - 1);
+    const size_t index = static_cast<size_t>(midi * kVelocities + velocity);
     if (!m_searched[index]) {
         m_searched[index] = true;
-        const SampleTreeNodeSample* found = m_bank->sampleTree().findSampleByMidi(midi, dynamic);
+        const SampleTreeNodeSample* found =
+            m_bank->sampleTree().findSampleForVelocity(midi, velocity);
         m_samples[index] = found && !found->files.empty() ? found : nullptr;
     }
     return m_samples[index];

@@ -36,8 +36,9 @@ public:
     const std::string& path() const { return m_path; }
     /// A drum kit: every piece at its own note, and a note without a piece stays silent.
     bool kit() const { return m_kit; }
-    /// The sample a note at `dynamic` plays, or null; each search is made once.
-    const ox::soundfont::SampleTreeNodeSample* sample(int midi, int dynamic);
+    /// The sample a note struck at `velocity` (1 to 127) plays, its velocity
+    /// range honoured, or null; each search is made once.
+    const ox::soundfont::SampleTreeNodeSample* sample(int midi, int velocity);
 
     /// Notes the kit has no piece for (or the bank no sample), and notes more
     /// than two octaves from the nearest sample, by MIDI note.
@@ -48,7 +49,8 @@ private:
     std::shared_ptr<ox::soundfont::SoundFont> m_bank;
     std::string m_path;
     bool m_kit;
-    std::vector<const ox::soundfont::SampleTreeNodeSample*> m_samples; ///< 128 notes x 17 dynamics
+    std::vector<const ox::soundfont::SampleTreeNodeSample*>
+        m_samples; ///< 128 notes x 128 velocities
     std::vector<bool> m_searched;
 };
 

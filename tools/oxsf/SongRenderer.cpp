@@ -1,5 +1,6 @@
 #include "SongRenderer.h"
 
+#include "Mixer.h"
 #include "Report.h"
 #include "SongBanks.h"
 
@@ -20,8 +21,6 @@ namespace {
 
 // Releases longer than this are cut short, so that a song's tail stays bounded.
 constexpr double kMaxReleaseSeconds = 10.0;
-// How fast a kit piece struck again, or an open hi-hat closed, falls silent.
-constexpr double kChokeSeconds = 0.05;
 constexpr int kClosedHiHat = 42;
 constexpr int kPedalHiHat = 44;
 constexpr int kOpenHiHat = 46;
@@ -43,6 +42,7 @@ SongRenderer::SongRenderer(BankChooser& banks, Warnings& warnings, const SongSet
     : m_banks(banks), m_warnings(warnings), m_settings(settings), m_dry(dry) {
     if (!dry) {
         m_voices.reserve(kMaxVoices);
+        m_notePlayers.reserve(kMaxVoices);
     }
     for (Channel& channel : m_channels) {
         updateGains(channel);
@@ -91,8 +91,7 @@ void SongRenderer::noteOn(int ch, int key, int velocity) {
     if (!bank) {
         return;
     }
-    const int dynamic = dynamicFromVelocity(velocity);
-    const SampleTreeNodeSample* sample = bank->sample(key, dynamic);
+    const SampleTreeNodeSample* sample = bank->sample(key, velocity);
     // A kit plays a piece at its own note only, never a neighbour transposed.
     if (!sample || (bank->kit() && (*sample)[SampleCoordinate::Midi] != key)) {
         if (m_dry) {
@@ -105,34 +104,51 @@ void SongRenderer::noteOn(int ch, int key, int velocity) {
             ++bank->farOff[key];
         }
         ++m_played[{ch, channel.program, bank}];
-        checkFile(*bank, *sample, key, dynamic);
+        checkFiles(*bank, *sample, key, velocity);
         return;
     }
+    // Every layer of the note, each a voice of its own.
+    m_notePlayers.clear();
+    if (!bank->bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
+        m_notePlayers = bank->bank().samplePlayersForVelocity(key, velocity);
+    }
 
-    // A key struck again ends its earlier note; a closed hi-hat stops the open one.
+    // A key struck again ends its earlier note; a closed hi-hat stops the open one,
+    // and a note of a choke group the sounding notes of its group.
     for (Voice& voice : m_voices) {
-        if (voice.channel != ch || voice.state == State::Released) {
+        if (voice.channel != ch) {
             continue;
         }
-        if (voice.key == key) {
+        if (voice.chokeGroup > 0 && chokes(voice.chokeGroup)) {
+            // Its own release may be long: the group cuts it short even while it fades.
+            release(voice, kChokeSeconds);
+        } else if (voice.state == State::Released) {
+            continue;
+        } else if (voice.key == key) {
             voice.kit ? release(voice, kChokeSeconds) : release(voice);
         } else if (voice.kit && voice.key == kOpenHiHat &&
                    (key == kClosedHiHat || key == kPedalHiHat)) {
             release(voice, kChokeSeconds);
         }
     }
-    makeRoom();
-    VelocityPlayer note = bank->bank().samplePlayerForVelocity(key, velocity);
-    note.player.setOutputSampleRate(m_settings.sampleRate);
-    if (m_settings.highQuality) {
-        note.player.setInterpolation(ox::audio::Interpolation::Sinc);
+    for (VelocityPlayer& note : m_notePlayers) {
+        makeRoom();
+        note.player.setOutputSampleRate(m_settings.sampleRate);
+        if (m_settings.highQuality) {
+            note.player.setInterpolation(ox::audio::Interpolation::Sinc);
+        }
+        const bool looping = note.player.stream() && note.player.stream()->looping();
+        if (!bank->kit()) {
+            note.player.setTransposition(note.transposition + channel.bend);
+        }
+        m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
+                                 note.chokeGroup, State::Held, bank->kit(), looping});
     }
-    const bool looping = note.player.stream() && note.player.stream()->looping();
-    if (!bank->kit()) {
-        note.player.setTransposition(note.transposition + channel.bend);
-    }
-    m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
-                             State::Held, bank->kit(), looping});
+}
+
+bool SongRenderer::chokes(int group) const {
+    return std::any_of(m_notePlayers.begin(), m_notePlayers.end(),
+                       [group](const VelocityPlayer& note) { return note.chokeGroup == group; });
 }
 
 void SongRenderer::noteOff(int channel, int key) {
@@ -298,17 +314,18 @@ void SongRenderer::updateBend(int ch) {
     }
 }
 
-void SongRenderer::checkFile(SongBank& bank, const SampleTreeNodeSample& sample, int key,
-                             int dynamic) {
+void SongRenderer::checkFiles(SongBank& bank, const SampleTreeNodeSample& sample, int key,
+                              int velocity) {
     if (!m_checkedSamples.insert(&sample).second) {
         return;
     }
-    const auto played = bank.bank().samplePlayer(key, dynamic);
-    const auto& stream = played.first.stream();
-    if (!stream || stream->empty()) {
-        m_warnings.warn(bank.path(), fmt::format("sample file {} cannot be opened or decoded; "
-                                                 "the notes it plays are silent",
-                                                 firstFile(sample)));
+    for (const VelocityPlayer& played : bank.bank().samplePlayersForVelocity(key, velocity)) {
+        const auto& stream = played.player.stream();
+        if (played.sample && !played.sample->files.empty() && (!stream || stream->empty())) {
+            m_warnings.warn(bank.path(), fmt::format("sample file {} cannot be opened or decoded; "
+                                                     "the notes it plays are silent",
+                                                     firstFile(*played.sample)));
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "Midi.h"
 
 #include <ox/audio/TQ7SamplePlayer.h>
+#include <soundfont/SoundFont.h>
 
 #include <array>
 #include <cstdint>
@@ -13,10 +14,6 @@
 #include <set>
 #include <tuple>
 #include <vector>
-
-namespace ox::soundfont {
-struct SampleTreeNodeSample;
-}
 
 namespace oxsf {
 
@@ -68,6 +65,7 @@ private:
         uint64_t serial;      ///< start order
         int channel;
         int key;
+        int chokeGroup; ///< the exclusive group of its layer; 0 for none
         State state;
         bool kit;
         bool looping;
@@ -104,6 +102,7 @@ private:
     size_t m_peakVoices = 0;
     std::map<std::tuple<int, int, SongBank*>, int> m_played;
     std::set<const void*> m_checkedSamples; ///< dry pass: samples whose file was tried
+    std::vector<ox::soundfont::VelocityPlayer> m_notePlayers; ///< the note being started
 
     void noteOn(int channel, int key, int velocity);
     void noteOff(int channel, int key);
@@ -117,9 +116,12 @@ private:
     void makeRoom();
     /// Removes a voice by moving the last one into its place.
     void removeVoice(size_t index);
-    /// Dry pass: warns once when the file of `sample` cannot be opened or decoded.
-    void checkFile(SongBank& bank, const ox::soundfont::SampleTreeNodeSample& sample, int key,
-                   int dynamic);
+    /// Dry pass: warns once for each file of the note on `sample` (its layers'
+    /// included) that cannot be opened or decoded.
+    void checkFiles(SongBank& bank, const ox::soundfont::SampleTreeNodeSample& sample, int key,
+                    int velocity);
+    /// Whether the note being started belongs to choke group `group`.
+    bool chokes(int group) const;
 };
 
 } // namespace oxsf
