@@ -2,6 +2,8 @@
 
 #include <ox/audio/AudioStream.h>
 #include <ox/audio/Envelope.h>
+#include <ox/audio/IDecoder.h>
+#include <ox/audio/VoiceShape.h>
 
 #include <cstdint>
 #include <memory>
@@ -88,6 +90,21 @@ public:
     /// The envelope set, or null when there is none.
     const Envelope* envelope() const;
 
+    /// The voice's shape: pan, filter and modulation (VoiceShape.h). It starts
+    /// with the next render(), its times counted at the output rate; a default
+    /// shape plays as none. Setting one mid-note keeps the filter's state.
+    void setShape(const VoiceShape& shape);
+    /// The shape set, or null when there is none.
+    const VoiceShape* shape() const;
+    /// Pan alone, -1 (left) to 1 (right), clamped: the shape's pan.
+    void setPan(float pan);
+    /// The note's MIDI velocity, 1 to 127 (127 by default), which moves the
+    /// cutoff by the shape's velocityToCutoff; values outside are clamped.
+    ///@{
+    void setVelocity(int velocity);
+    int velocity() const;
+    ///@}
+
     /// Note-off with the envelope's release time (none: silent at once).
     void release();
     /// Note-off: this player (and no other of its stream) stops wrapping at the
@@ -146,7 +163,28 @@ private:
     EnvelopeState m_level; ///< where the note is on its envelope
     int64_t m_missed = 0;
 
+    // The shape and where the note is on it.
+    VoiceShape m_shape;
+    bool m_hasShape = false;
+    bool m_modulated = false;  ///< the shape moves over the note, or filters
+    bool m_filterRuns = false; ///< a filter is set and not bypassed
+    float m_baseCutoff = 0.0f; ///< cents, velocity included
+    float m_damping = 1.0f;
+    float m_filterG = -1.0f; ///< the coefficient at the last frame filtered; < 0: none yet
+    int m_velocity = 127;
+    int64_t m_elapsed = 0;                ///< output frames rendered through the shape
+    int64_t m_modReleased = -1;           ///< m_elapsed at the release; -1 before
+    float m_modReleaseLevel = 0;          ///< the modulation envelope's level then
+    float m_filter[kMaxChannels][2] = {}; ///< per channel: the low-pass and band-pass states
+
     void updateStep();
+    double stepFor(double semitones) const;
+    void updateShape();
+    double modEnvelopeAt(int64_t elapsed) const;
+    const float* panned(int outChannels, const float* channelGains, float* gains) const;
+    int64_t voice(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
+    int64_t playShaped(float* out, int64_t frames, int outChannels, const float* channelGains,
+                       bool add);
     void startEnvelope();
     int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
 };
