@@ -3,6 +3,8 @@
 #include <soundfont/Export.h>
 #include <soundfont/SampleCoordinate.h>
 
+#include <ox/audio/VoiceShape.h>
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -59,6 +61,9 @@ struct OXSF_EXPORT SampleTreeNodeSample : public SampleCoordinate {
     /// The linear gain its players apply: 1 for a sample, whose Wave's gain is in
     /// its decoded audio; the Layer's gain for a layer.
     float gain = 1.0f;
+    /// The voice shape its players take (pan, filter, modulation), from its
+    /// Waves (or Layer); null when they give none. Shared by copies.
+    std::shared_ptr<const ox::audio::VoiceShape> shape;
     /// The samples that sound with it, from its Layer elements, in document order:
     /// each with its file (under its pickup), corrections, trigger (the group its
     /// sample's when it gives none) and gain, and the coordinate of its sample as
@@ -68,8 +73,8 @@ struct OXSF_EXPORT SampleTreeNodeSample : public SampleCoordinate {
 
     /// A default coordinate, key 0 and no files.
     SampleTreeNodeSample();
-    /// Copying copies coordinate, key, files, trigger, gain and layers; moving takes
-    /// the files and layers over and leaves the source with none.
+    /// Copying copies coordinate, key, files, trigger, gain, shape and layers; moving
+    /// takes the files, shape and layers over and leaves the source with none.
     ///@{
     SampleTreeNodeSample(const SampleTreeNodeSample& other);
     SampleTreeNodeSample(SampleTreeNodeSample&& other) noexcept;

@@ -6,6 +6,7 @@
 #include <ox/audio/AudioStream.h>
 #include <ox/audio/IDecoder.h>
 #include <ox/audio/TQ7SamplePlayer.h>
+#include <ox/audio/VoiceShape.h>
 #include <ox/stream/IStream.h>
 
 #include <cstdint>
@@ -53,6 +54,9 @@ struct OXSF_EXPORT Wav {
     /// From the "amp..." attributes; none when the Wave gives none of them.
     /// Times in seconds, the sustain level linear (the description gives decibels).
     std::optional<ox::audio::Envelope> envelope;
+    /// From the voice attributes ("pan", "cutoff", "resonance", "velToCutoff",
+    /// "mod...", "modLfo...", "vibLfo..."); none when the Wave gives none of them.
+    std::optional<ox::audio::VoiceShape> shape;
 };
 
 /// One "Layer" element of a Sample: a further file that sounds with the sample's

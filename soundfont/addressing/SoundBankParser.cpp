@@ -124,6 +124,9 @@ void applyWave(SampleTreeNodeSample& record, const Wav& w) {
     if (w.envelope) {
         setEnvelope(record, *w.envelope);
     }
+    if (w.shape) {
+        record.shape = std::make_shared<const ox::audio::VoiceShape>(*w.shape);
+    }
 }
 
 // A layer sounds with its sample: it carries the sample's coordinate, and its

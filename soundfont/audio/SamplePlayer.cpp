@@ -45,33 +45,39 @@ std::optional<ox::audio::Envelope> envelopeOf(const SampleCoordinate& sample) {
     return given ? std::optional(envelope) : std::nullopt;
 }
 
-/// `player` set up for `midi` played on `sounding` (a sample, or a layer of
-/// one) recorded at `recorded`: its envelope and its transposition, the
-/// wave's repitch included.
-std::pair<TQ7SamplePlayer, double>
-notePlayer(TQ7SamplePlayer player, const SampleTreeNodeSample& sounding, int recorded, int midi) {
+/// `player` set up for `midi` at `velocity` played on `sounding` (a sample, or
+/// a layer of one) recorded at `recorded`: its envelope, its voice shape and
+/// its transposition, the wave's repitch included.
+std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
+                                              const SampleTreeNodeSample& sounding, int recorded,
+                                              int midi, int velocity) {
     float repitch = 0.0f;
     sounding.tryGetCorrection(SoundCorrection::Repitch, repitch);
     const double transposition = double(midi - recorded) + double(repitch);
     if (const auto envelope = envelopeOf(sounding)) {
         player.setEnvelope(*envelope);
     }
+    if (sounding.shape) {
+        player.setShape(*sounding.shape);
+        player.setVelocity(velocity);
+    }
     player.setTransposition(transposition);
     return {std::move(player), transposition};
 }
 
-std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
-                                              const SampleTreeNodeSample& sample, int midi) {
-    return notePlayer(std::move(player), sample, sample[SampleCoordinate::Midi], midi);
+std::pair<TQ7SamplePlayer, double>
+notePlayer(TQ7SamplePlayer player, const SampleTreeNodeSample& sample, int midi, int dynamic) {
+    return notePlayer(std::move(player), sample, sample[SampleCoordinate::Midi], midi,
+                      velocityFromDynamic(dynamic));
 }
 
 /// A note's player of `sounding`, `sample` itself or one of its layers, with
 /// `gain` times the layer's own.
 VelocityPlayer velocityPlayer(TQ7SamplePlayer player, const SampleTreeNodeSample& sample,
-                              const SampleTreeNodeSample& sounding, int midi, int dynamic,
-                              float gain) {
+                              const SampleTreeNodeSample& sounding, int midi, int velocity,
+                              int dynamic, float gain) {
     auto [note, transposition] =
-        notePlayer(std::move(player), sounding, sample[SampleCoordinate::Midi], midi);
+        notePlayer(std::move(player), sounding, sample[SampleCoordinate::Midi], midi, velocity);
     note.setGain(gain * sounding.gain);
     return {std::move(note), transposition, dynamic, &sounding, sounding.trigger.chokeGroup};
 }
@@ -86,7 +92,8 @@ bool notePlayers(const SampleTreeNodeSample& sample, int midi, int velocity, int
     if (!player) {
         return false;
     }
-    out.push_back(velocityPlayer(std::move(*player), sample, sample, midi, dynamic, gain));
+    out.push_back(
+        velocityPlayer(std::move(*player), sample, sample, midi, velocity, dynamic, gain));
     for (const SampleTreeNodeSample& layer : sample.layers) {
         if (!layer.trigger.answers(velocity)) {
             continue;
@@ -95,7 +102,8 @@ bool notePlayers(const SampleTreeNodeSample& sample, int midi, int velocity, int
         if (!player) {
             return false;
         }
-        out.push_back(velocityPlayer(std::move(*player), sample, layer, midi, dynamic, gain));
+        out.push_back(
+            velocityPlayer(std::move(*player), sample, layer, midi, velocity, dynamic, gain));
     }
     return true;
 }
@@ -119,7 +127,7 @@ std::pair<TQ7SamplePlayer, double> SoundFont::samplePlayer(int midi, int dynamic
     if (!file) {
         return {TQ7SamplePlayer(emptyStream()), 0.0};
     }
-    return notePlayer(processAudioCache().loadSample(*this, *file), *sample, midi);
+    return notePlayer(processAudioCache().loadSample(*this, *file), *sample, midi, dynamic);
 }
 
 VelocityPlayer SoundFont::samplePlayerForVelocity(int midi, int velocity) const {
@@ -132,7 +140,7 @@ VelocityPlayer SoundFont::samplePlayerForVelocity(int midi, int velocity) const 
         return {std::move(silent), 0.0, dynamic, nullptr, 0};
     }
     return velocityPlayer(processAudioCache().loadSample(*this, *file), *sample, *sample, midi,
-                          dynamic, gainFromVelocity(velocity));
+                          std::clamp(velocity, 1, 127), dynamic, gainFromVelocity(velocity));
 }
 
 namespace {
@@ -197,7 +205,7 @@ std::optional<std::pair<TQ7SamplePlayer, double>> SoundFont::trySamplePlayer(int
     if (!player) {
         return std::nullopt;
     }
-    return notePlayer(std::move(*player), *sample, midi);
+    return notePlayer(std::move(*player), *sample, midi, dynamic);
 }
 
 } // namespace ox::soundfont

@@ -227,6 +227,63 @@ private:
         return envelope;
     }
 
+    // The voice shape's attributes, in the order of readShape's values.
+    static constexpr std::array<std::string_view, 20> kShapeAttributes{"pan",
+                                                                       "cutoff",
+                                                                       "resonance",
+                                                                       "velToCutoff",
+                                                                       "modDelay",
+                                                                       "modAttack",
+                                                                       "modHold",
+                                                                       "modDecay",
+                                                                       "modSustain",
+                                                                       "modRelease",
+                                                                       "modEnvToPitch",
+                                                                       "modEnvToCutoff",
+                                                                       "modLfoDelay",
+                                                                       "modLfoFreq",
+                                                                       "modLfoToPitch",
+                                                                       "modLfoToCutoff",
+                                                                       "modLfoToVolume",
+                                                                       "vibLfoDelay",
+                                                                       "vibLfoFreq",
+                                                                       "vibLfoToPitch"};
+    using ShapeAttributes = std::array<const Attribute*, kShapeAttributes.size()>;
+
+    static const Attribute** shapeSlot(std::string_view name, ShapeAttributes& slots) {
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (name == kShapeAttributes[i]) {
+                return &slots[i];
+            }
+        }
+        return nullptr;
+    }
+
+    // Units as the player takes them: Hz, dB, seconds and cents; the
+    // modulation envelope's sustain a level from 0 to 1. Absent parts are off.
+    ox::audio::VoiceShape readShape(const ShapeAttributes& attributes) const {
+        const auto value = [&](size_t i, float absent = 0.0f) {
+            return attributes[i] ? decimal(*attributes[i]) : absent;
+        };
+        ox::audio::VoiceShape shape;
+        if (attributes[0]) {
+            shape.pan = value(0);
+        }
+        shape.cutoff = value(1);
+        shape.resonance = value(2);
+        shape.velocityToCutoff = value(3);
+        shape.modEnvelope = {value(4), value(5), value(6), value(7), value(8, 1.0f), value(9)};
+        shape.modEnvelopeToPitch = value(10);
+        shape.modEnvelopeToCutoff = value(11);
+        shape.modLfo = {value(12), value(13)};
+        shape.modLfoToPitch = value(14);
+        shape.modLfoToCutoff = value(15);
+        shape.modLfoToVolume = value(16);
+        shape.vibratoLfo = {value(17), value(18)};
+        shape.vibratoToPitch = value(19);
+        return shape;
+    }
+
     // One pass over the attributes; the first of each name counts.
     void readWav(const Element& element, Wav& wav) const {
         const Attribute* file = nullptr;
@@ -237,6 +294,7 @@ private:
         const Attribute* ratio = nullptr;
         const Attribute* gain = nullptr;
         EnvelopeAttributes envelope{};
+        ShapeAttributes shape{};
         for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
             const std::string_view name(a->name(), a->name_size());
             const Attribute** slot = name == "file"       ? &file
@@ -247,6 +305,9 @@ private:
                                      : name == "ratio"    ? &ratio
                                      : name == "gain"     ? &gain
                                                           : envelopeSlot(name, envelope);
+            if (!slot) {
+                slot = shapeSlot(name, shape);
+            }
             if (slot && !*slot) {
                 *slot = a;
             }
@@ -278,6 +339,9 @@ private:
         }
         if (std::any_of(envelope.begin(), envelope.end(), [](const Attribute* a) { return a; })) {
             wav.envelope = readEnvelope(envelope);
+        }
+        if (std::any_of(shape.begin(), shape.end(), [](const Attribute* a) { return a; })) {
+            wav.shape = readShape(shape);
         }
     }
 

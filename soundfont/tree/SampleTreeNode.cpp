@@ -13,11 +13,12 @@ SampleTreeNodeSample::SampleTreeNodeSample() = default;
 
 SampleTreeNodeSample::SampleTreeNodeSample(const SampleTreeNodeSample& other)
     : SampleCoordinate(other), sortKey(other.sortKey), files(other.files), trigger(other.trigger),
-      gain(other.gain), layers(other.layers) {}
+      gain(other.gain), shape(other.shape), layers(other.layers) {}
 
 SampleTreeNodeSample::SampleTreeNodeSample(SampleTreeNodeSample&& other) noexcept
     : SampleCoordinate(other), sortKey(other.sortKey), files(std::move(other.files)),
-      trigger(other.trigger), gain(other.gain), layers(std::move(other.layers)) {
+      trigger(other.trigger), gain(other.gain), shape(std::move(other.shape)),
+      layers(std::move(other.layers)) {
     other.files.clear();
     other.layers.clear();
 }
@@ -30,6 +31,7 @@ SampleTreeNodeSample& SampleTreeNodeSample::operator=(const SampleTreeNodeSample
         files = other.files;
         trigger = other.trigger;
         gain = other.gain;
+        shape = other.shape;
         layers = other.layers;
     }
     return *this;
@@ -43,6 +45,7 @@ SampleTreeNodeSample& SampleTreeNodeSample::operator=(SampleTreeNodeSample&& oth
         files.swap(other.files);
         trigger = other.trigger;
         gain = other.gain;
+        shape = std::move(other.shape);
         layers.clear();
         layers.swap(other.layers);
     }

@@ -282,3 +282,50 @@ TEST(Layers, MalformedTriggersReadAsOtherNumbersDoAndNeverCrash) {
         }
     }
 }
+
+TEST(VoiceShapes, WaveAndLayerAttributesReachEveryPlayerOfTheNote) {
+    MemoryBank bank(bankXml("shaped", R"(
+        <Sample midi="60" dynamic="F">
+          <Wave file="shaped-main.wav" pan="-0.5" cutoff="1200" resonance="6"
+                velToCutoff="-2400" modAttack="0.01" modSustain="0.25" modEnvToCutoff="3600"
+                modLfoDelay="0.2" modLfoFreq="5" modLfoToVolume="3" vibLfoFreq="6"
+                vibLfoToPitch="15" cutoff="99"/>
+          <Layer file="shaped-layer.wav" pan="0.75"/>
+          <Layer file="shaped-plain.wav" gain="-3"/>
+        </Sample>
+        <Sample midi="72" dynamic="F"><Wave file="shaped-plain.wav"/></Sample>)"));
+    addTones(bank,
+             {{"shaped-main.wav", 100}, {"shaped-layer.wav", 200}, {"shaped-plain.wav", 300}});
+    bank.initialize();
+
+    const auto& wave = bank.layer().layers[0].layers[0].layers[0].samples[0].wavs[0];
+    ASSERT_TRUE(wave.shape);
+    const ox::audio::VoiceShape& s = *wave.shape;
+    EXPECT_EQ(s.pan, -0.5f);
+    EXPECT_EQ(s.cutoff, 1200.0f); // the first of a name counts
+    EXPECT_EQ(s.resonance, 6.0f);
+    EXPECT_EQ(s.velocityToCutoff, -2400.0f);
+    EXPECT_EQ(s.modEnvelope.attack, 0.01f);
+    EXPECT_EQ(s.modEnvelope.sustain, 0.25f);
+    EXPECT_EQ(s.modEnvelope.decay, 0.0f);
+    EXPECT_EQ(s.modEnvelopeToCutoff, 3600.0f);
+    EXPECT_EQ(s.modLfo.delay, 0.2f);
+    EXPECT_EQ(s.modLfo.frequency, 5.0f);
+    EXPECT_EQ(s.modLfoToVolume, 3.0f);
+    EXPECT_EQ(s.vibratoLfo.frequency, 6.0f);
+    EXPECT_EQ(s.vibratoToPitch, 15.0f);
+
+    const std::vector<VelocityPlayer> note = bank.samplePlayersForVelocity(60, 30);
+    ASSERT_EQ(note.size(), 3u);
+    ASSERT_TRUE(note[0].player.shape() && note[1].player.shape());
+    EXPECT_EQ(*note[0].player.shape(), s);
+    EXPECT_EQ(note[0].player.velocity(), 30);
+    EXPECT_EQ(note[1].player.shape()->pan, 0.75f);
+    EXPECT_FALSE(note[1].player.shape()->filtered());
+    EXPECT_FALSE(note[2].player.shape()); // a layer without voice attributes has no shape
+    // By dynamic the shape plays at the dynamic's velocity; the plain sample has none.
+    EXPECT_EQ(bank.samplePlayer(60, 10).first.velocity(), ox::soundfont::velocityFromDynamic(10));
+    EXPECT_TRUE(bank.samplePlayer(60, 10).first.shape());
+    EXPECT_FALSE(bank.samplePlayer(72, 10).first.shape());
+    EXPECT_FALSE(bank.samplePlayerForVelocity(72, 64).player.shape());
+}

@@ -28,6 +28,8 @@ struct Envelope {
     float decay = 0.0f;   ///< seconds from full level to the sustain level
     float sustain = 1.0f; ///< linear level held until the release
     float release = 0.0f; ///< seconds from the level at note-off to -100 dB
+
+    bool operator==(const Envelope&) const = default;
 };
 
 /// Where one note is on its envelope. Each stage is one run of frames whose
