@@ -326,3 +326,55 @@ TEST(RenderOutput, AWriteThatFailsLeavesNoCutOffFileAndSaysSo) {
                 fs::directory_iterator(dir.file("imported"))->path().filename() ==
                     "instruments.json");
 }
+
+TEST(RenderSong, LayersPansChokesAndFiltersSoundAsTheBankSays) {
+    TempDir dir;
+    const std::string path = dir.file("banks/Voiced");
+    const auto tone = [&](const std::string& file, double frequency) {
+        ASSERT_TRUE(writeTone(
+            path + "/Samples/" + file, AudioFormat::Wav16,
+            Tone{.frames = kRate, .frequency = frequency, .loopStart = 4200, .loopEnd = 42000}));
+    };
+    tone("v-main.wav", 441.0);
+    tone("v-layer.wav", 630.0);
+    tone("v-open.wav", 882.0);
+    tone("v-closed.wav", 1260.0);
+    tone("v-bright.wav", 2205.0);
+    writeFile(path + "/Samples.xml", R"(<Bank id="Voiced" type="guitar"><SamplesTree>
+        <Node class="pick"><Node class="sustain"><Node class="down"><Samples>
+          <Sample midi="60" dynamic="F"><Wave file="v-main.wav" pan="-1"/>
+            <Layer file="v-layer.wav" pan="1"/></Sample>
+          <Sample midi="62" dynamic="F" chokeGroup="1"><Wave file="v-open.wav" pan="-1"/></Sample>
+          <Sample midi="64" dynamic="F" chokeGroup="1"><Wave file="v-closed.wav" pan="1"/></Sample>
+          <Sample midi="66" dynamic="F"><Wave file="v-bright.wav"/></Sample>
+          <Sample midi="68" dynamic="F"><Wave file="v-bright.wav" cutoff="300"/></Sample>
+        </Samples></Node></Node></Node></SamplesTree></Bank>)");
+    MidiWriter midi;
+    midi.note(0, 0, 2 * kBeat, 60, 127);          // 0 to 1 s: the layered note
+    midi.note(0, 4 * kBeat, 4 * kBeat, 62, 127);  // 2 to 4 s: held...
+    midi.note(0, 6 * kBeat, 2 * kBeat, 64, 127);  // ...cut at 3 s by its group
+    midi.note(0, 10 * kBeat, 2 * kBeat, 66, 127); // 5 to 6 s: bright
+    midi.note(0, 14 * kBeat, 2 * kBeat, 68, 127); // 7 to 8 s: the same through the filter
+    const std::string song = writeSong(dir, midi);
+    const std::string out = dir.file("out.wav");
+    const ToolResult result = runTool({"render", path, song, "-o", out});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+
+    const Sound sound = readStereo(out);
+    // Both layers sound, each placed hard on its side by its own pan.
+    EXPECT_NEAR(sound.frequency(0, 0.1, 0.9), 441.0, 5.0);
+    EXPECT_NEAR(sound.frequency(1, 0.1, 0.9), 630.0, 5.0);
+    EXPECT_NEAR(sound.rms(0, 0.2, 0.8), sound.rms(1, 0.2, 0.8), 0.02 * sound.rms(0, 0.2, 0.8));
+    // The open note sounds until the closed one of its group cuts it.
+    EXPECT_GT(sound.rms(0, 2.5, 2.9), 0.05);
+    EXPECT_LT(sound.rms(0, 3.1, 3.9), 1e-4);
+    EXPECT_GT(sound.rms(1, 3.1, 3.5), 0.05);
+    // Three octaves above a 300 Hz cutoff, about 36 dB down.
+    const double bright = sound.rms(0, 5.2, 5.8);
+    const double filtered = sound.rms(0, 7.2, 7.8);
+    EXPECT_GT(bright, 0.05);
+    EXPECT_NEAR(20.0 * std::log10(filtered / bright), -36.0, 3.0);
+    // Constant power: hard on one side is 3 dB above the centre, the channel's
+    // pan and the sample's adding up rather than applied twice.
+    EXPECT_NEAR(20.0 * std::log10(sound.rms(0, 0.2, 0.8) / bright), 3.01, 0.2);
+}

@@ -16,6 +16,7 @@
 namespace oxsf {
 
 using namespace ox::soundfont;
+using ox::audio::VoiceShape;
 
 namespace {
 
@@ -141,8 +142,11 @@ void SongRenderer::noteOn(int ch, int key, int velocity) {
         if (!bank->kit()) {
             note.player.setTransposition(note.transposition + channel.bend);
         }
+        const VoiceShape* shape = note.player.shape();
+        const std::optional<float> samplePan = shape ? shape->pan : std::nullopt;
         m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
-                                 note.chokeGroup, State::Held, bank->kit(), looping});
+                                 note.chokeGroup, State::Held, bank->kit(), looping, samplePan,
+                                 samplePan.value_or(0.0f)});
     }
 }
 
@@ -300,6 +304,8 @@ void SongRenderer::updateGains(Channel& channel) {
         m_settings.gain * controllerGain(channel.volume) * controllerGain(channel.expression);
     channel.left = gain * static_cast<float>(std::cos(angle));
     channel.right = gain * static_cast<float>(std::sin(angle));
+    channel.level = gain;
+    channel.place = static_cast<float>(place);
 }
 
 void SongRenderer::updateBend(int ch) {
@@ -337,7 +343,16 @@ int64_t SongRenderer::render(float* out, int64_t frames) {
     for (size_t i = 0; i < m_voices.size();) {
         Voice& voice = m_voices[i];
         const Channel& channel = m_channels[static_cast<size_t>(voice.channel)];
-        const float gains[2] = {channel.left, channel.right};
+        float gains[2] = {channel.left, channel.right};
+        if (voice.samplePan) {
+            // The two pans add up, and the player's own law applies the sum.
+            const float pan = std::clamp(channel.place + *voice.samplePan, -1.0f, 1.0f);
+            if (pan != voice.pan) {
+                voice.player.setPan(pan);
+                voice.pan = pan;
+            }
+            gains[0] = gains[1] = channel.level;
+        }
         sounded = std::max(sounded, voice.player.mix(out, frames, 2, gains));
         if (voice.player.finished()) {
             removeVoice(i);

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -69,6 +70,9 @@ private:
         State state;
         bool kit;
         bool looping;
+        /// The sample's own pan, which the channel's moves; none: the channel's alone.
+        std::optional<float> samplePan;
+        float pan = 0.0f; ///< the pan its player was last given
     };
 
     struct Channel {
@@ -89,6 +93,8 @@ private:
         SongBank* bank = nullptr;
         float left = 0.0f; ///< gains of the mix, the pan's included
         float right = 0.0f;
+        float level = 0.0f; ///< the gain of the mix without the pan
+        float place = 0.0f; ///< the pan, -1 to 1
     };
 
     BankChooser& m_banks;
