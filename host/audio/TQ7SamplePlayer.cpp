@@ -505,7 +505,8 @@ const float* TQ7SamplePlayer::panned(int outChannels, const float* channelGains,
         return channelGains;
     }
     // The song renderer's law: the squares of the two gains add up to 1.
-    const double angle = (double(*m_shape.pan) + 1.0) * std::numbers::pi / 4.0;
+    const float pan = std::isnan(*m_shape.pan) ? 0.0f : std::clamp(*m_shape.pan, -1.0f, 1.0f);
+    const double angle = (double(pan) + 1.0) * std::numbers::pi / 4.0;
     gains[0] = float(std::cos(angle)) * (channelGains ? channelGains[0] : 1.0f);
     gains[1] = float(std::sin(angle)) * (channelGains ? channelGains[1] : 1.0f);
     return gains;

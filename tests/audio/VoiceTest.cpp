@@ -358,6 +358,15 @@ TEST(Voice, PanLawAtTheExtremesAndTheCentre) {
     EXPECT_NEAR(levels(0.0f, false).first, half, 1e-6f);
     EXPECT_NEAR(levels(0.0f, false).second, half, 1e-6f);
     EXPECT_EQ(levels(-7.0f, false), levels(-1.0f, false)); // clamped
+    // A shape given out of range (as a description may) plays clamped too, never inverted.
+    VoiceShape wide;
+    wide.pan = 3.0f;
+    TQ7SamplePlayer player(stream);
+    player.setShape(wide);
+    std::vector<float> out(2 * 16);
+    player.render(out.data(), 16, 2);
+    EXPECT_NEAR(out[4], 0.0f, 1e-7f);
+    EXPECT_EQ(out[5], 0.5f);
     // Mixing scales the panned sides by the channel gains.
     EXPECT_NEAR(levels(0.0f, true).first, half * 0.5f, 1e-6f);
     EXPECT_NEAR(levels(0.0f, true).second, half * 0.25f, 1e-6f);

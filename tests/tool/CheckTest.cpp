@@ -267,3 +267,43 @@ TEST(Check, UnreachableSamplesFollowTheSearch) {
                   "for brush/hit/mute answers from brush/hit/hit",
               }));
 }
+
+TEST(Check, VoiceAttributesTriggersAndLayerFiles) {
+    TempDir dir;
+    const std::string bank = dir.file("Voiced");
+    for (const char* name : {"a.wav", "b.wav"}) {
+        ASSERT_TRUE(writeTone(bank + "/Samples/" + name, AudioFormat::Wav16, kTone));
+    }
+    writeFile(bank + "/Samples.xml",
+              pickSustainDown(
+                  "<Sample midi=\"60\" dynamic=\"F\" velLo=\"0\" velHi=\"200\" chokeGroup=\"-1\">" +
+                  wave("a.wav", "pan=\"-0.5\" cutoff=\"1200\" resonance=\"6\"") +
+                  "<Layer file=\"b.wav\" gain=\"-6\" pan=\"3\"/>"
+                  "<Layer file=\"gone.wav\" velLo=\"90\" velHi=\"20\"/></Sample>\n" +
+                  sample(62, wave("a.wav", "cutoff=\"5\" resonance=\"120\" modSustain=\"2\" "
+                                           "vibLfoFreq=\"-1\" modAttack=\"-1\"")) +
+                  sample(64, wave("b.wav", "cutoff=\"19900\" pan=\"1\" vibLfoFreq=\"6\""))));
+    const ToolResult result = runTool({"check", bank, "--json"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    const nlohmann::json report = nlohmann::json::parse(result.out);
+    // A layer's file is looked for like a Wave's; its own gain is no conflict.
+    const std::string first = "Sample midi=\"60\" dynamic=\"F\" in pick/sustain/down";
+    const std::string second = "Sample midi=\"62\" dynamic=\"F\" in pick/sustain/down";
+    EXPECT_EQ(findings(report, 0), (std::multiset<std::string>{
+                                       "error missing-file Samples/gone.wav",
+                                       "warning trigger " + first,
+                                       "warning trigger " + first + ", its Layer \"gone.wav\"",
+                                       "warning voice " + first,
+                                       "warning voice " + second,
+                                   }))
+        << result.out;
+    for (const auto& f : report.at("banks").at(0).at("findings")) {
+        if (f.at("check") == "voice" && f.at("subject") == second) {
+            EXPECT_EQ(f.at("problems").size(), 5u) << f.dump();
+        }
+        if (f.at("check") == "trigger" && f.at("subject") == first) {
+            EXPECT_EQ(f.at("message"), "velocities 0 to 200 reach outside 1 to 127, chokeGroup -1 "
+                                       "is negative: it is in no group");
+        }
+    }
+}

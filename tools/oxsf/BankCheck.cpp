@@ -58,6 +58,7 @@ std::string plural(size_t count, const char* word) {
 struct DescribedFile {
     std::string name;
     std::vector<const Wav*> waves;
+    std::vector<const Wav*> layers; ///< Layer elements naming it: their gains are their players'
 };
 
 struct Description {
@@ -82,6 +83,65 @@ unsigned samplesBelow(const Layer& layer) {
     return count;
 }
 
+/// The voice attributes of `wav` that a player would clamp, ignore or play badly.
+void checkShape(const Wav& wav, const std::string& subject, std::vector<Finding>& out) {
+    if (!wav.shape) {
+        return;
+    }
+    const ox::audio::VoiceShape& s = *wav.shape;
+    std::vector<std::string> problems;
+    if (s.pan && !(*s.pan >= -1.0f && *s.pan <= 1.0f)) {
+        problems.push_back(fmt::format("pan {} is outside -1 to 1 (clamped)", *s.pan));
+    }
+    if (s.filtered() && !(s.cutoff >= 20.0f && s.cutoff <= 20000.0f)) {
+        problems.push_back(fmt::format("cutoff {} Hz is outside 20 Hz to 20 kHz", s.cutoff));
+    }
+    if (!(s.resonance >= 0.0f && s.resonance <= ox::audio::VoiceShape::kMaxResonance)) {
+        problems.push_back(fmt::format("resonance {} dB is outside 0 to {} dB (clamped)",
+                                       s.resonance, ox::audio::VoiceShape::kMaxResonance));
+    }
+    const ox::audio::Envelope& e = s.modEnvelope;
+    if (std::min({e.delay, e.attack, e.hold, e.decay, e.release}) < 0.0f) {
+        problems.push_back("a modulation envelope time is negative");
+    }
+    if (!(e.sustain >= 0.0f && e.sustain <= 1.0f)) {
+        problems.push_back(fmt::format("modSustain {} is outside 0 to 1", e.sustain));
+    }
+    for (const auto& [name, lfo] : {std::pair{"modLfo", s.modLfo}, {"vibLfo", s.vibratoLfo}}) {
+        if (lfo.frequency < 0.0f || lfo.frequency > 100.0f) {
+            problems.push_back(
+                fmt::format("{}Freq {} Hz is outside 0 to 100 Hz", name, lfo.frequency));
+        }
+    }
+    if (!problems.empty()) {
+        out.push_back(finding(Severity::Warning, "voice", subject,
+                              fmt::format("Wave \"{}\": {}", wav.file, listed(problems, 9)),
+                              {{"problems", problems}}));
+    }
+}
+
+/// Velocity ranges outside 1..127, reversed, and negative groups.
+void checkTrigger(const Trigger& trigger, const std::string& subject, std::vector<Finding>& out) {
+    std::vector<std::string> problems;
+    if (trigger.velLo < 1 || trigger.velLo > 127 || trigger.velHi < 1 || trigger.velHi > 127) {
+        problems.push_back(fmt::format("velocities {} to {} reach outside 1 to 127", trigger.velLo,
+                                       trigger.velHi));
+    }
+    if (trigger.velHi < trigger.velLo) {
+        problems.push_back("velHi is below velLo: no velocity finds it");
+    }
+    if (trigger.chokeGroup < 0) {
+        problems.push_back(
+            fmt::format("chokeGroup {} is negative: it is in no group", trigger.chokeGroup));
+    }
+    if (!problems.empty()) {
+        out.push_back(finding(Severity::Warning, "trigger", subject, listed(problems, 3),
+                              {{"velLo", trigger.velLo},
+                               {"velHi", trigger.velHi},
+                               {"chokeGroup", trigger.chokeGroup}}));
+    }
+}
+
 // Walks the description the way the parser files it: `node` is where the layer
 // was filed, null when it was not (nothing below it is filed either). Layers
 // nest no deeper than the reader's limit, which bounds the recursion.
@@ -93,12 +153,24 @@ void walk(const Layer& layer, const SampleTreeNode* node, int depth, const std::
                                            sampleElement(sample, where),
                                            "has no Wave: a player of it plays silence"));
         }
-        for (const Wav& wav : sample.wavs) {
+        const std::string subject = sampleElement(sample, where);
+        checkTrigger(sample.trigger, subject, out.findings);
+        const auto add = [&](const Wav& wav, bool layer) {
+            checkShape(wav, subject, out.findings);
             const auto [at, added] = out.positions.try_emplace(wav.file, out.files.size());
             if (added) {
-                out.files.push_back(DescribedFile{wav.file, {}});
+                out.files.push_back(DescribedFile{wav.file, {}, {}});
             }
-            out.files[at->second].waves.push_back(&wav);
+            (layer ? out.files[at->second].layers : out.files[at->second].waves).push_back(&wav);
+        };
+        for (const Wav& wav : sample.wavs) {
+            add(wav, false);
+        }
+        // A layer's file is checked as a Wave's; its gain is its player's, not the file's.
+        for (const SampleLayer& layer : sample.layers) {
+            checkTrigger(layer.trigger, subject + ", its Layer \"" + layer.wave.file + "\"",
+                         out.findings);
+            add(layer.wave, true);
         }
     }
     if (depth == 0 && !layer.samples.empty()) {

@@ -48,6 +48,9 @@ void countLayer(const Layer& layer, DescriptionCounts& counts, bool top) {
         for (const Wav& wav : sample.wavs) {
             counts.files.insert(wav.file);
         }
+        for (const SampleLayer& layer : sample.layers) {
+            counts.files.insert(layer.wave.file);
+        }
     }
     for (const Layer& child : layer.layers) {
         countLayer(child, counts, false);
@@ -89,7 +92,14 @@ void printNode(const SampleTreeNode& node, Kind kind, int level, const InfoOptio
     fmt::print("{:<24} {:>5}\n", label, count);
     if (options.verbose) {
         for (const auto& sample : node.samples()) {
-            fmt::print("{}  {}  {}\n", indent, coordinateText(*sample), filesText(*sample));
+            const std::string voice = voiceText(*sample);
+            fmt::print("{}  {}  {}{}{}\n", indent, coordinateText(*sample), filesText(*sample),
+                       voice.empty() ? "" : "  ", voice);
+            for (const SampleTreeNodeSample& layer : sample->layers) {
+                const std::string layerVoice = voiceText(layer);
+                fmt::print("{}    + layer {}{}{}\n", indent, filesText(layer),
+                           layerVoice.empty() ? "" : "  ", layerVoice);
+            }
         }
     }
     for (const auto& child : node.children()) {

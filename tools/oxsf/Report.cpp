@@ -4,6 +4,10 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 namespace oxsf {
 
 using namespace ox::soundfont;
@@ -65,11 +69,70 @@ nlohmann::json coordinateJson(Kind kind, const SampleCoordinate& c) {
     return j;
 }
 
+std::string voiceText(const SampleTreeNodeSample& sample) {
+    std::vector<std::string> parts;
+    if (sample.trigger.ranged()) {
+        parts.push_back(
+            fmt::format("velocities {}-{}", sample.trigger.velLo, sample.trigger.velHi));
+    }
+    if (sample.trigger.chokeGroup > 0) {
+        parts.push_back(fmt::format("choke group {}", sample.trigger.chokeGroup));
+    }
+    if (sample.gain != 1.0f) {
+        parts.push_back(fmt::format("gain {:+.1f} dB", 20.0 * std::log10(double(sample.gain))));
+    }
+    if (const ox::audio::VoiceShape* s = sample.shape.get()) {
+        if (s->pan) {
+            parts.push_back(fmt::format("pan {:+.2f}", *s->pan));
+        }
+        if (s->filtered()) {
+            parts.push_back(fmt::format("low-pass {:.0f} Hz {:+.1f} dB", s->cutoff, s->resonance));
+        }
+        if (s->velocityToCutoff != 0.0f) {
+            parts.push_back(fmt::format("velocity to cutoff {:+.0f} cents", s->velocityToCutoff));
+        }
+        if (s->modEnvelopeToPitch != 0.0f || s->modEnvelopeToCutoff != 0.0f) {
+            parts.push_back(
+                fmt::format("modulation envelope to pitch {:+.0f}, cutoff {:+.0f} cents",
+                            s->modEnvelopeToPitch, s->modEnvelopeToCutoff));
+        }
+        if (s->modLfo.frequency > 0.0f) {
+            parts.push_back(fmt::format("modulation LFO {:.2f} Hz to pitch {:+.0f}, cutoff {:+.0f} "
+                                        "cents, volume {:+.1f} dB",
+                                        s->modLfo.frequency, s->modLfoToPitch, s->modLfoToCutoff,
+                                        s->modLfoToVolume));
+        }
+        if (s->vibratoLfo.frequency > 0.0f) {
+            parts.push_back(fmt::format("vibrato {:.2f} Hz {:+.0f} cents", s->vibratoLfo.frequency,
+                                        s->vibratoToPitch));
+        }
+    }
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : ", ") + part;
+    }
+    return text;
+}
+
 nlohmann::json sampleJson(Kind kind, const SampleTreeNodeSample& sample) {
     nlohmann::json j = coordinateJson(kind, sample);
     j["files"] = nlohmann::json::object();
     for (const auto& [pickup, file] : sample.files) {
         j["files"][pickup] = file;
+    }
+    if (sample.trigger.ranged() || sample.trigger.chokeGroup > 0) {
+        j["trigger"] = {{"velLo", sample.trigger.velLo},
+                        {"velHi", sample.trigger.velHi},
+                        {"chokeGroup", sample.trigger.chokeGroup}};
+    }
+    if (const std::string voice = voiceText(sample); !voice.empty()) {
+        j["voice"] = voice;
+    }
+    if (!sample.layers.empty()) {
+        j["layers"] = nlohmann::json::array();
+        for (const SampleTreeNodeSample& layer : sample.layers) {
+            j["layers"].push_back(sampleJson(kind, layer));
+        }
     }
     return j;
 }
