@@ -8,6 +8,7 @@
 
 #include <ox/audio/Decoders.h>
 #include <ox/audio/TQ7SamplePlayer.h>
+#include <ox/audio/VoiceShape.h>
 #include <ox/stream/FileStream.h>
 
 #include <benchmark/benchmark.h>
@@ -89,11 +90,16 @@ void BM_MixFloorVectorized(benchmark::State& state) {
 /// One player of the tone rendering (or mixing) block after block, from the
 /// start again when it ends.
 void voice(benchmark::State& state, double transposition, bool mix,
-           Interpolation interpolation = Interpolation::Cubic) {
+           Interpolation interpolation = Interpolation::Cubic,
+           const ox::audio::VoiceShape* shape = nullptr) {
     const auto stream = decodedTone();
     TQ7SamplePlayer player(stream);
     player.setTransposition(transposition);
     player.setInterpolation(interpolation);
+    if (shape) {
+        player.setShape(*shape);
+        player.setVelocity(80);
+    }
     std::vector<float> out(kBlockFrames * 2);
     const float gains[2] = {0.7f, 0.6f};
     for (auto _ : state) {
@@ -132,6 +138,40 @@ void BM_VoiceTransposedMix(benchmark::State& state) {
 
 void BM_VoiceTransposedSinc(benchmark::State& state) {
     voice(state, 2.0, false, Interpolation::Sinc);
+}
+
+/// A voice with everything that moves: a resonant filter opened by the
+/// modulation envelope and swept by the modulation oscillator, vibrato, a
+/// tremolo and a pan.
+ox::audio::VoiceShape fullShape() {
+    ox::audio::VoiceShape shape;
+    shape.pan = 0.3f;
+    shape.cutoff = 2500.0f;
+    shape.resonance = 6.0f;
+    shape.velocityToCutoff = -2400.0f;
+    shape.modEnvelope = {.attack = 0.05f, .decay = 0.8f, .sustain = 0.3f, .release = 0.5f};
+    shape.modEnvelopeToCutoff = 2400.0f;
+    shape.modEnvelopeToPitch = 10.0f;
+    shape.modLfo = {.delay = 0.0f, .frequency = 4.0f};
+    shape.modLfoToCutoff = 300.0f;
+    shape.modLfoToVolume = 1.5f;
+    shape.vibratoLfo = {.delay = 0.0f, .frequency = 5.5f};
+    shape.vibratoToPitch = 15.0f;
+    return shape;
+}
+
+// The filtered, modulated voice, mixed as a song renderer mixes it.
+void BM_VoiceShapedMix(benchmark::State& state) {
+    const ox::audio::VoiceShape shape = fullShape();
+    voice(state, 2.0, true, Interpolation::Cubic, &shape);
+}
+
+// A still filter alone: what the filter costs without moving pitch.
+void BM_VoiceFilteredMix(benchmark::State& state) {
+    ox::audio::VoiceShape shape;
+    shape.cutoff = 2500.0f;
+    shape.resonance = 6.0f;
+    voice(state, 2.0, true, Interpolation::Cubic, &shape);
 }
 
 // Down: the tabulated kernel as it is; up (above), narrowed by the step.
@@ -215,5 +255,7 @@ BENCHMARK(BM_VoiceTransposed)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VoiceUntransposedMix)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VoiceTransposedMix)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VoiceTransposedSinc)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_VoiceShapedMix)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_VoiceFilteredMix)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_VoiceTransposedDownSinc)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_InterpolationQuality)->Iterations(1)->Repetitions(1);

@@ -24,8 +24,9 @@ constexpr int64_t kScratchFrames = 512;
 constexpr int64_t kChunkFrames = 64;
 constexpr double kMaxStep = 4096.0; // twelve octaves
 // Frames between two settings of a shaped voice's pitch, cutoff and volume:
-// 0.7 ms at 44.1 kHz; the cutoff and volume glide across each block.
-constexpr int64_t kControlFrames = 32;
+// 1.5 ms at 44.1 kHz, short enough that a moving filter does not zip; the
+// volume glides across each block.
+constexpr int64_t kControlFrames = 64;
 
 /// What a render call knows of the stream, read at once so that a run sees one
 /// consistent state; read again when decoding finds the sound shorter than announced.
@@ -287,7 +288,6 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_filterRuns = other.m_filterRuns;
         m_baseCutoff = other.m_baseCutoff;
         m_damping = other.m_damping;
-        m_filterG = other.m_filterG;
         m_velocity = other.m_velocity;
         m_elapsed = other.m_elapsed;
         m_modReleased = other.m_modReleased;
@@ -346,8 +346,7 @@ void TQ7SamplePlayer::reset() {
     m_level = EnvelopeState();
     m_elapsed = 0;
     m_modReleased = -1;
-    m_filterG = -1.0f;
-    std::fill(&m_filter[0][0], &m_filter[0][0] + 2 * kMaxChannels, 0.0f);
+    std::fill(&m_filter[0][0], &m_filter[0][0] + 4 * kMaxChannels, 0.0);
 }
 
 void TQ7SamplePlayer::setShape(const VoiceShape& shape) {
@@ -533,6 +532,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     // filtered there, then spread over the output as an unshaped voice is.
     const int channels = outChannels == 1 ? 1 : std::clamp(m_stream->channels(), 1, kMaxChannels);
     const double toVolume = s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) : 0.0;
+    const double plainStep = stepFor(m_transposition);
     int64_t missed = 0;
     int64_t done = 0;
     while (done < frames && !m_finished) {
@@ -544,32 +544,46 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         const double lfo1 = voice::lfoAt(s.modLfo, t1);
         const double cents = env0 * s.modEnvelopeToPitch + lfo0 * s.modLfoToPitch +
                              voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
-        m_step = stepFor(m_transposition + cents / 100.0);
+        m_step = cents == 0.0 ? plainStep : stepFor(m_transposition + cents / 100.0);
 
         float scratch[kControlFrames * kMaxChannels];
         const int64_t got = play(scratch, n, channels, nullptr, false);
         missed += m_missed;
+        voice::LowPass filter;
         if (m_filterRuns) {
-            const double cutoff = m_baseCutoff +
-                                  modEnvelopeAt(m_elapsed + n) * s.modEnvelopeToCutoff +
-                                  lfo1 * s.modLfoToCutoff;
-            const float g1 = voice::frequencyCoefficient(centsToHz(cutoff), rate);
-            const float g0 = m_filterG < 0.0f ? g1 : m_filterG;
-            voice::lowPass(scratch, channels, got, g0, g1, m_damping, m_filter);
-            m_filterG = g1;
+            // The cutoff of the block's middle: it moves by at most a little per block.
+            const int64_t middle = m_elapsed + n / 2;
+            const double cutoff = m_baseCutoff + modEnvelopeAt(middle) * s.modEnvelopeToCutoff +
+                                  voice::lfoAt(s.modLfo, double(middle) / rate) * s.modLfoToCutoff;
+            filter = voice::lowPassFor(centsToHz(cutoff), rate, m_damping);
         }
         const float v0 = toVolume != 0.0 ? float(std::pow(10.0, lfo0 * toVolume / 20.0)) : 1.0f;
         const float v1 = toVolume != 0.0 ? float(std::pow(10.0, lfo1 * toVolume / 20.0)) : 1.0f;
-        GainRamp ramp{1.0f, v0, 1.0f, (v1 - v0) / float(n)};
-        kernels::mapFrames(scratch, channels, got, ramp, out + done * outChannels, outChannels,
-                           channelGains, add);
+        const float slope = (v1 - v0) / float(n);
+        float* to = out + done * outChannels;
+        if (outChannels == 2 && channels <= 2) {
+            const voice::StereoTarget target{
+                to,
+                {channelGains ? channelGains[0] : 1.0f, channelGains ? channelGains[1] : 1.0f},
+                v0,
+                slope,
+                add};
+            voice::filterInto(scratch, channels, got, m_filterRuns ? &filter : nullptr, m_filter,
+                              target);
+        } else {
+            if (m_filterRuns) {
+                voice::lowPass(scratch, channels, got, filter, m_filter);
+            }
+            GainRamp ramp{1.0f, v0, 1.0f, slope};
+            kernels::mapFrames(scratch, channels, got, ramp, to, outChannels, channelGains, add);
+        }
         m_elapsed += n;
         done += got;
         if (got < n) {
             break;
         }
     }
-    m_step = stepFor(m_transposition);
+    m_step = plainStep;
     m_missed = missed;
     if (!add) {
         std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);

@@ -13,14 +13,36 @@ double envelopeAt(const Envelope& envelope, double seconds);
 double lfoAt(const Lfo& lfo, double seconds);
 /// The filter's damping (1/Q) for a peak `resonance` dB above its DC gain.
 float damping(float resonance);
-/// The filter's frequency coefficient for `hz` at `rate`, stable up to Nyquist.
-float frequencyCoefficient(double hz, int rate);
+/// A two-pole low-pass at one cutoff, as the state-space form of a
+/// trapezoidal state-variable filter: its two states are the band-pass and
+/// low-pass integrators, s' = A s + B x and y = C s + D x. Those states keep
+/// it stable however fast the cutoff moves.
+struct LowPass {
+    double a00 = 1.0, a01 = 0.0, a10 = 0.0, a11 = 1.0;
+    double b0 = 0.0, b1 = 0.0;
+    double c0 = 0.0, c1 = 1.0, d = 0.0;
+};
+/// The low-pass at `hz` (held below Nyquist) for `rate`, with `damping` (1/Q).
+LowPass lowPassFor(double hz, int rate, float damping);
 
-/// Filters `n` frames of `channels`-interleaved `frames` in place, the frequency
-/// coefficient moving linearly from g0 (before the first frame) to g1 (at the last),
-/// so that a moving cutoff does not step. state[c] holds channel c's low-pass
-/// and band-pass outputs.
-void lowPass(float* frames, int channels, int64_t n, float g0, float g1, float k,
-             float (*state)[2]);
+/// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
+/// with memory[c]: its two states (the other two are spare).
+void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[4]);
+
+/// Where a shaped block goes in the common case, a mono or stereo source
+/// into a stereo output: out[c] (+)= y[c] * gains[c] * (volume + slope * j).
+struct StereoTarget {
+    float* out;
+    float gains[2];
+    float volume;
+    float slope;
+    bool add;
+};
+
+/// Filters (with `filter`; null: no filter) `n` frames of mono or stereo
+/// `frames` and puts them into `target` in the same pass, so that the
+/// filter's recursion and the mixing overlap.
+void filterInto(const float* frames, int channels, int64_t n, const LowPass* filter,
+                double (*memory)[4], const StereoTarget& target);
 
 } // namespace ox::audio::voice

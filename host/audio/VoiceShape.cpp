@@ -67,38 +67,143 @@ float damping(float resonance) {
     return float(1.0 / std::sqrt(q2));
 }
 
-float frequencyCoefficient(double hz, int rate) {
-    const double nyquist = 0.5 * double(rate);
-    const double f = std::clamp(hz, 5.0, 0.499 * 2.0 * nyquist);
-    return float(std::tan(std::numbers::pi * f / double(rate)));
+LowPass lowPassFor(double hz, int rate, float damping) {
+    // The trapezoidal integrators prewarp the cutoff, so the response at the
+    // cutoff is exact; held below Nyquist, where the tangent grows without bound.
+    const double f = std::clamp(hz, 5.0, 0.499 * double(rate));
+    const double g = std::tan(std::numbers::pi * f / double(rate));
+    const double a1 = 1.0 / (1.0 + g * (g + double(damping)));
+    const double a2 = g * a1;
+    const double a3 = g * a2;
+    LowPass c;
+    c.a00 = 2.0 * a1 - 1.0;
+    c.a01 = -2.0 * a2;
+    c.a10 = 2.0 * a2;
+    c.a11 = 1.0 - 2.0 * a3;
+    c.b0 = 2.0 * a2;
+    c.b1 = 2.0 * a3;
+    c.c0 = a2;
+    c.c1 = 1.0 - a3;
+    c.d = a3;
+    return c;
 }
 
-void lowPass(float* frames, int channels, int64_t n, float g0, float g1, float k,
-             float (*state)[2]) {
-    // A trapezoidal state-variable filter: stable for every positive g and k,
-    // however fast they move.
-    const float dg = (g1 - g0) / float(n);
-    for (int64_t j = 0; j < n; ++j, frames += channels) {
-        const float g = g0 + dg * float(j + 1);
-        const float a1 = 1.0f / (1.0f + g * (g + k));
-        const float a2 = g * a1;
-        const float a3 = g * a2;
-        for (int c = 0; c < channels; ++c) {
-            float& low = state[c][0];
-            float& band = state[c][1];
-            const float v3 = frames[c] - low;
-            const float v1 = a1 * band + a2 * v3;
-            const float v2 = low + a2 * band + a3 * v3;
-            band = 2.0f * v1 - band;
-            low = 2.0f * v2 - low;
-            frames[c] = v2;
+namespace {
+
+// The two channels of a stereo voice run side by side: each recursion is a
+// chain of one multiply and two adds per frame.
+template <int Channels>
+void lowPassFixed(float* frames, int64_t n, const LowPass& c, double (*memory)[4]) {
+    double band[Channels];
+    double low[Channels];
+    for (int ch = 0; ch < Channels; ++ch) {
+        band[ch] = memory[ch][0];
+        low[ch] = memory[ch][1];
+    }
+    for (int64_t j = 0; j < n; ++j, frames += Channels) {
+        for (int ch = 0; ch < Channels; ++ch) {
+            const double x = frames[ch];
+            frames[ch] = float(c.c0 * band[ch] + c.c1 * low[ch] + c.d * x);
+            const double nextBand = c.a00 * band[ch] + c.a01 * low[ch] + c.b0 * x;
+            low[ch] = c.a10 * band[ch] + c.a11 * low[ch] + c.b1 * x;
+            band[ch] = nextBand;
         }
     }
-    for (int c = 0; c < channels; ++c) {
+    for (int ch = 0; ch < Channels; ++ch) {
         // Keep a silent filter out of denormals.
-        if (std::abs(state[c][0]) < 1e-20f && std::abs(state[c][1]) < 1e-20f) {
-            state[c][0] = state[c][1] = 0.0f;
+        if (std::abs(band[ch]) < 1e-30 && std::abs(low[ch]) < 1e-30) {
+            band[ch] = low[ch] = 0.0;
         }
+        memory[ch][0] = band[ch];
+        memory[ch][1] = low[ch];
+    }
+}
+
+} // namespace
+
+void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[4]) {
+    switch (channels) {
+    case 1:
+        return lowPassFixed<1>(frames, n, filter, memory);
+    case 2:
+        return lowPassFixed<2>(frames, n, filter, memory);
+    default:
+        for (int c = 0; c < channels; ++c) {
+            // Strided channels one at a time: rare layouts, not worth a kernel each.
+            for (int64_t j = 0; j < n; ++j) {
+                float* x = frames + j * channels + c;
+                lowPassFixed<1>(x, 1, filter, memory + c);
+            }
+        }
+    }
+}
+
+namespace {
+
+template <int Channels, bool Filter, bool Add>
+void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*memory)[4],
+                     const StereoTarget& t) {
+    double band[2] = {memory[0][0], memory[1][0]};
+    double low[2] = {memory[0][1], memory[1][1]};
+    // Copies: the stores into `out` could otherwise alias them, and they would be reloaded.
+    float* out = t.out;
+    const float gainLeft = t.gains[0];
+    const float gainRight = t.gains[1];
+    const float volume = t.volume;
+    const float slope = t.slope;
+    const auto put = [=](const float* y, int64_t j) {
+        const float v = volume + slope * float(j);
+        const float left = y[0] * (gainLeft * v);
+        const float right = y[Channels - 1] * (gainRight * v);
+        float* to = out + 2 * j;
+        to[0] = Add ? to[0] + left : left;
+        to[1] = Add ? to[1] + right : right;
+    };
+    for (int64_t j = 0; j < n; ++j) {
+        float y[2];
+        for (int ch = 0; ch < Channels; ++ch) {
+            const double x = frames[j * Channels + ch];
+            if (Filter) {
+                y[ch] = float(c.c0 * band[ch] + c.c1 * low[ch] + c.d * x);
+                const double nextBand = c.a00 * band[ch] + c.a01 * low[ch] + c.b0 * x;
+                low[ch] = c.a10 * band[ch] + c.a11 * low[ch] + c.b1 * x;
+                band[ch] = nextBand;
+            } else {
+                y[ch] = float(x);
+            }
+        }
+        put(y, j);
+    }
+    for (int ch = 0; ch < Channels; ++ch) {
+        if (std::abs(band[ch]) < 1e-30 && std::abs(low[ch]) < 1e-30) {
+            band[ch] = low[ch] = 0.0;
+        }
+        memory[ch][0] = band[ch];
+        memory[ch][1] = low[ch];
+    }
+}
+
+template <int Channels>
+void filterIntoChannels(const float* frames, int64_t n, const LowPass* filter, double (*memory)[4],
+                        const StereoTarget& t) {
+    static const LowPass none;
+    if (filter) {
+        t.add ? filterIntoFixed<Channels, true, true>(frames, n, *filter, memory, t)
+              : filterIntoFixed<Channels, true, false>(frames, n, *filter, memory, t);
+    } else {
+        t.add ? filterIntoFixed<Channels, false, true>(frames, n, none, memory, t)
+              : filterIntoFixed<Channels, false, false>(frames, n, none, memory, t);
+    }
+}
+
+} // namespace
+
+void filterInto(const float* frames, int channels, int64_t n, const LowPass* filter,
+                double (*memory)[4], const StereoTarget& target) {
+    if (channels == 1) {
+        filterIntoChannels<1>(frames, n, filter, memory, target);
+    } else {
+        filterIntoChannels<2>(frames, n, filter, memory, target);
     }
 }
 

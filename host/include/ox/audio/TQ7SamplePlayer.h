@@ -170,12 +170,11 @@ private:
     bool m_filterRuns = false; ///< a filter is set and not bypassed
     float m_baseCutoff = 0.0f; ///< cents, velocity included
     float m_damping = 1.0f;
-    float m_filterG = -1.0f; ///< the coefficient at the last frame filtered; < 0: none yet
     int m_velocity = 127;
-    int64_t m_elapsed = 0;                ///< output frames rendered through the shape
-    int64_t m_modReleased = -1;           ///< m_elapsed at the release; -1 before
-    float m_modReleaseLevel = 0;          ///< the modulation envelope's level then
-    float m_filter[kMaxChannels][2] = {}; ///< per channel: the low-pass and band-pass states
+    int64_t m_elapsed = 0;                 ///< output frames rendered through the shape
+    int64_t m_modReleased = -1;            ///< m_elapsed at the release; -1 before
+    float m_modReleaseLevel = 0;           ///< the modulation envelope's level then
+    double m_filter[kMaxChannels][4] = {}; ///< per channel: the low-pass's last inputs and outputs
 
     void updateStep();
     double stepFor(double semitones) const;
