@@ -301,7 +301,8 @@ def voice_rows(rows, median, spread, counter):
     baseline, shown for information."""
     frames = counter("BM_MixFloor", "frames")
     labels = {"BM_MixFloor": "16-bit stereo added to a mix",
-              "BM_MixFloorVectorized": "the same, vectorized"}
+              "BM_MixFloorVectorized": "the same, vectorized",
+              "BM_VoiceTransposedMix": "the plain transposed voice, mix()"}
 
     def per_frame(name):
         ns = median(name) / frames
@@ -327,6 +328,11 @@ def voice_rows(rows, median, spread, counter):
         "BM_VoiceTransposedSinc", 0, "—", info=True)
     row("  the sinc transposing down (−2 semitones)", "BM_VoiceTransposedDownSinc", 0, "—",
         info=True)
+    # The voice model: a shaped voice against the plain one it shapes, same run.
+    row("Filtered, modulated transposed stereo voice (filter, envelope, two LFOs, pan), mix()",
+        "BM_VoiceShapedMix", 2.0, "≤ 2× plain", base="BM_VoiceTransposedMix")
+    row("  the same voice through a still filter alone", "BM_VoiceFilteredMix", 0, "—",
+        info=True, base="BM_VoiceTransposedMix")
     vectorized = "BM_MixFloorVectorized"
     row("  the transposed cubic voice against the floor vectorized", "BM_VoiceTransposed", 0,
         "—", info=True, base=vectorized)
