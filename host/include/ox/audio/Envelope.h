@@ -29,6 +29,7 @@ struct Envelope {
     float sustain = 1.0f; ///< linear level held until the release
     float release = 0.0f; ///< seconds from the level at note-off to -100 dB
 
+    /// Equal when every time and level is.
     bool operator==(const Envelope&) const = default;
 };
 

@@ -15,6 +15,7 @@ struct Lfo {
     float delay = 0.0f;     ///< seconds from the note's start to the oscillator's
     float frequency = 0.0f; ///< Hz; 0 or less: off
 
+    /// Equal when every field is.
     bool operator==(const Lfo&) const = default;
 };
 
@@ -56,8 +57,9 @@ struct VoiceShape {
     Lfo vibratoLfo;
     float vibratoToPitch = 0.0f; ///< cents
 
-    /// Cutoffs from here on count as fully open.
+    /// Cutoffs from here on (Hz) count as fully open.
     static constexpr float kOpenCutoff = 19900.0f;
+    /// The highest resonance a filter takes (dB); more is clamped.
     static constexpr float kMaxResonance = 96.0f;
 
     /// True when a filter is given (whether or not it is bypassed).
@@ -65,6 +67,7 @@ struct VoiceShape {
     /// True when anything changes over the note: the filter, a pitch or volume modulation.
     bool modulated() const;
 
+    /// Equal when every part is.
     bool operator==(const VoiceShape&) const = default;
 };
 
