@@ -205,9 +205,13 @@ private:
         "ampDelay", "ampAttack", "ampHold", "ampDecay", "ampSustain", "ampRelease"};
     using EnvelopeAttributes = std::array<const Attribute*, kEnvelopeAttributes.size()>;
 
-    static const Attribute** envelopeSlot(std::string_view name, EnvelopeAttributes& slots) {
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (name == kEnvelopeAttributes[i]) {
+    // The slot of `name` among `names`; null when it is none of them.
+    template <size_t N>
+    static const Attribute** namedSlot(std::string_view name,
+                                       const std::array<std::string_view, N>& names,
+                                       std::array<const Attribute*, N>& slots) {
+        for (size_t i = 0; i < N; ++i) {
+            if (name == names[i]) {
                 return &slots[i];
             }
         }
@@ -249,15 +253,6 @@ private:
                                                                        "vibLfoFreq",
                                                                        "vibLfoToPitch"};
     using ShapeAttributes = std::array<const Attribute*, kShapeAttributes.size()>;
-
-    static const Attribute** shapeSlot(std::string_view name, ShapeAttributes& slots) {
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (name == kShapeAttributes[i]) {
-                return &slots[i];
-            }
-        }
-        return nullptr;
-    }
 
     // Units as the player takes them: Hz, dB, seconds and cents; the
     // modulation envelope's sustain a level from 0 to 1. Absent parts are off.
@@ -303,10 +298,11 @@ private:
                                      : name == "repitch"  ? &repitch
                                      : name == "velocity" ? &velocity
                                      : name == "ratio"    ? &ratio
-                                     : name == "gain"     ? &gain
-                                                          : envelopeSlot(name, envelope);
+                                     : name == "gain"
+                                         ? &gain
+                                         : namedSlot(name, kEnvelopeAttributes, envelope);
             if (!slot) {
-                slot = shapeSlot(name, shape);
+                slot = namedSlot(name, kShapeAttributes, shape);
             }
             if (slot && !*slot) {
                 *slot = a;
