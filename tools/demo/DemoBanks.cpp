@@ -35,6 +35,9 @@ struct SampleJob {
     bool loop = false;
     double loopFrequency = 0.0; ///< loops span whole periods of this frequency
     float peak = 0.0f;          ///< filled when written
+    std::string
+        sampleAttributes; ///< further attributes of its Sample element, each with a leading blank
+    std::string waveAttributes; ///< the same for its Wave element
 };
 
 double frequencyOf(double midi) {
@@ -139,9 +142,10 @@ std::string describe(const BankIdentity& bank, const std::vector<SampleJob>& job
                     }
                     char peak[32];
                     std::snprintf(peak, sizeof peak, "%.3f", job.peak);
-                    xml += " dynamic=\"" + job.dynamic + "\">\n              <Wave file=\"" +
-                           escapeXml(job.file) + "\" peak=\"" + peak + "\" velocity=\"" +
-                           (job.dynamic == "F" ? "100" : "64") + "\"/>\n            </Sample>\n";
+                    xml += " dynamic=\"" + job.dynamic + "\"" + job.sampleAttributes +
+                           ">\n              <Wave file=\"" + escapeXml(job.file) + "\" peak=\"" +
+                           peak + "\" velocity=\"" + (job.dynamic == "F" ? "100" : "64") + "\"" +
+                           job.waveAttributes + "/>\n            </Sample>\n";
                 }
                 xml += "          </Samples>\n        </Node>\n";
             }
@@ -333,6 +337,16 @@ int writeDrumKit(const std::string& dir) {
         add("stick", "hit", 46, Drum::OpenHat, dynamic, FileFormat::Ogg, "HatOpen");
         add("stick", "hit", 49, Drum::Crash, dynamic, FileFormat::Flac, "Crash");
         add("stick", "rimshot", 38, Drum::Rimshot, dynamic, FileFormat::Wav, "SnareRim");
+    }
+    // A kit as a drummer hears it from the stool: the hi-hat to the left, the
+    // crash to the right, and the closed hat cutting the open one.
+    for (SampleJob& job : jobs) {
+        if (job.midi == 42 || job.midi == 46) {
+            job.sampleAttributes = " chokeGroup=\"1\"";
+            job.waveAttributes = " pan=\"-0.4\"";
+        } else if (job.midi == 49) {
+            job.waveAttributes = " pan=\"0.35\"";
+        }
     }
     add("stick", "edge", 49, Drum::CrashEdge, "F", FileFormat::Ogg, "CrashEdge");
     add("hand", "hit", 45, Drum::HandLow, "F", FileFormat::Wav, "HandLow");
