@@ -384,3 +384,42 @@ TEST(Voice, ModulationLfoMovesTheVolumeAfterItsDelay) {
     EXPECT_NEAR(out[size_t(0.15 * kRate)] / 0.5, std::pow(10.0, 6.0 / 20.0), 0.035);
     EXPECT_NEAR(out[size_t(0.25 * kRate)] / 0.5, std::pow(10.0, -6.0 / 20.0), 0.01);
 }
+
+TEST(Voice, StereoShapedVoicesFilterEachSideAsAMonoVoiceWould) {
+    // The stereo output path filters and mixes in one pass; the general path
+    // filters in place then maps. Both must agree, side by side.
+    const std::vector<float> left = noise(8192);
+    std::vector<float> right = sine(8192, 3000.0);
+    std::vector<float> both(2 * 8192);
+    for (size_t f = 0; f < 8192; ++f) {
+        both[2 * f] = left[f];
+        both[2 * f + 1] = right[f];
+    }
+    VoiceShape shape;
+    shape.cutoff = 1500.0f;
+    shape.resonance = 4.0f;
+    shape.modLfo = Lfo{.delay = 0.0f, .frequency = 7.0f};
+    shape.modLfoToCutoff = 1200.0f;
+    shape.modLfoToVolume = 3.0f;
+    TQ7SamplePlayer stereo(streamOf(both, 2));
+    stereo.setShape(shape);
+    stereo.setTransposition(0.5);
+    std::vector<float> mixed(2 * 8192, 0.125f);
+    const float gains[2] = {0.5f, 2.0f};
+    for (int64_t at = 0; at < 8192; at += 300) {
+        stereo.mix(mixed.data() + 2 * at, std::min<int64_t>(300, 8192 - at), 2, gains);
+    }
+    for (int side = 0; side < 2; ++side) {
+        TQ7SamplePlayer mono(streamOf(side == 0 ? left : right));
+        mono.setShape(shape);
+        mono.setTransposition(0.5);
+        std::vector<float> alone(8192);
+        for (int64_t at = 0; at < 8192; at += 300) {
+            mono.render(alone.data() + at, std::min<int64_t>(300, 8192 - at), 1);
+        }
+        for (size_t f = 0; f < 8192; f += 7) {
+            ASSERT_NEAR(mixed[2 * f + size_t(side)], 0.125f + gains[side] * alone[f], 1e-5f)
+                << "side " << side << ", frame " << f;
+        }
+    }
+}
