@@ -120,7 +120,7 @@ std::vector<int> nearestLevels(const std::vector<int>& levels, int dynamic) {
 bool sameSound(const Zone& a, const Zone& b) {
     const Envelope& x = a.envelope;
     const Envelope& y = b.envelope;
-    return a.gainDb == b.gainDb && a.cents == b.cents && x.delay == y.delay &&
+    return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice && x.delay == y.delay &&
            x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
            x.sustain == y.sustain && x.release == y.release;
 }
@@ -254,6 +254,9 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         attribute(xml, "ampDecay", envelope.decay);
         attribute(xml, "ampSustain", envelope.sustain);
         attribute(xml, "ampRelease", envelope.release);
+        for (const auto& [name, value] : zone.voice) {
+            attribute(xml, name.c_str(), value);
+        }
         xml += "/></Sample>\n";
     }
     xml += "      </Samples>\n    </Node></Node></Node>\n  </SamplesTree>\n</Bank>\n";

@@ -49,6 +49,9 @@ struct Zone {
     double keyTrack = 100; ///< cents per key away from the root
     double gainDb = 0;
     Envelope envelope;
+    /// Voice attributes of its Wave ("pan", "cutoff", "modLfoFreq"…) with their
+    /// values in the description's units, in the order they are written.
+    std::vector<std::pair<std::string, double>> voice;
     size_t audio = 0; ///< index into BankPlan::audio
 };
 

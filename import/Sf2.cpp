@@ -143,6 +143,61 @@ Envelope envelopeOf(const Voice& voice) {
     return envelope;
 }
 
+/// The voice attributes a zone's generators give: pan, the filter with the
+/// default velocity-to-cutoff modulator, the modulation envelope and both LFOs.
+std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool stereo) {
+    std::vector<std::pair<std::string, double>> out;
+    const auto add = [&](const char* name, double value) { out.emplace_back(name, value); };
+    const auto hz = [](int cents) { return 8.176 * std::pow(2.0, cents / 1200.0); };
+    const auto time = [&](const char* name, int gen) {
+        if (const auto s = seconds(voice.value(gen))) {
+            add(name, *s);
+        }
+    };
+    if (!stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
+        add("pan", voice.value(IPATCH_SF2_GEN_PAN) / 500.0);
+    }
+    const bool modEnvToCutoff = voice.value(IPATCH_SF2_GEN_MOD_ENV_TO_FILTER_CUTOFF) != 0;
+    const bool lfoToCutoff = voice.value(IPATCH_SF2_GEN_MOD_LFO_TO_FILTER_CUTOFF) != 0;
+    const int cutoff = voice.value(IPATCH_SF2_GEN_FILTER_CUTOFF);
+    const int q = voice.value(IPATCH_SF2_GEN_FILTER_Q);
+    if (cutoff < 13500 || q > 0 || modEnvToCutoff || lfoToCutoff) {
+        add("cutoff", hz(cutoff));
+        if (q > 0) {
+            add("resonance", q / 10.0);
+        }
+        add("velToCutoff", -2400.0); // the soundfont default modulator
+    }
+    const bool modEnv = voice.value(IPATCH_SF2_GEN_MOD_ENV_TO_PITCH) != 0 || modEnvToCutoff;
+    if (modEnv) {
+        time("modDelay", IPATCH_SF2_GEN_MOD_ENV_DELAY);
+        time("modAttack", IPATCH_SF2_GEN_MOD_ENV_ATTACK);
+        time("modHold", IPATCH_SF2_GEN_MOD_ENV_HOLD);
+        time("modDecay", IPATCH_SF2_GEN_MOD_ENV_DECAY);
+        add("modSustain",
+            1.0 - std::clamp(voice.value(IPATCH_SF2_GEN_MOD_ENV_SUSTAIN), 0, 1000) / 1000.0);
+        time("modRelease", IPATCH_SF2_GEN_MOD_ENV_RELEASE);
+        add("modEnvToPitch", voice.value(IPATCH_SF2_GEN_MOD_ENV_TO_PITCH));
+        add("modEnvToCutoff", voice.value(IPATCH_SF2_GEN_MOD_ENV_TO_FILTER_CUTOFF));
+    }
+    const int lfoPitch = voice.value(IPATCH_SF2_GEN_MOD_LFO_TO_PITCH);
+    const int lfoVolume = voice.value(IPATCH_SF2_GEN_MOD_LFO_TO_VOLUME);
+    if (lfoPitch != 0 || lfoToCutoff || lfoVolume != 0) {
+        time("modLfoDelay", IPATCH_SF2_GEN_MOD_LFO_DELAY);
+        add("modLfoFreq", hz(voice.value(IPATCH_SF2_GEN_MOD_LFO_FREQ)));
+        add("modLfoToPitch", lfoPitch);
+        add("modLfoToCutoff", voice.value(IPATCH_SF2_GEN_MOD_LFO_TO_FILTER_CUTOFF));
+        // Centibels the oscillator's positive peak adds to the volume.
+        add("modLfoToVolume", lfoVolume / 10.0);
+    }
+    if (const int vibrato = voice.value(IPATCH_SF2_GEN_VIB_LFO_TO_PITCH); vibrato != 0) {
+        time("vibLfoDelay", IPATCH_SF2_GEN_VIB_LFO_DELAY);
+        add("vibLfoFreq", hz(voice.value(IPATCH_SF2_GEN_VIB_LFO_FREQ)));
+        add("vibLfoToPitch", vibrato);
+    }
+    return out;
+}
+
 bool hasModulators(const GSList* mods) {
     return mods != nullptr;
 }
@@ -155,13 +210,6 @@ void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& 
         const char* what;
     };
     static const Check checks[] = {
-        {IPATCH_SF2_GEN_MOD_LFO_TO_PITCH, 0, "modulation LFO to pitch"},
-        {IPATCH_SF2_GEN_VIB_LFO_TO_PITCH, 0, "vibrato LFO"},
-        {IPATCH_SF2_GEN_MOD_ENV_TO_PITCH, 0, "modulation envelope to pitch"},
-        {IPATCH_SF2_GEN_FILTER_Q, 0, "filter resonance"},
-        {IPATCH_SF2_GEN_MOD_LFO_TO_FILTER_CUTOFF, 0, "modulation LFO to filter"},
-        {IPATCH_SF2_GEN_MOD_ENV_TO_FILTER_CUTOFF, 0, "modulation envelope to filter"},
-        {IPATCH_SF2_GEN_MOD_LFO_TO_VOLUME, 0, "tremolo (modulation LFO to volume)"},
         {IPATCH_SF2_GEN_CHORUS, 0, "chorus send"},
         {IPATCH_SF2_GEN_REVERB, 0, "reverb send"},
         {IPATCH_SF2_GEN_NOTE_TO_VOL_ENV_HOLD, 0, "key-tracked envelope"},
@@ -176,11 +224,8 @@ void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& 
             found.push_back(check.what);
         }
     }
-    if (voice.value(IPATCH_SF2_GEN_FILTER_CUTOFF) < 13500) {
-        found.push_back("low-pass filter");
-    }
-    if (!stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
-        found.push_back("pan");
+    if (stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
+        found.push_back("pan of stereo pairs");
     }
     if (!unpitched && voice.value(IPATCH_SF2_GEN_SCALE_TUNE) != 100) {
         found.push_back("scale tuning");
@@ -474,6 +519,7 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.keyTrack = voice.value(IPATCH_SF2_GEN_SCALE_TUNE);
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
             zone.envelope = envelopeOf(voice);
+            zone.voice = voiceOf(voice, partner != nullptr);
             zone.audio =
                 m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
                                  right ? right->region : Region{}, plan);

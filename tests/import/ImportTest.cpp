@@ -411,3 +411,44 @@ TEST(ImportHydrogen, MissingOrUnreadableSamplesDropTheirLayersAndTheRestOfTheKit
         }
     }
 }
+
+TEST(ImportSf2, PanFilterAndOscillatorsReachTheVoice) {
+    TempDir dir;
+    oxsf::demo::Sf2Font font = oxsf::demo::demoSoundFont(1);
+    using namespace oxsf::demo;
+    // Every zone of the first instrument: panned left, filtered at 6900 cents
+    // (440 Hz) with 6 dB of resonance, vibrato of 30 cents at 8.176 Hz · 2^(1200/1200).
+    for (Sf2Zone& zone : font.instruments[0].zones) {
+        if (zone.link < 0) {
+            continue;
+        }
+        for (const Sf2Generator g :
+             {sf2Value(Pan, -250), sf2Value(FilterCutoff, 6900), sf2Value(FilterQ, 60),
+              sf2Value(VibLfoToPitch, 30), sf2Value(VibLfoFreq, 1200)}) {
+            zone.generators.insert(zone.generators.begin(), g);
+        }
+    }
+    ox::import::ImportOptions options;
+    options.presets = {{0, 0}};
+    const auto result = importSource(demoFont(dir, font), dir.file("out"), options);
+    ASSERT_EQ(result.banks.size(), 1u);
+    const std::string dropped = nlohmann::json(result.banks[0].dropped).dump();
+    for (const char* kept : {"pan", "low-pass filter", "filter resonance", "vibrato LFO"}) {
+        EXPECT_FALSE(has(dropped, std::string("\"") + kept + "\"")) << dropped;
+    }
+
+    ox::soundfont::SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/000-000-Pluck-0"));
+    ASSERT_TRUE(bank);
+    const auto played = bank->samplePlayersForVelocity(60, 100);
+    ASSERT_FALSE(played.empty());
+    const ox::audio::VoiceShape* shape = played[0].player.shape();
+    ASSERT_TRUE(shape);
+    EXPECT_NEAR(*shape->pan, -0.5f, 1e-6f);
+    EXPECT_NEAR(shape->cutoff, 440.0f, 0.5f);
+    EXPECT_NEAR(shape->resonance, 6.0f, 1e-6f);
+    EXPECT_EQ(shape->velocityToCutoff, -2400.0f);
+    EXPECT_NEAR(shape->vibratoLfo.frequency, 16.35f, 0.01f);
+    EXPECT_EQ(shape->vibratoToPitch, 30.0f);
+    EXPECT_EQ(played[0].player.velocity(), 100);
+}
