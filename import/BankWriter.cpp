@@ -120,9 +120,10 @@ std::vector<int> nearestLevels(const std::vector<int>& levels, int dynamic) {
 bool sameSound(const Zone& a, const Zone& b) {
     const Envelope& x = a.envelope;
     const Envelope& y = b.envelope;
-    return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice && x.delay == y.delay &&
-           x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
-           x.sustain == y.sustain && x.release == y.release;
+    return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice &&
+           a.chokeGroup == b.chokeGroup && x.delay == y.delay && x.attack == y.attack &&
+           x.hold == y.hold && x.decay == y.decay && x.sustain == y.sustain &&
+           x.release == y.release;
 }
 
 /// One Sample element to write.
@@ -239,8 +240,10 @@ std::string description(const BankPlan& plan, const Layout& layout) {
     for (const Filed& sample : layout.samples) {
         const Zone& zone = plan.zones[size_t(sample.zone)];
         xml += "        <Sample midi=\"" + std::to_string(sample.midi) + "\" dynamic=\"" +
-               dynamicName(sample.dynamic) + "\"><Wave file=\"" +
-               escapeXml(layout.files.at(zone.audio)) + "\"";
+               dynamicName(sample.dynamic) + "\"" +
+               (zone.chokeGroup > 0 ? " chokeGroup=\"" + std::to_string(zone.chokeGroup) + "\""
+                                    : std::string()) +
+               "><Wave file=\"" + escapeXml(layout.files.at(zone.audio)) + "\"";
         if (std::abs(zone.gainDb) > 1e-9) {
             attribute(xml, "gain", zone.gainDb);
         }

@@ -48,6 +48,7 @@ struct Zone {
     double cents = 0;      ///< tuning on top, in cents
     double keyTrack = 100; ///< cents per key away from the root
     double gainDb = 0;
+    int chokeGroup = 0; ///< exclusive group: a new note of it cuts this one; 0 for none
     Envelope envelope;
     /// Voice attributes of its Wave ("pan", "cutoff", "modLfoFreq"…) with their
     /// values in the description's units, in the order they are written.

@@ -216,7 +216,6 @@ void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& 
         {IPATCH_SF2_GEN_NOTE_TO_VOL_ENV_DECAY, 0, "key-tracked envelope"},
         {IPATCH_SF2_GEN_FIXED_NOTE, -1, "fixed key"},
         {IPATCH_SF2_GEN_FIXED_VELOCITY, -1, "fixed velocity"},
-        {IPATCH_SF2_GEN_EXCLUSIVE_CLASS, 0, "exclusive class (choke groups)"},
     };
     std::vector<std::string> found;
     for (const Check& check : checks) {
@@ -520,6 +519,7 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
             zone.envelope = envelopeOf(voice);
             zone.voice = voiceOf(voice, partner != nullptr);
+            zone.chokeGroup = voice.value(IPATCH_SF2_GEN_EXCLUSIVE_CLASS);
             zone.audio =
                 m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
                                  right ? right->region : Region{}, plan);

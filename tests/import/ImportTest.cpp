@@ -117,7 +117,14 @@ TEST(ImportSf2, EveryNoteAtEveryDynamicPlaysTheSampleTheSourceAssigns) {
             }
         }
     }
-    EXPECT_TRUE(has(nlohmann::json(result.banks[2].dropped).dump(), "exclusive class"));
+    // The hi-hats' exclusive class is their choke group.
+    EXPECT_FALSE(has(nlohmann::json(result.banks[2].dropped).dump(), "exclusive class"));
+    for (const int key : {42, 44, 46}) {
+        const auto* hat = kit->sampleTree().findSampleForVelocity(key, 100);
+        ASSERT_TRUE(hat) << key;
+        EXPECT_EQ(hat->trigger.chokeGroup, 1) << key;
+    }
+    EXPECT_EQ(kit->sampleTree().findSampleForVelocity(49, 100)->trigger.chokeGroup, 0);
 
     const auto banks = listing(dir.file("out"));
     ASSERT_EQ(banks.size(), 3u);
