@@ -104,22 +104,24 @@ void dropSettings(const Node* instrument, BankPlan& plan) {
     if (childText(instrument, "filterActive") == "true") {
         plan.drop("filter");
     }
-    const bool panned = std::abs(childNumber(instrument, "pan", 0)) > 1e-6 ||
-                        childNumber(instrument, "pan_L", 1) != childNumber(instrument, "pan_R", 1);
-    if (panned) {
-        plan.drop("pan");
-    }
     if (childNumber(instrument, "randomPitchFactor", 0) > 0) {
         plan.drop("random pitch");
-    }
-    if (childNumber(instrument, "muteGroup", -1) >= 0) {
-        plan.drop("mute groups");
     }
     if (childNumber(instrument, "Attack", 0) != 0 || childNumber(instrument, "Decay", 0) != 0 ||
         childNumber(instrument, "Sustain", 1) != 1 ||
         childNumber(instrument, "Release", 1000) != 1000) {
         plan.drop("envelope (Attack, Decay, Sustain, Release)");
     }
+}
+
+/// The instrument's pan, -1 to 1: newer kits give it as "pan", older ones as
+/// the two sides' gains, 0 to 1 each; 0 when it is centred or absent.
+double panOf(const Node* instrument) {
+    if (!childText(instrument, "pan").empty()) {
+        return std::clamp(childNumber(instrument, "pan", 0), -1.0, 1.0);
+    }
+    return std::clamp(childNumber(instrument, "pan_R", 1) - childNumber(instrument, "pan_L", 1),
+                      -1.0, 1.0);
 }
 
 } // namespace
@@ -251,6 +253,11 @@ BankPlan planHydrogenKit(const std::string& path) {
             zone.keyTrack = 0;
             const double gain = level * layer.gain;
             zone.gainDb = gain > 1e-5 ? 20 * std::log10(gain) : -100;
+            if (const double pan = panOf(instrument); std::abs(pan) > 1e-6) {
+                zone.voice.emplace_back("pan", pan);
+            }
+            // Mute groups count from 0, choke groups from 1.
+            zone.chokeGroup = std::max(0, int(childNumber(instrument, "muteGroup", -1)) + 1);
             zone.audio = plan.addAudio(fileSource(file.string(), 0, INT64_MAX, -1, -1));
             plan.zones.push_back(zone);
             played = true;

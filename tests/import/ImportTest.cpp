@@ -305,8 +305,9 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
         <layer><filename>snare.aiff</filename><min>0</min><max>1</max></layer>
       </instrumentComponent>
     </instrument>
-    <instrument><id>2</id><name>Mystery Box</name><filename>Cowbell-Hard.wav</filename></instrument>
-    <instrument><id>3</id><name>Open HH</name><pan_L>0.5</pan_L><pan_R>1</pan_R>
+    <instrument><id>2</id><name>Mystery Box</name><muteGroup>0</muteGroup><pan>-0.25</pan>
+      <filename>Cowbell-Hard.wav</filename></instrument>
+    <instrument><id>3</id><name>Open HH</name><pan_L>0.5</pan_L><pan_R>1</pan_R><muteGroup>0</muteGroup>
       <layer><filename>Cowbell-Hard.wav</filename></layer></instrument>
   </instrumentList>
 </drumkit_info>
@@ -320,7 +321,7 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
     EXPECT_EQ(report.pieces,
               (std::vector<std::pair<int, std::string>>{
                   {36, "Kick"}, {38, "Snare"}, {39, "Mystery Box"}, {46, "Open HH"}}));
-    EXPECT_EQ(report.dropped, std::vector<std::string>{"pan (1 layer)"});
+    EXPECT_EQ(report.dropped, std::vector<std::string>{});
     EXPECT_EQ(report.bank, 128);
 
     SoundFontManager manager;
@@ -333,6 +334,17 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
             EXPECT_EQ((*lookUp(*kit, key, dynamic))[1], key);
         }
     }
+    // Pans as the kit gives them, old style or new, and a mute group as a choke group.
+    const auto hat = kit->samplePlayersForVelocity(46, 100);
+    const auto box = kit->samplePlayersForVelocity(39, 100);
+    ASSERT_EQ(hat.size(), 1u);
+    ASSERT_EQ(box.size(), 1u);
+    ASSERT_TRUE(hat[0].player.shape() && box[0].player.shape());
+    EXPECT_EQ(hat[0].player.shape()->pan, 0.5f);
+    EXPECT_EQ(box[0].player.shape()->pan, -0.25f);
+    EXPECT_EQ(hat[0].chokeGroup, 1);
+    EXPECT_EQ(box[0].chokeGroup, 1);
+    EXPECT_EQ(kit->samplePlayersForVelocity(36, 100).at(0).chokeGroup, 0);
     const Wav* snare = kit->layer().findWav(served(*kit, 38, 10));
     ASSERT_TRUE(snare);
     EXPECT_NEAR(snare->gain, 0.5, 1e-4);
