@@ -299,6 +299,79 @@ private:
     int m_includes = 0;
 };
 
+/// The voice attributes of a region: pan, the low-pass and its envelope and
+/// oscillator, the tremolo and the vibrato; what has no place is dropped.
+template <class Reader>
+std::vector<std::pair<std::string, double>> voiceOf(Reader& opcodes, BankPlan& plan) {
+    std::vector<std::pair<std::string, double>> out;
+    const auto add = [&](const char* name, std::optional<double> value) {
+        if (value) {
+            out.emplace_back(name, *value);
+        }
+    };
+    if (const auto pan = opcodes.number("pan"); pan && *pan != 0) {
+        add("pan", std::clamp(*pan, -100.0, 100.0) / 100.0);
+    }
+    const std::string* type = opcodes.text("fil_type", "filtype");
+    const auto cutoff = opcodes.number("cutoff");
+    const bool lowPass = !type || *type == "lpf_2p" || *type == "lpf_1p";
+    if (cutoff && !lowPass) {
+        plan.drop("fil_type=" + *type);
+    }
+    if (cutoff && lowPass) {
+        if (type && *type == "lpf_1p") {
+            plan.drop("one-pole filters (played with two poles)");
+        }
+        // The cutoff reached at velocity 127; below, it falls by the track.
+        const double track = opcodes.number("fil_veltrack").value_or(0);
+        add("cutoff", *cutoff * std::pow(2.0, track / 1200.0));
+        add("resonance", opcodes.number("resonance"));
+        if (track != 0) {
+            add("velToCutoff", -track);
+        }
+        if (const auto depth = opcodes.number("fileg_depth"); depth && *depth != 0) {
+            add("modDelay", opcodes.number("fileg_delay"));
+            add("modAttack", opcodes.number("fileg_attack"));
+            add("modHold", opcodes.number("fileg_hold"));
+            add("modDecay", opcodes.number("fileg_decay"));
+            if (const auto sustain = opcodes.number("fileg_sustain")) {
+                add("modSustain", std::clamp(*sustain, 0.0, 100.0) / 100.0);
+            }
+            add("modRelease", opcodes.number("fileg_release"));
+            add("modEnvToCutoff", depth);
+        }
+    }
+    // One modulation oscillator: the tremolo's, or the filter's when there is no tremolo.
+    const auto ampFreq = opcodes.number("amplfo_freq");
+    const auto ampDepth = opcodes.number("amplfo_depth");
+    const auto filFreq = opcodes.number("fillfo_freq");
+    const auto filDepth = opcodes.number("fillfo_depth");
+    const auto ampDelay = opcodes.number("amplfo_delay");
+    const auto filDelay = opcodes.number("fillfo_delay");
+    const bool tremolo = ampFreq && ampDepth && *ampDepth != 0;
+    const bool sweep = cutoff && lowPass && filFreq && filDepth && *filDepth != 0;
+    if (tremolo || sweep) {
+        add("modLfoDelay", tremolo ? ampDelay : filDelay);
+        add("modLfoFreq", tremolo ? ampFreq : filFreq);
+        if (tremolo) {
+            add("modLfoToVolume", ampDepth);
+        }
+        if (sweep && (!tremolo || (*filFreq == *ampFreq && filDelay == ampDelay))) {
+            add("modLfoToCutoff", filDepth);
+        } else if (sweep) {
+            plan.drop("a filter LFO apart from the amplitude LFO");
+        }
+    }
+    if (const auto depth = opcodes.number("pitchlfo_depth"); depth && *depth != 0) {
+        if (const auto freq = opcodes.number("pitchlfo_freq")) {
+            add("vibLfoDelay", opcodes.number("pitchlfo_delay"));
+            add("vibLfoFreq", freq);
+            add("vibLfoToPitch", depth);
+        }
+    }
+    return out;
+}
+
 /// A path as an SFZ writes it (either slash), relative to `dir`.
 fs::path resolve(const fs::path& dir, std::string name) {
     std::replace(name.begin(), name.end(), '\\', '/');
@@ -463,6 +536,16 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
         }
     } else if (mode != "no_loop" && mode != "one_shot") {
         plan.drop("loop_mode=" + mode);
+    }
+
+    zone.voice = voiceOf(opcodes, plan);
+    // A group that cuts itself is a choke group; cutting another group is not held.
+    const auto group = opcodes.number("group");
+    const auto offBy = opcodes.number("off_by");
+    if (group && offBy && *group == *offBy && *group > 0) {
+        zone.chokeGroup = int(*group);
+    } else if (offBy) {
+        plan.drop("off_by naming another group");
     }
 
     for (const std::string& name : opcodes.unused()) {

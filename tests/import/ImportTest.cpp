@@ -204,12 +204,15 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
          loop_mode=loop_continuous loop_start=100 loop_end=299 pan=20
 <group> lovel=101 /* the loud layer */ hivel=127
 <region> sample=loud c.wav lokey=0 hikey=66 pitch_keycenter=60 tune=-12
+         cutoff=1000 resonance=3 fil_veltrack=1200 fileg_depth=600 fileg_attack=0.1
+         fileg_sustain=50 amplfo_freq=5 amplfo_depth=2 pitchlfo_freq=6 pitchlfo_depth=20
+         group=2 off_by=2
 <group>
-<region> sample=high.wav lokey=g4 hikey=127 pitch_keycenter=72
+<region> sample=high.wav lokey=g4 hikey=127 pitch_keycenter=72 fil_type=hpf_2p cutoff=300
 )");
     const auto result = importSource(dir.file("piano.sfz"), dir.file("out"));
     ASSERT_EQ(result.banks.size(), 1u);
-    EXPECT_EQ(result.banks[0].dropped, std::vector<std::string>{"opcode pan (1 region)"});
+    EXPECT_EQ(result.banks[0].dropped, std::vector<std::string>{"fil_type=hpf_2p (1 region)"});
     SoundFontManager manager;
     const auto bank = manager.addDirectory(dir.file("out/piano"));
     ASSERT_TRUE(bank);
@@ -236,6 +239,20 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
     }
     ASSERT_TRUE(loud);
     EXPECT_FLOAT_EQ(loud->repitch, -12);
+    // The voice: the cutoff reached at velocity 127, falling by the track below it.
+    ASSERT_TRUE(loud->shape);
+    EXPECT_FLOAT_EQ(loud->shape->cutoff, 2000.0f);
+    EXPECT_FLOAT_EQ(loud->shape->velocityToCutoff, -1200.0f);
+    EXPECT_FLOAT_EQ(loud->shape->resonance, 3.0f);
+    EXPECT_FLOAT_EQ(loud->shape->modEnvelopeToCutoff, 600.0f);
+    EXPECT_FLOAT_EQ(loud->shape->modEnvelope.sustain, 0.5f);
+    EXPECT_FLOAT_EQ(loud->shape->modEnvelope.attack, 0.1f);
+    EXPECT_FLOAT_EQ(loud->shape->modLfoToVolume, 2.0f);
+    EXPECT_FLOAT_EQ(loud->shape->vibratoToPitch, 20.0f);
+    EXPECT_EQ(bank->samplePlayersForVelocity(60, 120).at(0).chokeGroup, 2);
+    const auto soft = bank->samplePlayersForVelocity(60, 50);
+    ASSERT_TRUE(soft.at(0).player.shape());
+    EXPECT_FLOAT_EQ(*soft.at(0).player.shape()->pan, 0.2f);
     EXPECT_NEAR(loud->gain, 0.7079, 1e-3); // -3 dB
     EXPECT_TRUE(has(readFile(dir.file("out/piano/Samples.xml")), "ampRelease=\"0.4\""));
 }
