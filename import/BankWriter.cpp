@@ -121,9 +121,9 @@ bool sameSound(const Zone& a, const Zone& b) {
     const Envelope& x = a.envelope;
     const Envelope& y = b.envelope;
     return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice &&
-           a.chokeGroup == b.chokeGroup && x.delay == y.delay && x.attack == y.attack &&
-           x.hold == y.hold && x.decay == y.decay && x.sustain == y.sustain &&
-           x.release == y.release;
+           a.layers == b.layers && a.chokeGroup == b.chokeGroup && x.delay == y.delay &&
+           x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
+           x.sustain == y.sustain && x.release == y.release;
 }
 
 /// One Sample element to write.
@@ -207,14 +207,20 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
                 : reachable ? "layered zones (only one sample plays per note)"
                             : "velocity layers narrower than a step of the dynamics scale"]++;
     }
-    for (const Filed& sample : layout.samples) {
-        const size_t audio = plan.zones[size_t(sample.zone)].audio;
+    const auto name = [&](size_t audio) {
         if (!layout.files.count(audio)) {
             const size_t n = layout.files.size() + 1;
             char index[16];
             std::snprintf(index, sizeof index, "%03zu", n);
             layout.files[audio] =
                 plan.filePrefix + "-" + index + "-" + safeName(plan.audio[audio].name) + ".flac";
+        }
+    };
+    for (const Filed& sample : layout.samples) {
+        const Zone& zone = plan.zones[size_t(sample.zone)];
+        name(zone.audio);
+        for (const ZoneLayer& layer : zone.layers) {
+            name(layer.audio);
         }
     }
     return layout;
@@ -260,7 +266,18 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         for (const auto& [name, value] : zone.voice) {
             attribute(xml, name.c_str(), value);
         }
-        xml += "/></Sample>\n";
+        xml += "/>";
+        for (const ZoneLayer& layer : zone.layers) {
+            xml += "<Layer file=\"" + escapeXml(layout.files.at(layer.audio)) + "\"";
+            if (std::abs(layer.gainDb) > 1e-9) {
+                attribute(xml, "gain", layer.gainDb);
+            }
+            for (const auto& [name, value] : layer.voice) {
+                attribute(xml, name.c_str(), value);
+            }
+            xml += "/>";
+        }
+        xml += "</Sample>\n";
     }
     xml += "      </Samples>\n    </Node></Node></Node>\n  </SamplesTree>\n</Bank>\n";
     return xml;

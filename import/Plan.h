@@ -40,6 +40,15 @@ struct AudioSource {
     std::function<Audio()> read; ///< throws ImportError
 };
 
+/// A further file that sounds with a zone (a Layer element): the other side
+/// of a stereo pair that loops at its own frames.
+struct ZoneLayer {
+    size_t audio = 0; ///< index into BankPlan::audio
+    double gainDb = 0;
+    std::vector<std::pair<std::string, double>> voice; ///< as Zone::voice
+    bool operator==(const ZoneLayer&) const = default;
+};
+
 /// One sample of the source with the keys and velocities it answers.
 struct Zone {
     int keyLo = 0, keyHi = 127;
@@ -53,7 +62,8 @@ struct Zone {
     /// Voice attributes of its Wave ("pan", "cutoff", "modLfoFreq"…) with their
     /// values in the description's units, in the order they are written.
     std::vector<std::pair<std::string, double>> voice;
-    size_t audio = 0; ///< index into BankPlan::audio
+    size_t audio = 0;              ///< index into BankPlan::audio
+    std::vector<ZoneLayer> layers; ///< files that sound with it
 };
 
 /// Everything one bank is made of, before anything is written.

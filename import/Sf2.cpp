@@ -490,18 +490,16 @@ BankPlan Sf2File::plan(size_t index) const {
             }
             Candidate* left = &c;
             Candidate* right = partner;
+            bool ownLoops = false; // the sides loop at different frames
             if (partner) {
                 partner->taken = true;
                 if (c.sample->channel == IPATCH_SF2_SAMPLE_CHANNEL_RIGHT) {
                     std::swap(left, right);
                 }
-                if (left->region.loopStart - left->region.start !=
-                        right->region.loopStart - right->region.start ||
-                    left->region.loopEnd - left->region.start !=
-                        right->region.loopEnd - right->region.start) {
-                    plan.drop("the right side's own loop of stereo pairs whose sides loop at "
-                              "different frames (both use the left side's loop)");
-                }
+                ownLoops = left->region.loopStart - left->region.start !=
+                               right->region.loopStart - right->region.start ||
+                           left->region.loopEnd - left->region.start !=
+                               right->region.loopEnd - right->region.start;
             }
             const Voice& voice = left->voice;
             Zone zone;
@@ -520,9 +518,22 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.envelope = envelopeOf(voice);
             zone.voice = voiceOf(voice, partner != nullptr);
             zone.chokeGroup = voice.value(IPATCH_SF2_GEN_EXCLUSIVE_CLASS);
-            zone.audio =
-                m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
-                                 right ? right->region : Region{}, plan);
+            if (ownLoops) {
+                // Each side keeps its own loop: the left as the sample, hard left, the
+                // right as its layer, hard right; 3 dB down each, as the centred
+                // stereo file of a pair whose loops agree sounds.
+                zone.audio = m_impl->audioFor(left->sample, left->region, nullptr, Region{}, plan);
+                zone.voice.insert(zone.voice.begin(), {"pan", -1.0});
+                zone.gainDb -= 3.0103;
+                zone.layers.push_back(
+                    {m_impl->audioFor(right->sample, right->region, nullptr, Region{}, plan),
+                     zone.gainDb,
+                     {{"pan", 1.0}}});
+            } else {
+                zone.audio =
+                    m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
+                                     right ? right->region : Region{}, plan);
+            }
             dropUnsupported(voice, partner != nullptr, plan.unpitched, plan);
             if (hasModulators(left->zone->mods) || hasModulators(instrument->mods) ||
                 hasModulators(pzone->mods)) {

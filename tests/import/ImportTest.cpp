@@ -170,20 +170,36 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
     }
     EXPECT_TRUE(has(nlohmann::json(result.banks[0].dropped).dump(), "reverb send"));
 
-    // The left and right samples become one file; the left side's loop serves both.
-    const auto stereo = sampleFiles(dir.file("out/000-001-Stereo-Pluck-1"));
-    ASSERT_EQ(stereo.size(), 1u);
-    const SoundFile joined = readSound(stereo[0].string());
+    // The left and right samples loop at their own frames: each keeps its file
+    // and its loop, the right one as the left one's layer, each hard on its side.
+    const std::string pair = dir.file("out/000-001-Stereo-Pluck-1");
+    const auto stereo = sampleFiles(pair);
+    ASSERT_EQ(stereo.size(), 2u);
     const auto& left = font.samples[8];
     const auto& right = font.samples[9];
-    ASSERT_EQ(joined.channels, 2);
-    ASSERT_EQ(size_t(joined.frames), left.frames.size());
-    for (size_t i = 0; i < left.frames.size(); i += 97) {
-        ASSERT_EQ(joined.samples[2 * i], left.frames[i] / 32768.0f);
-        ASSERT_EQ(joined.samples[2 * i + 1], right.frames[i] / 32768.0f);
+    ASSERT_NE(left.loopStart, right.loopStart);
+    std::set<std::pair<int64_t, int64_t>> loops;
+    for (const fs::path& file : stereo) {
+        const SoundFile side = readSound(file.string());
+        ASSERT_EQ(side.channels, 1);
+        const auto& source = side.samples[97] == left.frames[97] / 32768.0f ? left : right;
+        for (size_t i = 0; i < source.frames.size(); i += 97) {
+            ASSERT_EQ(side.samples[i], source.frames[i] / 32768.0f) << file;
+        }
+        EXPECT_EQ(loopOf(file), Loop(source.loopStart, source.loopEnd)) << file;
+        loops.insert(loopOf(file));
     }
-    EXPECT_EQ(loopOf(stereo[0]), Loop(left.loopStart, left.loopEnd));
-    EXPECT_TRUE(has(nlohmann::json(result.banks[1].dropped).dump(), "left side's loop"));
+    EXPECT_EQ(loops.size(), 2u);
+    EXPECT_FALSE(has(nlohmann::json(result.banks[1].dropped).dump(), "loop"));
+    SoundFontManager manager;
+    const auto bank = manager.addDirectory(pair);
+    ASSERT_TRUE(bank);
+    const auto played = bank->samplePlayersForVelocity(60, 100);
+    ASSERT_EQ(played.size(), 2u);
+    ASSERT_TRUE(played[0].player.shape() && played[1].player.shape());
+    EXPECT_EQ(played[0].player.shape()->pan, -1.0f);
+    EXPECT_EQ(played[1].player.shape()->pan, 1.0f);
+    EXPECT_NE(played[0].player.stream(), played[1].player.stream());
 }
 
 TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
