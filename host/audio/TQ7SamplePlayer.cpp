@@ -293,6 +293,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_modReleased = other.m_modReleased;
         m_modReleaseLevel = other.m_modReleaseLevel;
         std::copy(&other.m_filter[0][0], &other.m_filter[0][0] + 2 * kMaxChannels, &m_filter[0][0]);
+        std::copy(other.m_panGains, other.m_panGains + 2, m_panGains);
         other.m_finished = true;
     }
     return *this;
@@ -346,7 +347,7 @@ void TQ7SamplePlayer::reset() {
     m_level = EnvelopeState();
     m_elapsed = 0;
     m_modReleased = -1;
-    std::fill(&m_filter[0][0], &m_filter[0][0] + 4 * kMaxChannels, 0.0);
+    std::fill(&m_filter[0][0], &m_filter[0][0] + 2 * kMaxChannels, 0.0);
 }
 
 void TQ7SamplePlayer::setShape(const VoiceShape& shape) {
@@ -392,6 +393,11 @@ void TQ7SamplePlayer::updateShape() {
         (s.modLfo.frequency > 0.0f && (s.modLfoToPitch != 0.0f || s.modLfoToVolume != 0.0f)) ||
         (s.vibratoLfo.frequency > 0.0f && s.vibratoToPitch != 0.0f);
     m_modulated = m_hasShape && (m_filterRuns || moves);
+    // The song renderer's law: the squares of the two gains add up to 1.
+    const float pan = s.pan && !std::isnan(*s.pan) ? std::clamp(*s.pan, -1.0f, 1.0f) : 0.0f;
+    const double angle = (double(pan) + 1.0) * std::numbers::pi / 4.0;
+    m_panGains[0] = float(std::cos(angle));
+    m_panGains[1] = float(std::sin(angle));
 }
 
 void TQ7SamplePlayer::setInterpolation(Interpolation interpolation) {
@@ -503,11 +509,8 @@ const float* TQ7SamplePlayer::panned(int outChannels, const float* channelGains,
     if (!m_shape.pan || outChannels != 2) {
         return channelGains;
     }
-    // The song renderer's law: the squares of the two gains add up to 1.
-    const float pan = std::isnan(*m_shape.pan) ? 0.0f : std::clamp(*m_shape.pan, -1.0f, 1.0f);
-    const double angle = (double(pan) + 1.0) * std::numbers::pi / 4.0;
-    gains[0] = float(std::cos(angle)) * (channelGains ? channelGains[0] : 1.0f);
-    gains[1] = float(std::sin(angle)) * (channelGains ? channelGains[1] : 1.0f);
+    gains[0] = m_panGains[0] * (channelGains ? channelGains[0] : 1.0f);
+    gains[1] = m_panGains[1] * (channelGains ? channelGains[1] : 1.0f);
     return gains;
 }
 

@@ -26,8 +26,8 @@ struct LowPass {
 LowPass lowPassFor(double hz, int rate, float damping);
 
 /// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
-/// with memory[c]: its two states (the other two are spare).
-void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[4]);
+/// with memory[c]: its band-pass and low-pass integrators.
+void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[2]);
 
 /// Where a shaped block goes in the common case, a mono or stereo source
 /// into a stereo output: out[c] (+)= y[c] * gains[c] * (volume + slope * j).
@@ -43,6 +43,6 @@ struct StereoTarget {
 /// `frames` and puts them into `target` in the same pass, so that the
 /// filter's recursion and the mixing overlap.
 void filterInto(const float* frames, int channels, int64_t n, const LowPass* filter,
-                double (*memory)[4], const StereoTarget& target);
+                double (*memory)[2], const StereoTarget& target);
 
 } // namespace ox::audio::voice

@@ -13,14 +13,6 @@ namespace {
 constexpr double kCentsBase = 8.17579891564371;
 } // namespace
 
-bool VoiceShape::modulated() const {
-    const bool envelope = modEnvelopeToPitch != 0.0f || (filtered() && modEnvelopeToCutoff != 0.0f);
-    const bool mod = modLfo.frequency > 0.0f && (modLfoToPitch != 0.0f || modLfoToVolume != 0.0f ||
-                                                 (filtered() && modLfoToCutoff != 0.0f));
-    const bool vibrato = vibratoLfo.frequency > 0.0f && vibratoToPitch != 0.0f;
-    return filtered() || envelope || mod || vibrato;
-}
-
 double centsToHz(double cents) {
     return kCentsBase * std::exp2(cents / 1200.0);
 }
@@ -90,58 +82,44 @@ LowPass lowPassFor(double hz, int rate, float damping) {
 
 namespace {
 
-// The two channels of a stereo voice run side by side: each recursion is a
-// chain of one multiply and two adds per frame.
-template <int Channels>
-void lowPassFixed(float* frames, int64_t n, const LowPass& c, double (*memory)[4]) {
-    double band[Channels];
-    double low[Channels];
-    for (int ch = 0; ch < Channels; ++ch) {
-        band[ch] = memory[ch][0];
-        low[ch] = memory[ch][1];
+// One frame of one channel: the output, then both integrators moved on. Each
+// recursion is a chain of one multiply and two adds, so the two channels of a
+// stereo voice run side by side.
+inline float lowPassStep(const LowPass& c, double& band, double& low, double x) {
+    const float y = float(c.c0 * band + c.c1 * low + c.d * x);
+    const double nextBand = c.a00 * band + c.a01 * low + c.b0 * x;
+    low = c.a10 * band + c.a11 * low + c.b1 * x;
+    band = nextBand;
+    return y;
+}
+
+// Keeps a silent filter out of denormals.
+void store(double band, double low, double* memory) {
+    if (std::abs(band) < 1e-30 && std::abs(low) < 1e-30) {
+        band = low = 0.0;
     }
-    for (int64_t j = 0; j < n; ++j, frames += Channels) {
-        for (int ch = 0; ch < Channels; ++ch) {
-            const double x = frames[ch];
-            frames[ch] = float(c.c0 * band[ch] + c.c1 * low[ch] + c.d * x);
-            const double nextBand = c.a00 * band[ch] + c.a01 * low[ch] + c.b0 * x;
-            low[ch] = c.a10 * band[ch] + c.a11 * low[ch] + c.b1 * x;
-            band[ch] = nextBand;
-        }
-    }
-    for (int ch = 0; ch < Channels; ++ch) {
-        // Keep a silent filter out of denormals.
-        if (std::abs(band[ch]) < 1e-30 && std::abs(low[ch]) < 1e-30) {
-            band[ch] = low[ch] = 0.0;
-        }
-        memory[ch][0] = band[ch];
-        memory[ch][1] = low[ch];
-    }
+    memory[0] = band;
+    memory[1] = low;
 }
 
 } // namespace
 
-void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[4]) {
-    switch (channels) {
-    case 1:
-        return lowPassFixed<1>(frames, n, filter, memory);
-    case 2:
-        return lowPassFixed<2>(frames, n, filter, memory);
-    default:
-        for (int c = 0; c < channels; ++c) {
-            // Strided channels one at a time: rare layouts, not worth a kernel each.
-            for (int64_t j = 0; j < n; ++j) {
-                float* x = frames + j * channels + c;
-                lowPassFixed<1>(x, 1, filter, memory + c);
-            }
+void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[2]) {
+    for (int ch = 0; ch < channels; ++ch) {
+        double band = memory[ch][0];
+        double low = memory[ch][1];
+        for (int64_t j = 0; j < n; ++j) {
+            float& x = frames[j * channels + ch];
+            x = lowPassStep(filter, band, low, x);
         }
+        store(band, low, memory[ch]);
     }
 }
 
 namespace {
 
 template <int Channels, bool Filter, bool Add>
-void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*memory)[4],
+void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*memory)[2],
                      const StereoTarget& t) {
     double band[2] = {memory[0][0], memory[1][0]};
     double low[2] = {memory[0][1], memory[1][1]};
@@ -163,28 +141,17 @@ void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*
         float y[2];
         for (int ch = 0; ch < Channels; ++ch) {
             const double x = frames[j * Channels + ch];
-            if (Filter) {
-                y[ch] = float(c.c0 * band[ch] + c.c1 * low[ch] + c.d * x);
-                const double nextBand = c.a00 * band[ch] + c.a01 * low[ch] + c.b0 * x;
-                low[ch] = c.a10 * band[ch] + c.a11 * low[ch] + c.b1 * x;
-                band[ch] = nextBand;
-            } else {
-                y[ch] = float(x);
-            }
+            y[ch] = Filter ? lowPassStep(c, band[ch], low[ch], x) : float(x);
         }
         put(y, j);
     }
     for (int ch = 0; ch < Channels; ++ch) {
-        if (std::abs(band[ch]) < 1e-30 && std::abs(low[ch]) < 1e-30) {
-            band[ch] = low[ch] = 0.0;
-        }
-        memory[ch][0] = band[ch];
-        memory[ch][1] = low[ch];
+        store(band[ch], low[ch], memory[ch]);
     }
 }
 
 template <int Channels>
-void filterIntoChannels(const float* frames, int64_t n, const LowPass* filter, double (*memory)[4],
+void filterIntoChannels(const float* frames, int64_t n, const LowPass* filter, double (*memory)[2],
                         const StereoTarget& t) {
     static const LowPass none;
     if (filter) {
@@ -199,7 +166,7 @@ void filterIntoChannels(const float* frames, int64_t n, const LowPass* filter, d
 } // namespace
 
 void filterInto(const float* frames, int channels, int64_t n, const LowPass* filter,
-                double (*memory)[4], const StereoTarget& target) {
+                double (*memory)[2], const StereoTarget& target) {
     if (channels == 1) {
         filterIntoChannels<1>(frames, n, filter, memory, target);
     } else {

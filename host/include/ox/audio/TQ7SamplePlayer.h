@@ -174,7 +174,8 @@ private:
     int64_t m_elapsed = 0;                 ///< output frames rendered through the shape
     int64_t m_modReleased = -1;            ///< m_elapsed at the release; -1 before
     float m_modReleaseLevel = 0;           ///< the modulation envelope's level then
-    double m_filter[kMaxChannels][4] = {}; ///< per channel: the low-pass's last inputs and outputs
+    double m_filter[kMaxChannels][2] = {}; ///< per channel: the filter's two integrators
+    float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
 
     void updateStep();
     double stepFor(double semitones) const;

@@ -64,8 +64,6 @@ struct VoiceShape {
 
     /// True when a filter is given (whether or not it is bypassed).
     bool filtered() const { return cutoff > 0.0f; }
-    /// True when anything changes over the note: the filter, a pitch or volume modulation.
-    bool modulated() const;
 
     /// Equal when every part is.
     bool operator==(const VoiceShape&) const = default;
