@@ -55,8 +55,10 @@ struct OXSF_EXPORT Wav {
     /// Times in seconds, the sustain level linear (the description gives decibels).
     std::optional<ox::audio::Envelope> envelope;
     /// From the voice attributes ("pan", "cutoff", "resonance", "velToCutoff",
-    /// "mod...", "modLfo...", "vibLfo..."); none when the Wave gives none of them.
-    std::optional<ox::audio::VoiceShape> shape;
+    /// "mod...", "modLfo...", "vibLfo..."); null when the Wave gives none of them.
+    /// Shared with the samples filed from it: most Waves have none, and a record
+    /// stays small.
+    std::shared_ptr<const ox::audio::VoiceShape> shape;
 };
 
 /// One "Layer" element of a Sample: a further file that sounds with the sample's

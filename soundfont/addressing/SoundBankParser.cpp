@@ -125,7 +125,7 @@ void applyWave(SampleTreeNodeSample& record, const Wav& w) {
         setEnvelope(record, *w.envelope);
     }
     if (w.shape) {
-        record.shape = std::make_shared<const ox::audio::VoiceShape>(*w.shape);
+        record.shape = w.shape;
     }
 }
 

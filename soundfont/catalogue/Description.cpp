@@ -10,6 +10,7 @@
 #include <cstring>
 #include <langinfo.h>
 #include <math.h>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -337,7 +338,7 @@ private:
             wav.envelope = readEnvelope(envelope);
         }
         if (std::any_of(shape.begin(), shape.end(), [](const Attribute* a) { return a; })) {
-            wav.shape = readShape(shape);
+            wav.shape = std::make_shared<const ox::audio::VoiceShape>(readShape(shape));
         }
     }
 
