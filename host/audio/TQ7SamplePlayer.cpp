@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numbers>
 
 namespace ox::audio {
@@ -294,6 +295,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_modReleaseLevel = other.m_modReleaseLevel;
         std::copy(&other.m_filter[0][0], &other.m_filter[0][0] + 2 * kMaxChannels, &m_filter[0][0]);
         std::copy(other.m_panGains, other.m_panGains + 2, m_panGains);
+        m_filterKnown = false;
         other.m_finished = true;
     }
     return *this;
@@ -383,6 +385,7 @@ void TQ7SamplePlayer::updateShape() {
     m_baseCutoff =
         float(hzToCents(s.cutoff) + double(s.velocityToCutoff) * double(127 - m_velocity) / 127.0);
     m_damping = voice::damping(s.resonance);
+    m_filterKnown = false;
     const bool cutoffMoves =
         s.modEnvelopeToCutoff != 0.0f || (s.modLfo.frequency > 0.0f && s.modLfoToCutoff != 0.0f);
     // Fully open, still and without a peak, the filter would only cost time.
@@ -527,6 +530,26 @@ int64_t TQ7SamplePlayer::voice(float* out, int64_t frames, int outChannels,
     return playShaped(out, frames, outChannels, mapped, add);
 }
 
+const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
+    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps));
+    // The cutoff of the block's middle: it moves by at most a little per block.
+    const VoiceShape& s = m_shape;
+    double cutoff = m_baseCutoff;
+    if (s.modEnvelopeToCutoff != 0.0f) {
+        cutoff += modEnvelopeAt(elapsed) * s.modEnvelopeToCutoff;
+    }
+    if (s.modLfoToCutoff != 0.0f) {
+        cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
+    }
+    if (!m_filterKnown || cutoff != m_filterCents) {
+        new (m_filterSteps) voice::LowPassSteps(
+            voice::stepsFor(voice::lowPassFor(centsToHz(cutoff), m_outputRate, m_damping)));
+        m_filterCents = cutoff;
+        m_filterKnown = true;
+    }
+    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(m_filterSteps));
+}
+
 int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
                                     const float* channelGains, bool add) {
     const VoiceShape& s = m_shape;
@@ -552,14 +575,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         float scratch[kControlFrames * kMaxChannels];
         const int64_t got = play(scratch, n, channels, nullptr, false);
         missed += m_missed;
-        voice::LowPass filter;
-        if (m_filterRuns) {
-            // The cutoff of the block's middle: it moves by at most a little per block.
-            const int64_t middle = m_elapsed + n / 2;
-            const double cutoff = m_baseCutoff + modEnvelopeAt(middle) * s.modEnvelopeToCutoff +
-                                  voice::lfoAt(s.modLfo, double(middle) / rate) * s.modLfoToCutoff;
-            filter = voice::lowPassFor(centsToHz(cutoff), rate, m_damping);
-        }
+        const voice::LowPassSteps* filter = m_filterRuns ? filterAt(m_elapsed + n / 2) : nullptr;
         const float v0 = toVolume != 0.0 ? float(std::pow(10.0, lfo0 * toVolume / 20.0)) : 1.0f;
         const float v1 = toVolume != 0.0 ? float(std::pow(10.0, lfo1 * toVolume / 20.0)) : 1.0f;
         const float slope = (v1 - v0) / float(n);
@@ -571,11 +587,10 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
                 v0,
                 slope,
                 add};
-            voice::filterInto(scratch, channels, got, m_filterRuns ? &filter : nullptr, m_filter,
-                              target);
+            voice::filterInto(scratch, channels, got, filter, m_filter, target);
         } else {
             if (m_filterRuns) {
-                voice::lowPass(scratch, channels, got, filter, m_filter);
+                voice::lowPass(scratch, channels, got, filter->step, m_filter);
             }
             GainRamp ramp{1.0f, v0, 1.0f, slope};
             kernels::mapFrames(scratch, channels, got, ramp, to, outChannels, channelGains, add);

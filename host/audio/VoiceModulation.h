@@ -25,6 +25,15 @@ struct LowPass {
 /// The low-pass at `hz` (held below Nyquist) for `rate`, with `damping` (1/Q).
 LowPass lowPassFor(double hz, int rate, float damping);
 
+/// A low-pass with the form it takes over four frames at a time, which the
+/// stereo path runs. Working it out costs about as much as filtering a block,
+/// so a player keeps it while its cutoff holds.
+struct LowPassSteps {
+    LowPass step;
+    double quad[12][4];
+};
+LowPassSteps stepsFor(const LowPass& filter);
+
 /// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
 /// with memory[c]: its band-pass and low-pass integrators.
 void lowPass(float* frames, int channels, int64_t n, const LowPass& filter, double (*memory)[2]);
@@ -42,7 +51,7 @@ struct StereoTarget {
 /// Filters (with `filter`; null: no filter) `n` frames of mono or stereo
 /// `frames` and puts them into `target` in the same pass, so that the
 /// filter's recursion and the mixing overlap.
-void filterInto(const float* frames, int channels, int64_t n, const LowPass* filter,
+void filterInto(const float* frames, int channels, int64_t n, const LowPassSteps* filter,
                 double (*memory)[2], const StereoTarget& target);
 
 } // namespace ox::audio::voice
