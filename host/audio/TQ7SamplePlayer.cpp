@@ -557,7 +557,15 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     // The voice is rendered at the source's channels (one for a mono output),
     // filtered there, then spread over the output as an unshaped voice is.
     const int channels = outChannels == 1 ? 1 : std::clamp(m_stream->channels(), 1, kMaxChannels);
-    const double toVolume = s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) : 0.0;
+    // The LFO's volume, dB to gain: 10^(dB / 20) = 2^(dB * log2(10) / 20).
+    const double toVolume =
+        s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) * std::log2(10.0) / 20.0 : 0.0;
+    const auto volumeAt = [toVolume](double lfo) {
+        return toVolume != 0.0 ? float(std::exp2(lfo * toVolume)) : 1.0f;
+    };
+    bool known = false;
+    double lfo0 = 0.0;
+    float v0 = 1.0f;
     const double plainStep = stepFor(m_transposition);
     int64_t missed = 0;
     int64_t done = 0;
@@ -565,19 +573,27 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         const int64_t n = std::min(frames - done, kControlFrames);
         const double t0 = double(m_elapsed) / rate;
         const double t1 = double(m_elapsed + n) / rate;
-        const double env0 = modEnvelopeAt(m_elapsed);
-        const double lfo0 = voice::lfoAt(s.modLfo, t0);
+        if (!known) { // after the first block, the last one's end
+            lfo0 = voice::lfoAt(s.modLfo, t0);
+            v0 = volumeAt(lfo0);
+            known = true;
+        }
         const double lfo1 = voice::lfoAt(s.modLfo, t1);
-        const double cents = env0 * s.modEnvelopeToPitch + lfo0 * s.modLfoToPitch +
-                             voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
+        double cents = 0.0;
+        if (s.modEnvelopeToPitch != 0.0f) {
+            cents += modEnvelopeAt(m_elapsed) * s.modEnvelopeToPitch;
+        }
+        if (s.vibratoToPitch != 0.0f) {
+            cents += voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
+        }
+        cents += lfo0 * s.modLfoToPitch;
         m_step = cents == 0.0 ? plainStep : stepFor(m_transposition + cents / 100.0);
 
         float scratch[kControlFrames * kMaxChannels];
         const int64_t got = play(scratch, n, channels, nullptr, false);
         missed += m_missed;
         const voice::LowPassSteps* filter = m_filterRuns ? filterAt(m_elapsed + n / 2) : nullptr;
-        const float v0 = toVolume != 0.0 ? float(std::pow(10.0, lfo0 * toVolume / 20.0)) : 1.0f;
-        const float v1 = toVolume != 0.0 ? float(std::pow(10.0, lfo1 * toVolume / 20.0)) : 1.0f;
+        const float v1 = volumeAt(lfo1);
         const float slope = (v1 - v0) / float(n);
         float* to = out + done * outChannels;
         if (outChannels == 2 && channels <= 2) {
@@ -596,6 +612,8 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
             kernels::mapFrames(scratch, channels, got, ramp, to, outChannels, channelGains, add);
         }
         m_elapsed += n;
+        lfo0 = lfo1;
+        v0 = v1;
         done += got;
         if (got < n) {
             break;

@@ -2,6 +2,7 @@
 
 #include <ox/audio/VoiceShape.h>
 
+#include <cmath>
 #include <cstdint>
 
 // The parts of a shaped voice that TQ7SamplePlayer runs block by block.
@@ -9,8 +10,15 @@ namespace ox::audio::voice {
 
 /// The level of `envelope` (0 to 1) `seconds` after the note's start, before its release.
 double envelopeAt(const Envelope& envelope, double seconds);
-/// The level of `lfo` (-1 to 1) `seconds` after the note's start.
-double lfoAt(const Lfo& lfo, double seconds);
+/// The level of `lfo` (-1 to 1) `seconds` after the note's start: a triangle
+/// rising from 0. Inline: a shaped voice asks for it several times a block.
+inline double lfoAt(const Lfo& lfo, double seconds) {
+    if (lfo.frequency <= 0.0f || seconds <= lfo.delay) {
+        return 0.0;
+    }
+    const double cycles = (seconds - lfo.delay) * lfo.frequency + 0.25;
+    return 1.0 - 4.0 * std::abs(cycles - std::floor(cycles) - 0.5);
+}
 /// The filter's damping (1/Q) for a peak `resonance` dB above its DC gain.
 float damping(float resonance);
 /// A two-pole low-pass at one cutoff, as the state-space form of a

@@ -43,14 +43,6 @@ double envelopeAt(const Envelope& e, double t) {
     return sustain;
 }
 
-double lfoAt(const Lfo& lfo, double t) {
-    if (lfo.frequency <= 0.0f || t <= lfo.delay) {
-        return 0.0;
-    }
-    const double cycles = (t - lfo.delay) * lfo.frequency + 0.25;
-    return 1.0 - 4.0 * std::abs(cycles - std::floor(cycles) - 0.5);
-}
-
 float damping(float resonance) {
     // The peak of a two-pole low-pass is G = Q^2 / sqrt(Q^2 - 1/4); solved for
     // Q this puts the peak exactly `resonance` dB up, and 0 dB is Butterworth.
