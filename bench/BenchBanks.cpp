@@ -3,8 +3,8 @@
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFont.h>
 
-#include "archive/ArchiveWriter.h"
 #include "demo/DemoBanks.h"
+#include "write/ArchiveWriter.h"
 
 #include <malloc.h>
 #include <sndfile.h>

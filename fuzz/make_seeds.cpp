@@ -2,9 +2,9 @@
 // demo banks'), tiny encoded tones, archives packed by our archive writer and
 // catalogue path names, all made here. Usage: fuzz_make_seeds <output folder>;
 // one folder per target is created below it.
-#include <archive/ArchiveWriter.h>
 #include <demo/DemoBanks.h>
-#include <demo/LoopWriter.h>
+#include <write/ArchiveWriter.h>
+#include <write/LoopWriter.h>
 
 #include <sndfile.h>
 
@@ -141,8 +141,8 @@ std::string encode(const Tone& tone, const fs::path& scratch) {
     }
     // Any region, also an empty or reversed one: the readers must cope.
     if (tone.loopStart >= 0) {
-        oxsf::demo::writeLoop(file, (tone.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV,
-                              tone.loopStart, tone.loopEnd);
+        oxsf::write::writeLoop(file, (tone.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV,
+                               tone.loopStart, tone.loopEnd);
     }
     std::vector<float> samples(static_cast<size_t>(tone.frames * tone.channels));
     for (size_t i = 0; i < samples.size(); ++i) {

@@ -2,7 +2,7 @@
 
 #include <ox/import/Import.h>
 
-#include <demo/LoopWriter.h>
+#include <write/LoopWriter.h>
 
 #include <sndfile.h>
 
@@ -140,7 +140,7 @@ void writeFlac(const std::string& path, const Audio& audio) {
     double level = 0.0;
     sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     if (audio.loopStart >= 0 && audio.loopEnd > audio.loopStart) {
-        oxsf::demo::writeLoop(file.get(), false, audio.loopStart, audio.loopEnd);
+        oxsf::write::writeLoop(file.get(), false, audio.loopStart, audio.loopEnd);
     }
     const sf_count_t written = sf_writef_int(file.get(), audio.samples.data(), audio.frames());
     if (written != audio.frames()) {

@@ -3,8 +3,8 @@
 #include "AudioFiles.h"
 #include "Text.h"
 
-#include <archive/ArchiveWriter.h>
-#include <demo/XmlText.h>
+#include <write/ArchiveWriter.h>
+#include <write/XmlText.h>
 
 #include <soundfont/SampleCoordinate.h>
 #include <soundfont/SampleTree.h>

@@ -1,6 +1,6 @@
 #include "ArchiveTestSupport.h"
-#include "archive/ArchiveWriter.h"
 #include "support/TestSupport.h"
+#include "write/ArchiveWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "archive/ArchiveWriter.h"
+#include "write/ArchiveWriter.h"
 #include "ArchiveTestSupport.h"
 #include "support/TestSupport.h"
 

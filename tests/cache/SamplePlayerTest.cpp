@@ -5,7 +5,7 @@
 #include <soundfont/SoundFont.h>
 #include <soundfont/SoundFontManager.h>
 
-#include <archive/ArchiveWriter.h>
+#include <write/ArchiveWriter.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <ox/stream/MemoryStream.h>
 
-#include <demo/LoopWriter.h>
+#include <write/LoopWriter.h>
 
 #include <sndfile.h>
 
@@ -163,7 +163,7 @@ bool writeTone(const std::string& path, AudioFormat format, const Tone& tone) {
         return false;
     }
     if (tone.loopStart >= 0 && tone.loopEnd > tone.loopStart) {
-        oxsf::demo::writeLoop(file, isWav(format), tone.loopStart, tone.loopEnd);
+        oxsf::write::writeLoop(file, isWav(format), tone.loopStart, tone.loopEnd);
     }
     if (format == AudioFormat::OggVorbis) {
         double quality = 0.9;

@@ -5,7 +5,7 @@
 
 #include "support/TestSupport.h"
 
-#include "archive/ArchiveWriter.h"
+#include "write/ArchiveWriter.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

@@ -1,9 +1,9 @@
 #include "demo/DemoBanks.h"
 
 #include "demo/Synth.h"
-#include "demo/XmlText.h"
+#include "write/XmlText.h"
 
-#include "archive/ArchiveWriter.h"
+#include "write/ArchiveWriter.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "demo/Synth.h"
 
-#include "demo/LoopWriter.h"
+#include "write/LoopWriter.h"
 
 #include <sndfile.h>
 
@@ -300,7 +300,7 @@ std::string writeAudio(const std::string& path, FileFormat format, const Audio& 
         return sf_strerror(nullptr);
     }
     if (loopStart >= 0 && loopEnd > loopStart) {
-        writeLoop(file, format == FileFormat::Wav, loopStart, loopEnd);
+        write::writeLoop(file, format == FileFormat::Wav, loopStart, loopEnd);
     }
     if (format == FileFormat::Ogg) {
         double quality = 0.6;

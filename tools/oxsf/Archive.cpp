@@ -5,7 +5,7 @@
 #include "Errors.h"
 #include "Progress.h"
 
-#include "archive/ArchiveWriter.h"
+#include "write/ArchiveWriter.h"
 
 #include <ox/stream/FileStream.h>
 

@@ -4,7 +4,7 @@
 #include "Report.h"
 #include "Search.h"
 
-#include "demo/XmlText.h"
+#include "write/XmlText.h"
 
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFont.h>

@@ -2,15 +2,15 @@
 
 // Marks the loop of a sound file being written, the two ways the audio host
 // reads loops back: a WAV file gets an instrument ("smpl") chunk, the
-// compressed formats a LOOPSTART/LOOPLENGTH comment. Header-only, so that the
-// test support and the fuzz seed writer can use it without the demo library.
+// compressed formats a LOOPSTART/LOOPLENGTH comment. Header-only: the test
+// support and the fuzz seed writer use it without linking anything.
 
 #include <sndfile.h>
 
 #include <cstdint>
 #include <string>
 
-namespace oxsf::demo {
+namespace oxsf::write {
 
 /// Frames [start, end) of `file` (opened for writing, no frames written yet)
 /// loop. Writes what it is given; callers decide whether a region is a loop.
@@ -34,4 +34,4 @@ inline void writeLoop(SNDFILE* file, bool wav, int64_t start, int64_t end) {
     sf_set_string(file, SF_STR_COMMENT, comment.c_str());
 }
 
-} // namespace oxsf::demo
+} // namespace oxsf::write

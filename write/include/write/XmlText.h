@@ -1,7 +1,7 @@
 #pragma once
 
 // Text for XML attribute values and character data. Header-only, so that the
-// coverage map can use it where the demo library is not built (the fuzz build).
+// coverage map can use it where nothing else of this folder is linked (the fuzz build).
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "archive/ArchiveWriter.h"
+#include <write/ArchiveWriter.h>
 
 #include <ox/stream/FileStream.h>
 #include <soundfont/SoundFontManager.h>
