@@ -192,10 +192,10 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
         dropped["gain, tuning or envelope varying by key within one sample"] += int(varied.size());
     }
     for (size_t z = 0; z < plan.zones.size(); ++z) {
-        if (layout.zoneFiled[z]) {
+        const Zone& zone = plan.zones[z];
+        if (layout.zoneFiled[z] || zone.layered) {
             continue;
         }
-        const Zone& zone = plan.zones[z];
         bool reachable = false;
         for (int dynamic = 1; dynamic <= kLoudest; ++dynamic) {
             reachable = reachable ||
@@ -232,6 +232,15 @@ void attribute(std::string& out, const char* name, const std::optional<double>& 
     }
 }
 
+void envelopeAttributes(std::string& xml, const Envelope& envelope) {
+    attribute(xml, "ampDelay", envelope.delay);
+    attribute(xml, "ampAttack", envelope.attack);
+    attribute(xml, "ampHold", envelope.hold);
+    attribute(xml, "ampDecay", envelope.decay);
+    attribute(xml, "ampSustain", envelope.sustain);
+    attribute(xml, "ampRelease", envelope.release);
+}
+
 std::string description(const BankPlan& plan, const Layout& layout) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<Bank id=\"" + escapeXml(plan.id) + "\" type=\"" +
@@ -256,22 +265,26 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         if (std::abs(sample.repitch) > 1e-9) {
             attribute(xml, "repitch", sample.repitch);
         }
-        const Envelope& envelope = zone.envelope;
-        attribute(xml, "ampDelay", envelope.delay);
-        attribute(xml, "ampAttack", envelope.attack);
-        attribute(xml, "ampHold", envelope.hold);
-        attribute(xml, "ampDecay", envelope.decay);
-        attribute(xml, "ampSustain", envelope.sustain);
-        attribute(xml, "ampRelease", envelope.release);
+        envelopeAttributes(xml, zone.envelope);
         for (const auto& [name, value] : zone.voice) {
             attribute(xml, name.c_str(), value);
         }
         xml += "/>";
         for (const ZoneLayer& layer : zone.layers) {
             xml += "<Layer file=\"" + escapeXml(layout.files.at(layer.audio)) + "\"";
+            if (layer.velLo > 1) {
+                xml += " velLo=\"" + std::to_string(layer.velLo) + "\"";
+            }
+            if (layer.velHi < 127) {
+                xml += " velHi=\"" + std::to_string(layer.velHi) + "\"";
+            }
             if (std::abs(layer.gainDb) > 1e-9) {
                 attribute(xml, "gain", layer.gainDb);
             }
+            if (std::abs(layer.repitch) > 1e-9) {
+                attribute(xml, "repitch", layer.repitch);
+            }
+            envelopeAttributes(xml, layer.envelope);
             for (const auto& [name, value] : layer.voice) {
                 attribute(xml, name.c_str(), value);
             }
@@ -412,7 +425,66 @@ void writeText(const fs::path& path, const std::string& text) {
 
 } // namespace
 
-BankReport writeBank(const BankPlan& plan, const std::string& outDir, bool archive) {
+/// Every key and velocity `zones[z]` holds is held by an earlier zone as well:
+/// no note ever picks it, and in the source it sounds together with them.
+bool stackedUnderEarlier(const std::vector<Zone>& zones, size_t z) {
+    const Zone& zone = zones[z];
+    for (int key = zone.keyLo; key <= zone.keyHi; ++key) {
+        for (int velocity = zone.velLo; velocity <= zone.velHi; ++velocity) {
+            const auto holds = [&](const Zone& e) {
+                return key >= e.keyLo && key <= e.keyHi && velocity >= e.velLo &&
+                       velocity <= e.velHi;
+            };
+            if (std::none_of(zones.begin(), zones.begin() + ptrdiff_t(z), holds)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+/// The plan with each stacked zone (see above) as a layer of every other zone
+/// whose keys it covers whole and whose velocities it meets, at its own pitch,
+/// level, envelope, voice and velocities. A stacked zone that fits under no
+/// zone is left as it was: the layout still reports it lost.
+BankPlan withLayeredZones(const BankPlan& plan) {
+    BankPlan stacked = plan;
+    std::vector<bool> isStacked(plan.zones.size());
+    for (size_t z = 0; z < plan.zones.size(); ++z) {
+        isStacked[z] = stackedUnderEarlier(plan.zones, z);
+    }
+    for (size_t z = 0; z < plan.zones.size(); ++z) {
+        if (!isStacked[z]) {
+            continue;
+        }
+        const Zone& extra = plan.zones[z];
+        for (size_t h = 0; h < plan.zones.size(); ++h) {
+            const Zone& host = plan.zones[h];
+            if (isStacked[h] || host.keyLo < extra.keyLo || host.keyHi > extra.keyHi ||
+                host.velHi < extra.velLo || host.velLo > extra.velHi) {
+                continue;
+            }
+            ZoneLayer layer{extra.audio, extra.gainDb, extra.voice, extra.envelope};
+            layer.repitch = (host.root - extra.root) * 100.0 + extra.cents - host.cents;
+            layer.velLo = extra.velLo;
+            layer.velHi = extra.velHi;
+            std::vector<ZoneLayer>& layers = stacked.zones[h].layers;
+            layers.push_back(std::move(layer));
+            // What sounds with the stacked zone (its stereo side) sounds here too.
+            for (ZoneLayer side : extra.layers) {
+                side.repitch += layers.back().repitch;
+                side.velLo = extra.velLo;
+                side.velHi = extra.velHi;
+                layers.push_back(std::move(side));
+            }
+            stacked.zones[z].layered = true;
+        }
+    }
+    return stacked;
+}
+
+BankReport writeBank(const BankPlan& source, const std::string& outDir, bool archive) {
+    const BankPlan plan = withLayeredZones(source);
     BankReport report;
     report.id = plan.id;
     report.name = plan.name;

@@ -18,6 +18,7 @@ namespace ox::import {
 /// (0 full level, negative below).
 struct Envelope {
     std::optional<double> delay, attack, hold, decay, sustain, release;
+    bool operator==(const Envelope&) const = default;
 };
 
 /// Audio of one file to write: interleaved samples at full 32-bit scale.
@@ -41,11 +42,15 @@ struct AudioSource {
 };
 
 /// A further file that sounds with a zone (a Layer element): the other side
-/// of a stereo pair that loops at its own frames.
+/// of a stereo pair that loops at its own frames, or another zone of the
+/// source sounding at the same keys (a hammer over a string).
 struct ZoneLayer {
     size_t audio = 0; ///< index into BankPlan::audio
     double gainDb = 0;
     std::vector<std::pair<std::string, double>> voice; ///< as Zone::voice
+    Envelope envelope;
+    double repitch = 0;         ///< cents against the zone it sounds with
+    int velLo = 1, velHi = 127; ///< the velocities it sounds at
     bool operator==(const ZoneLayer&) const = default;
 };
 
@@ -64,6 +69,7 @@ struct Zone {
     std::vector<std::pair<std::string, double>> voice;
     size_t audio = 0;              ///< index into BankPlan::audio
     std::vector<ZoneLayer> layers; ///< files that sound with it
+    bool layered = false;          ///< written as a layer of other zones (set by the writer)
 };
 
 /// Everything one bank is made of, before anything is written.

@@ -525,10 +525,11 @@ BankPlan Sf2File::plan(size_t index) const {
                 zone.audio = m_impl->audioFor(left->sample, left->region, nullptr, Region{}, plan);
                 zone.voice.insert(zone.voice.begin(), {"pan", -1.0});
                 zone.gainDb -= 3.0103;
-                zone.layers.push_back(
-                    {m_impl->audioFor(right->sample, right->region, nullptr, Region{}, plan),
-                     zone.gainDb,
-                     {{"pan", 1.0}}});
+                ZoneLayer side{
+                    m_impl->audioFor(right->sample, right->region, nullptr, Region{}, plan),
+                    zone.gainDb, zone.voice, zone.envelope};
+                side.voice.front().second = 1.0;
+                zone.layers.push_back(std::move(side));
             } else {
                 zone.audio =
                     m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,

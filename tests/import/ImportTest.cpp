@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -200,6 +201,61 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
     EXPECT_EQ(played[0].player.shape()->pan, -1.0f);
     EXPECT_EQ(played[1].player.shape()->pan, 1.0f);
     EXPECT_NE(played[0].player.stream(), played[1].player.stream());
+    // The right side sounds as the left does, but for its pan: the same
+    // attributes on its Layer as on the Wave, file and pan aside.
+    const std::string description = readFile(pair + "/Samples.xml");
+    const auto attributes = [&](const std::string& element) {
+        const size_t at = description.find("<" + element + " ");
+        std::string text = description.substr(at, description.find("/>", at) - at);
+        text = std::regex_replace(text, std::regex(" (file|pan)=\"[^\"]*\""), "");
+        return text.substr(text.find(' '));
+    };
+    EXPECT_EQ(attributes("Wave"), attributes("Layer"));
+    // The Wave's gain is its stream's; a Layer's, its player's.
+    EXPECT_FLOAT_EQ(played[0].player.gain() * played[0].player.stream()->gain(),
+                    played[1].player.gain() * played[1].player.stream()->gain());
+}
+
+TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
+    // A hammer over the whole keyboard, struck only from velocity 64, stacked
+    // over two string regions; a second stack fits under neither region whole.
+    TempDir dir;
+    ASSERT_TRUE(writeTone(dir.file("low.wav"), AudioFormat::Wav16, Tone{.frames = 2000}));
+    ASSERT_TRUE(writeTone(dir.file("high.wav"), AudioFormat::Wav16, Tone{.frames = 2100}));
+    ASSERT_TRUE(writeTone(dir.file("hammer.wav"), AudioFormat::Wav16, Tone{.frames = 900}));
+    ASSERT_TRUE(writeTone(dir.file("bell.wav"), AudioFormat::Wav16, Tone{.frames = 800}));
+    writeFile(dir.file("stack.sfz"), R"(
+<region> sample=low.wav lokey=0 hikey=59 pitch_keycenter=48
+<region> sample=high.wav lokey=60 hikey=127 pitch_keycenter=72 ampeg_release=0.3
+<region> sample=hammer.wav lokey=0 hikey=127 pitch_keycenter=66 tune=10 volume=-6
+         lovel=64 ampeg_release=0.05 pan=-50
+<region> sample=bell.wav lokey=50 hikey=70 pitch_keycenter=60
+)");
+    const auto result = importSource(dir.file("stack.sfz"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    EXPECT_EQ(
+        result.banks[0].dropped,
+        std::vector<std::string>{"layered zones (only one sample plays per note) (1 region)"});
+    SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/stack"));
+    ASSERT_TRUE(bank);
+    for (const auto& [key, string] : {std::pair{40, "-low.flac"}, {90, "-high.flac"}}) {
+        const auto loud = bank->samplePlayersForVelocity(key, 100);
+        ASSERT_EQ(loud.size(), 2u) << key;
+        EXPECT_TRUE(has(loud[0].sample->files.begin()->second, string));
+        EXPECT_TRUE(has(loud[1].sample->files.begin()->second, "-hammer.flac"));
+        // At its own pitch, level, envelope and pan, whatever it is stacked on.
+        EXPECT_NEAR(loud[1].transposition, key - 66 + 0.1, 1e-5) << key;
+        const auto level = [](const VelocityPlayer& p) {
+            return p.player.gain() * p.player.stream()->gain();
+        };
+        EXPECT_NEAR(level(loud[1]) / level(loud[0]), std::pow(10.0, -6.0 / 20.0), 1e-4);
+        ASSERT_TRUE(loud[1].player.envelope() && loud[1].player.shape());
+        EXPECT_FLOAT_EQ(loud[1].player.envelope()->release, 0.05f);
+        EXPECT_FLOAT_EQ(*loud[1].player.shape()->pan, -0.5f);
+        // Below its velocity the hammer is silent; by dynamic, as before.
+        EXPECT_EQ(bank->samplePlayersForVelocity(key, 63).size(), 1u) << key;
+    }
 }
 
 TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
