@@ -444,9 +444,11 @@ bool stackedUnderEarlier(const std::vector<Zone>& zones, size_t z) {
 }
 
 /// The plan with each stacked zone (see above) as a layer of every other zone
-/// whose keys it covers whole and whose velocities it meets, at its own pitch,
-/// level, envelope, voice and velocities. A stacked zone that fits under no
-/// zone is left as it was: the layout still reports it lost.
+/// whose velocities it meets and whose sample it holds the key of, at its own
+/// pitch, level, envelope, voice and velocities. Where the stacked zones split
+/// the keys elsewhere than the others, each key then hears the stacked zone
+/// of its sample's key, transposed as that sample is. A stacked zone that
+/// holds no sample's key is left as it was: the layout still reports it lost.
 BankPlan withLayeredZones(const BankPlan& plan) {
     BankPlan stacked = plan;
     std::vector<bool> isStacked(plan.zones.size());
@@ -459,8 +461,10 @@ BankPlan withLayeredZones(const BankPlan& plan) {
         }
         const Zone& extra = plan.zones[z];
         for (size_t h = 0; h < plan.zones.size(); ++h) {
+            // Where the host is filed: its root, or the nearest key it holds.
             const Zone& host = plan.zones[h];
-            if (isStacked[h] || host.keyLo < extra.keyLo || host.keyHi > extra.keyHi ||
+            const int filedAt = std::clamp(host.root, host.keyLo, host.keyHi);
+            if (isStacked[h] || filedAt < extra.keyLo || filedAt > extra.keyHi ||
                 host.velHi < extra.velLo || host.velLo > extra.velHi) {
                 continue;
             }
