@@ -197,7 +197,7 @@ std::optional<SourceKind> sourceKind(const std::string& path) {
                                                              : std::nullopt;
     }
     const std::string extension = lowercase(p.extension().string());
-    if (extension == ".sf2") {
+    if (extension == ".sf2" || extension == ".sf3") {
         return SourceKind::Sf2;
     }
     if (extension == ".sfz") {
@@ -214,10 +214,11 @@ ImportResult importSource(const std::string& source, const std::string& outDir,
     std::error_code error;
     const auto kind = sourceKind(source);
     if (!kind) {
-        throw ImportError(source, fs::exists(source, error)
-                                      ? "not an SF2 soundfont (.sf2), SFZ instrument (.sfz) or "
-                                        "Hydrogen drum kit (a folder with drumkit.xml)"
-                                      : "no such file or directory");
+        throw ImportError(
+            source, fs::exists(source, error)
+                        ? "not an SF2 or SF3 soundfont (.sf2, .sf3), SFZ instrument (.sfz) or "
+                          "Hydrogen drum kit (a folder with drumkit.xml)"
+                        : "no such file or directory");
     }
     checkOptions(*kind, options);
     const fs::path listingFile = fs::path(outDir) / kInstruments;

@@ -1,6 +1,7 @@
 #include "Sf2.h"
 
 #include "Sf2Check.h"
+#include "Sf3.h"
 
 #include <ox/import/Import.h>
 
@@ -278,6 +279,7 @@ std::vector<int32_t> readFrames(IpatchSF2Sample* sample, const Region& region, b
 } // namespace
 
 struct Sf2File::Impl {
+    std::unique_ptr<ExpandedFont> expanded; ///< what libinstpatch reads of an SF3
     std::optional<QuietLog> quiet;
     std::string path;
     IpatchSF2File* file = nullptr;
@@ -388,6 +390,7 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
 
 Sf2File::Sf2File(const std::string& path, bool verbose) : m_impl(std::make_unique<Impl>()) {
     checkSf2Structure(path);
+    m_impl->expanded = expandCompressedSamples(path);
     initialiseLibrary();
     if (!verbose) {
         m_impl->quiet.emplace();
@@ -395,8 +398,9 @@ Sf2File::Sf2File(const std::string& path, bool verbose) : m_impl(std::make_uniqu
     m_impl->path = path;
     m_impl->file = ipatch_sf2_file_new();
     GError* error = nullptr;
-    IpatchFileHandle* handle =
-        ipatch_file_open(IPATCH_FILE(m_impl->file), path.c_str(), "r", &error);
+    IpatchFileHandle* handle = ipatch_file_open(
+        IPATCH_FILE(m_impl->file),
+        m_impl->expanded ? m_impl->expanded->path().c_str() : path.c_str(), "r", &error);
     if (handle) {
         // The reader owns the handle and closes it when it goes.
         IpatchSF2Reader* reader = ipatch_sf2_reader_new(handle);

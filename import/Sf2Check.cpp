@@ -74,7 +74,7 @@ public:
         if (!sdta || m_pdta.empty()) {
             fail("not a soundfont (no sample data or no preset data)");
         }
-        checkPdta(smplBytes / 2);
+        checkPdta(smplBytes);
     }
 
 private:
@@ -129,7 +129,7 @@ private:
         }
     }
 
-    void checkPdta(uint64_t frames) {
+    void checkPdta(uint64_t sampleBytes) {
         for (size_t at = 0; at + 8 <= m_pdta.size();) {
             const std::string id(m_pdta.data() + at, 4);
             const uint32_t bytes = le(m_pdta.data() + at + 4, 4);
@@ -163,7 +163,9 @@ private:
             const uint32_t start = le(record + 20, 4);
             const uint32_t end = le(record + 24, 4);
             const uint32_t type = le(record + 44, 2);
-            if ((type & 0x8000) == 0 && (start > end || end > frames)) {
+            // An Ogg Vorbis sample (SF3) counts bytes of its stream, any other 16-bit frames.
+            const uint64_t limit = (type & 0x0010) != 0 ? sampleBytes : sampleBytes / 2;
+            if ((type & 0x8000) == 0 && (start > end || end > limit)) {
                 fail("sample " + std::to_string(i) + " lies outside the sample data");
             }
             if ((type & 0x0006) != 0 && le(record + 42, 2) + 1 >= samples) {

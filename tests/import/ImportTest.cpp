@@ -21,6 +21,8 @@
 #include <regex>
 #include <set>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using namespace oxtest;
 using namespace ox::soundfont;
@@ -63,6 +65,7 @@ std::vector<fs::path> sampleFiles(const std::string& bank) {
     for (const auto& entry : fs::directory_iterator(bank + "/Samples")) {
         files.push_back(entry.path());
     }
+    std::sort(files.begin(), files.end());
     return files;
 }
 
@@ -214,6 +217,53 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
     // The Wave's gain is its stream's; a Layer's, its player's.
     EXPECT_FLOAT_EQ(played[0].player.gain() * played[0].player.stream()->gain(),
                     played[1].player.gain() * played[1].player.stream()->gain());
+}
+
+TEST(ImportSf3, OggVorbisSamplesDecodeToTheFramesAndLoopsOfTheirSf2) {
+    TempDir dir;
+    const oxsf::demo::Sf2Font font = oxsf::demo::demoSoundFont(2);
+    writeFile(dir.file("demo.sf3"), oxsf::demo::sf3Bytes(font));
+    const auto plain = importSource(demoFont(dir, font), dir.file("sf2"));
+    const auto compressed = importSource(dir.file("demo.sf3"), dir.file("sf3"));
+    ASSERT_EQ(plain.banks.size(), compressed.banks.size());
+    int compared = 0;
+    for (size_t b = 0; b < plain.banks.size(); ++b) {
+        const auto ours = sampleFiles(dir.file("sf3/" + compressed.banks[b].path));
+        const auto theirs = sampleFiles(dir.file("sf2/" + plain.banks[b].path));
+        ASSERT_EQ(ours.size(), theirs.size()) << plain.banks[b].path;
+        for (size_t i = 0; i < ours.size(); ++i) {
+            // Same frames, same loop; the sound within what Vorbis keeps.
+            EXPECT_EQ(loopOf(ours[i]), loopOf(theirs[i])) << ours[i];
+            const SoundFile a = readSound(ours[i].string());
+            const SoundFile b = readSound(theirs[i].string());
+            ASSERT_EQ(a.samples.size(), b.samples.size()) << ours[i];
+            double ab = 0, aa = 0, bb = 0;
+            for (size_t j = 0; j < a.samples.size(); ++j) {
+                ab += a.samples[j] * b.samples[j];
+                aa += a.samples[j] * a.samples[j];
+                bb += b.samples[j] * b.samples[j];
+            }
+            EXPECT_GT(ab / std::sqrt(aa * bb), 0.99) << ours[i];
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 10);
+
+    // A sample whose stream is not Ogg is refused by name, and nothing is left behind.
+    std::string broken = oxsf::demo::sf3Bytes(font);
+    broken.replace(broken.find("OggS"), 4, "Junk");
+    writeFile(dir.file("broken.sf3"), broken);
+    try {
+        importSource(dir.file("broken.sf3"), dir.file("broken"));
+        ADD_FAILURE() << "not refused";
+    } catch (const ox::import::ImportError& e) {
+        EXPECT_TRUE(has(e.what(), "sample 0: its Ogg Vorbis data does not decode")) << e.what();
+    }
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
+        EXPECT_FALSE(
+            has(entry.path().filename().string(), "oxsf-sf3-" + std::to_string(getpid()) + "-"))
+            << entry.path();
+    }
 }
 
 TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {

@@ -2,8 +2,12 @@
 
 #include "demo/Synth.h"
 
+#include <sndfile.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <stdexcept>
 
 namespace oxsf::demo {
 
@@ -123,10 +127,70 @@ Sf2Generator sf2Range(Sf2Gen op, int low, int high) {
     return {op, uint16_t(low | high << 8)};
 }
 
-std::string sf2Bytes(const Sf2Font& font) {
+namespace {
+
+/// A sound file being written into memory through libsndfile.
+struct Written {
+    std::string bytes;
+    sf_count_t at = 0;
+};
+
+sf_count_t writtenLength(void* user) {
+    return sf_count_t(static_cast<Written*>(user)->bytes.size());
+}
+
+sf_count_t writtenSeek(sf_count_t offset, int whence, void* user) {
+    auto* w = static_cast<Written*>(user);
+    const sf_count_t base = whence == SEEK_CUR ? w->at : whence == SEEK_END ? writtenLength(w) : 0;
+    w->at = std::max<sf_count_t>(0, base + offset);
+    return w->at;
+}
+
+sf_count_t writtenRead(void* out, sf_count_t count, void* user) {
+    auto* w = static_cast<Written*>(user);
+    const sf_count_t n = std::clamp<sf_count_t>(writtenLength(w) - w->at, 0, count);
+    std::memcpy(out, w->bytes.data() + w->at, size_t(n));
+    w->at += n;
+    return n;
+}
+
+sf_count_t writtenWrite(const void* data, sf_count_t count, void* user) {
+    auto* w = static_cast<Written*>(user);
+    if (size_t(w->at + count) > w->bytes.size()) {
+        w->bytes.resize(size_t(w->at + count));
+    }
+    std::memcpy(w->bytes.data() + w->at, data, size_t(count));
+    w->at += count;
+    return count;
+}
+
+sf_count_t writtenTell(void* user) {
+    return static_cast<Written*>(user)->at;
+}
+
+/// `sample` as a mono Ogg Vorbis stream.
+std::string vorbisOf(const Sf2Sample& sample) {
+    SF_VIRTUAL_IO io{writtenLength, writtenSeek, writtenRead, writtenWrite, writtenTell};
+    Written written;
+    SF_INFO info{};
+    info.samplerate = sample.rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &written);
+    if (!file) {
+        throw std::runtime_error("cannot encode Ogg Vorbis: " + std::string(sf_strerror(nullptr)));
+    }
+    double quality = 0.9; // near transparent: the tests compare it with the source
+    sf_command(file, SFC_SET_VBR_ENCODING_QUALITY, &quality, sizeof quality);
+    sf_writef_short(file, sample.frames.data(), sf_count_t(sample.frames.size()));
+    sf_close(file);
+    return written.bytes;
+}
+
+std::string soundFontBytes(const Sf2Font& font, bool vorbis) {
     std::string info;
     std::string version;
-    put(version, 2, 2);
+    put(version, vorbis ? 3 : 2, 2);
     put(version, 1, 2);
     info += chunk("ifil", version);
     info += chunk("isng", std::string("EMU8000", 8));
@@ -138,22 +202,32 @@ std::string sf2Bytes(const Sf2Font& font) {
     // the start of the sample data.
     std::string data;
     std::string headers;
+    // An SF3 sample is an Ogg Vorbis stream: its start and end count bytes,
+    // its loop frames from its own start.
     for (const Sf2Sample& sample : font.samples) {
-        const uint32_t start = uint32_t(data.size() / 2);
-        for (const int16_t frame : sample.frames) {
-            put(data, uint16_t(frame), 2);
+        uint32_t start = 0, end = 0, loopBase = 0;
+        if (vorbis) {
+            start = uint32_t(data.size());
+            data += vorbisOf(sample);
+            end = uint32_t(data.size());
+        } else {
+            start = loopBase = uint32_t(data.size() / 2);
+            for (const int16_t frame : sample.frames) {
+                put(data, uint16_t(frame), 2);
+            }
+            data.append(46 * 2, '\0');
+            end = start + uint32_t(sample.frames.size());
         }
-        data.append(46 * 2, '\0');
         putName(headers, sample.name);
         put(headers, start, 4);
-        put(headers, start + uint32_t(sample.frames.size()), 4);
-        put(headers, start + sample.loopStart, 4);
-        put(headers, start + sample.loopEnd, 4);
+        put(headers, end, 4);
+        put(headers, loopBase + sample.loopStart, 4);
+        put(headers, loopBase + sample.loopEnd, 4);
         put(headers, uint32_t(sample.rate), 4);
         put(headers, uint32_t(sample.root), 1);
         put(headers, uint32_t(uint8_t(int8_t(sample.correction))), 1);
         put(headers, uint32_t(sample.link), 2);
-        put(headers, uint32_t(sample.type), 2);
+        put(headers, uint32_t(sample.type | (vorbis ? 0x10 : 0)), 2);
     }
     putName(headers, "EOS");
     headers.append(46 - 20, '\0');
@@ -191,6 +265,16 @@ std::string sf2Bytes(const Sf2Font& font) {
     const std::string body =
         "sfbk" + list("INFO", info) + list("sdta", chunk("smpl", data)) + list("pdta", pdta);
     return chunk("RIFF", body);
+}
+
+} // namespace
+
+std::string sf2Bytes(const Sf2Font& font) {
+    return soundFontBytes(font, false);
+}
+
+std::string sf3Bytes(const Sf2Font& font) {
+    return soundFontBytes(font, true);
 }
 
 Sf2Font demoSoundFont(int programs) {

@@ -84,6 +84,8 @@ struct Sf2Font {
 /// The bytes of an SF2 (2.01) file holding `font`. Key and velocity ranges go
 /// first in each zone, the instrument or sample link last, as SF2 asks.
 std::string sf2Bytes(const Sf2Font& font);
+/// The same as an SF3 file: every sample an Ogg Vorbis stream (type bit 0x10).
+std::string sf3Bytes(const Sf2Font& font);
 
 /// A small General MIDI-like soundfont of plucked strings and drums.
 ///  - Instrument "Pluck": samples "Pluck E2/E3/E4/E5 soft|loud" rooted at 40, 52,
