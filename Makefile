@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 PREFIX     ?= /usr/local
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo docs bench import-check test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
+.PHONY: all deps build test demo docs bench import-check fidelity test-asan test-tsan fuzz fuzz-build fuzz-replay fuzz-corpus install clean format
 
 all: build
 
@@ -63,6 +63,12 @@ bench: deps
 # installed when missing) and prints the time and the counts. Not part of `make test`.
 import-check: build
 	scripts/import-check.sh $(BUILD)
+
+# Renders the General MIDI soundfont (and an SF3 of it) note by note and mma's
+# example songs beside the peer synthesizer, and prints how far apart they
+# sound, worst first. Not part of `make test`.
+fidelity: build
+	scripts/fidelity.sh $(BUILD)
 
 # Sanitizer builds. ASan+UBSan halt on the first report (LeakSanitizer on) and
 # run the whole suite, the tool's tests included; TSan runs the tests labelled

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs. A no-op when all are present.
-# Usage: install-deps.sh [build|fuzz|import-check|demo|docs]   (fuzz adds clang and its
+# Usage: install-deps.sh [build|fuzz|import-check|demo|fidelity|docs]   (fuzz adds clang and its
 # runtime; import-check the General MIDI soundfont that `make import-check` imports;
-# demo that soundfont and mma, whose example songs `make demo` renders; docs is
+# demo that soundfont and mma, whose example songs `make demo` renders; fidelity those,
+# sf3convert, the peer synthesizer and numpy for `make fidelity`; docs is
 # Doxygen alone, since `make docs` builds nothing)
 set -euo pipefail
 
@@ -16,6 +17,8 @@ if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
 elif [[ "${1:-build}" == "import-check" ]]; then
     packages+=(csound-soundfont)
+elif [[ "${1:-build}" == "fidelity" ]]; then
+    packages+=(csound-soundfont sf3convert mma fluidsynth python3-numpy)
 elif [[ "${1:-build}" == "demo" ]]; then
     packages+=(csound-soundfont mma)
 elif [[ "${1:-build}" == "docs" ]]; then
