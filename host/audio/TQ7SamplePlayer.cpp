@@ -563,9 +563,9 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     const auto volumeAt = [toVolume](double lfo) {
         return toVolume != 0.0 ? float(std::exp2(lfo * toVolume)) : 1.0f;
     };
-    bool known = false;
-    double lfo0 = 0.0;
-    float v0 = 1.0f;
+    // Each block opens where the last one closed.
+    double lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed) / rate);
+    float v0 = volumeAt(lfo0);
     const double plainStep = stepFor(m_transposition);
     int64_t missed = 0;
     int64_t done = 0;
@@ -573,11 +573,6 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         const int64_t n = std::min(frames - done, kControlFrames);
         const double t0 = double(m_elapsed) / rate;
         const double t1 = double(m_elapsed + n) / rate;
-        if (!known) { // after the first block, the last one's end
-            lfo0 = voice::lfoAt(s.modLfo, t0);
-            v0 = volumeAt(lfo0);
-            known = true;
-        }
         const double lfo1 = voice::lfoAt(s.modLfo, t1);
         double cents = 0.0;
         if (s.modEnvelopeToPitch != 0.0f) {
