@@ -10,6 +10,14 @@
 
 namespace ox::import {
 
+uint32_t littleEndian(const char* p, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) {
+        value = value << 8 | uint8_t(p[i]);
+    }
+    return value;
+}
+
 namespace {
 
 // libinstpatch keeps 59 generators in a fixed array and indexes it with the
@@ -20,11 +28,7 @@ constexpr uint32_t kSampleGen = 53;
 constexpr uint32_t kMaxPdtaBytes = 64u << 20;
 
 uint32_t le(const char* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = value << 8 | uint8_t(p[i]);
-    }
-    return value;
+    return littleEndian(p, bytes);
 }
 
 class Checker {

@@ -1,5 +1,7 @@
 #include "Sf3.h"
 
+#include "Sf2Check.h"
+
 #include <ox/import/Import.h>
 
 #include <sndfile.h>
@@ -27,11 +29,7 @@ constexpr size_t kHeaderBytes = 46;
 constexpr int kPadFrames = 46; // zero frames SF2 wants after every sample
 
 uint32_t le(const char* p, int bytes) {
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | uint8_t(p[i]);
-    }
-    return value;
+    return littleEndian(p, bytes);
 }
 
 void putLe(std::string& out, uint32_t value, int bytes) {
