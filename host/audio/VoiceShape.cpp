@@ -1,4 +1,5 @@
 #include <ox/audio/VoiceShape.h>
+#include <ox/utils/cpu.h>
 
 #include "VoiceModulation.h"
 
@@ -302,10 +303,8 @@ template <int Channels, bool Add>
 }
 
 template <int Channels, bool Add> QuadKernel chooseQuadKernel() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") && __builtin_cpu_supports("avx2")
-               ? &filterQuadsFma<Channels, Add>
-               : &filterQuadsPlain<Channels, Add>;
+    return ox::utils::cpuAllows(ox::utils::CpuFeature::Avx2Fma) ? &filterQuadsFma<Channels, Add>
+                                                                : &filterQuadsPlain<Channels, Add>;
 }
 #else
 template <int Channels, bool Add> QuadKernel chooseQuadKernel() {
