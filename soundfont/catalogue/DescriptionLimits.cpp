@@ -3,12 +3,14 @@
 
 #include "catalogue/Description.h"
 
+#include <ox/utils/cpu.h>
+
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace ox::soundfont::description {
@@ -318,6 +320,188 @@ template <Scan kScan> bool pastLimits(const char* text) {
     return false;
 }
 
+#ifdef __SSE2__
+// The whole-text pass: most descriptions are nothing but tags with
+// double-quoted values and blanks between them, and for those the limits
+// follow from where '<', '>', '"', '=' and '/' stand, found 64 bytes at a
+// time without stopping at each tag. Anything else (markup after the prolog,
+// a '<' or '>' inside a value or in text, a quote not right after '=', an '='
+// not right before one, so also values in apostrophes and blanks around '=')
+// is left to the skim. Up to the parser's first fault the tags found here are
+// the parser's, so the counts are never below its own; after a fault they may
+// be anything, as the parser reads no further.
+
+// Bit i of each mark: byte i of the block is that character.
+struct Marks {
+    uint64_t quotes, equals, opens, closes, slashes, markup;
+};
+
+uint64_t bitsSse2(const char* p, char c) {
+    const __m128i pattern = _mm_set1_epi8(c);
+    uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        bits |= uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(x, pattern)))) << (16 * i);
+    }
+    return bits;
+}
+
+Marks marksSse2(const char* p) {
+    return {bitsSse2(p, '"'), bitsSse2(p, '='), bitsSse2(p, '<'),
+            bitsSse2(p, '>'), bitsSse2(p, '/'), bitsSse2(p, '?') | bitsSse2(p, '!')};
+}
+
+[[gnu::target("avx2")]] inline uint64_t bitsAvx2(const char* p, char c) {
+    const __m256i pattern = _mm256_set1_epi8(c);
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return uint64_t(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, pattern)))) |
+           uint64_t(unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, pattern)))) << 32;
+}
+
+[[gnu::target("avx2")]] Marks marksAvx2(const char* p) {
+    return {bitsAvx2(p, '"'), bitsAvx2(p, '='), bitsAvx2(p, '<'),
+            bitsAvx2(p, '>'), bitsAvx2(p, '/'), bitsAvx2(p, '?') | bitsAvx2(p, '!')};
+}
+
+[[gnu::target("avx512bw")]] inline uint64_t bitsAvx512(const char* p, char c) {
+    return _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), _mm512_set1_epi8(c));
+}
+
+[[gnu::target("avx512bw")]] Marks marksAvx512(const char* p) {
+    return {bitsAvx512(p, '"'), bitsAvx512(p, '='), bitsAvx512(p, '<'),
+            bitsAvx512(p, '>'), bitsAvx512(p, '/'), bitsAvx512(p, '?') | bitsAvx512(p, '!')};
+}
+
+// Bit i: an odd number of set bits up to and including bit i.
+uint64_t runningParity(uint64_t x) {
+    for (int shift = 1; shift < 64; shift *= 2) {
+        x ^= x << shift;
+    }
+    return x;
+}
+
+// The same by one carry-less multiplication by all ones.
+[[gnu::target("pclmul")]] inline uint64_t runningParityClmul(uint64_t x) {
+    const __m128i product =
+        _mm_clmulepi64_si128(_mm_cvtsi64_si128(int64_t(x)), _mm_set1_epi8(char(0xFF)), 0);
+    return uint64_t(_mm_cvtsi128_si64(product));
+}
+
+enum class Verdict { Within, Maybe, Unsure };
+
+// What a block leaves for the next: whether a value or a tag runs on, the
+// last byte's marks, the depth and the elements so far.
+struct BlockState {
+    uint64_t inValue = 0; // all ones while a value runs on
+    uint64_t inTag = 0;
+    uint64_t lastEquals = 0; // 1 when the block before ended on '='
+    uint64_t lastSlash = 0;
+    int depth = 0;
+    int elements = 0;
+};
+
+// One block: its marks and the byte after it.
+template <Marks (*kMarks)(const char*), uint64_t (*kParity)(uint64_t)>
+[[gnu::always_inline]] inline Verdict scanBlock(const char* p, char after, BlockState& s) {
+    const Marks m = kMarks(p);
+    const uint64_t inValue = kParity(m.quotes) ^ s.inValue;
+    const uint64_t openingQuotes = m.quotes & inValue;
+    const uint64_t equals = m.equals & ~inValue;
+    const uint64_t quoteNext = (m.quotes >> 1) | (uint64_t(after == '"') << 63);
+    const uint64_t tagMarks = m.opens | m.closes;
+    const uint64_t inTag = kParity(tagMarks) ^ s.inTag;
+    if ((openingQuotes & ~((m.equals << 1) | s.lastEquals)) | (equals & ~quoteNext) |
+        (tagMarks & inValue) | (m.opens & ~inTag) | (m.closes & inTag)) {
+        return Verdict::Unsure;
+    }
+    const uint64_t slashNext = (m.slashes >> 1) | (uint64_t(after == '/') << 63);
+    const uint64_t markupNext = (m.markup >> 1) | (uint64_t(after == '?' || after == '!') << 63);
+    if (m.opens & markupNext) {
+        return Verdict::Unsure;
+    }
+    const uint64_t starts = m.opens & ~slashNext;
+    // A start tag deepens until its '>' shows whether it closes itself, so the
+    // depth reached inside the block is at most the depth before it plus its
+    // start tags.
+    const int started = std::popcount(starts);
+    s.elements += started;
+    if (s.elements > kMaxDescriptionElements || s.depth + started > kMaxDescriptionDepth) {
+        return Verdict::Maybe;
+    }
+    const uint64_t selfClosing = m.closes & ((m.slashes << 1) | s.lastSlash);
+    s.depth += started - std::popcount(selfClosing) - std::popcount(m.opens & slashNext);
+    s.inValue = inValue >> 63 ? ~uint64_t(0) : 0;
+    s.inTag = inTag >> 63 ? ~uint64_t(0) : 0;
+    s.lastEquals = m.equals >> 63;
+    s.lastSlash = m.slashes >> 63;
+    return Verdict::Within;
+}
+
+// From the root's '<' to the end: Within when the limits hold, Maybe when they
+// may not, Unsure when the text is not of the kind this pass reads.
+template <Marks (*kMarks)(const char*), uint64_t (*kParity)(uint64_t)>
+[[gnu::always_inline]] inline Verdict scanBlocks(const char* p, const char* end) {
+    BlockState state;
+    for (; end - p >= 64; p += 64) {
+        if (const Verdict v = scanBlock<kMarks, kParity>(p, p[64], state); v != Verdict::Within) {
+            return v;
+        }
+    }
+    // The last few bytes, padded with blanks, which mark nothing.
+    char last[64];
+    std::memset(last, ' ', sizeof last);
+    std::memcpy(last, p, size_t(end - p));
+    return scanBlock<kMarks, kParity>(last, ' ', state);
+}
+
+Verdict scanSse2(const char* p, const char* end) {
+    return scanBlocks<marksSse2, runningParity>(p, end);
+}
+
+[[gnu::target("avx2,pclmul")]] Verdict scanAvx2(const char* p, const char* end) {
+    return scanBlocks<marksAvx2, runningParityClmul>(p, end);
+}
+
+[[gnu::target("avx512bw,pclmul")]] Verdict scanAvx512(const char* p, const char* end) {
+    return scanBlocks<marksAvx512, runningParityClmul>(p, end);
+}
+
+using Scanner = Verdict (*)(const char*, const char*);
+
+Scanner fastestScanner() {
+    using ox::utils::CpuFeature;
+    if (!ox::utils::cpuAllows(CpuFeature::Pclmul)) {
+        return scanSse2;
+    }
+    if (ox::utils::cpuAllows(CpuFeature::Avx512bw)) {
+        return scanAvx512;
+    }
+    return ox::utils::cpuAllows(CpuFeature::Avx2Fma) ? scanAvx2 : scanSse2;
+}
+
+// The prolog (declaration, comments, document type) is read by the skim's own
+// markup reader; the root and all after it a block at a time.
+Verdict scanWhole(const char* text) {
+    const char* p = text;
+    if (std::strncmp(p, "\xEF\xBB\xBF", 3) == 0) {
+        p += 3;
+    }
+    for (;;) {
+        p = skipBlanks(p);
+        if (*p != '<' || (p[1] != '?' && p[1] != '!')) {
+            break;
+        }
+        p = skipMarkup(p + 1);
+        if (!p) {
+            return Verdict::Within; // the parser stops in the prolog
+        }
+    }
+    static const Scanner scan = fastestScanner();
+    return scan(p, p + std::strlen(p));
+}
+#endif
+
 } // namespace
 
 } // namespace ox::soundfont::description
@@ -328,9 +512,19 @@ void checkDescriptionLimits(const char* text) {
     static_assert(kMaxDescriptionDepth == 128 && kMaxDescriptionElements == 1048576,
                   "the messages below state the limits");
     using namespace description;
+#ifdef __SSE2__
+    const Verdict verdict = scanWhole(text);
+    if (verdict == Verdict::Within) {
+        return;
+    }
+    if (verdict == Verdict::Maybe || pastLimits<Scan::Skim>(text)) {
+        pastLimits<Scan::Exact>(text);
+    }
+#else
     if (pastLimits<Scan::Skim>(text)) {
         pastLimits<Scan::Exact>(text);
     }
+#endif
 }
 
 } // namespace ox::soundfont

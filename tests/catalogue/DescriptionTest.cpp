@@ -266,6 +266,66 @@ TEST(Description, NumbersConvertExactlyLikeTheCLibrary) {
     }
 }
 
+namespace {
+
+/// The parse error checkDescriptionLimits() throws, with where it points, or "accepted".
+std::string limitRefusal(const std::string& xml) {
+    try {
+        ox::soundfont::checkDescriptionLimits(xml.c_str());
+    } catch (const rapidxml::parse_error& e) {
+        return std::string(e.what()) + " @" + std::to_string(e.where<char>() - xml.c_str());
+    }
+    return "accepted";
+}
+
+} // namespace
+
+TEST(Description, PlainDescriptionsAreMeasuredAsTheParserNestsThem) {
+    // Nothing but tags and double-quoted values, as banks are written: `depth`
+    // Node levels under the root, each with a self-closing child, the values
+    // padded so that every tag mark falls at every place of a 64-byte block.
+    const int limit = ox::soundfont::kMaxDescriptionDepth;
+    auto plain = [](int depth, int pad, const std::string& between = "") {
+        std::string xml = "<?xml version=\"1.0\"?>\n<Bank id=\"b\">";
+        for (int i = 1; i < depth; ++i) {
+            xml += "<Node class=\"" + std::string(size_t(pad + i % 7), 'v') + "\">" + between +
+                   "<Wave file=\"" + std::string(size_t(i % 5), 'w') + ".flac\"/>";
+        }
+        for (int i = 1; i < depth; ++i) {
+            xml += "</Node>\n";
+        }
+        return xml + "</Bank>";
+    };
+    for (int pad = 0; pad < 64; ++pad) {
+        EXPECT_EQ(limitRefusal(plain(limit, pad)), "accepted") << pad;
+        const std::string deep = plain(limit + 1, pad);
+        // The offending name: the start tag that opens level 129.
+        size_t at = 0;
+        for (int i = 0; i < limit; ++i) {
+            at = deep.find("<Node", at + 1);
+        }
+        EXPECT_EQ(limitRefusal(deep),
+                  "elements nested deeper than 128 levels @" + std::to_string(at + 1))
+            << pad;
+    }
+
+    // Text a reading by tag marks alone would take for closing tags: a '>'
+    // after "/" in text, "/>" inside values, in apostrophes, with blanks
+    // around '='. The parser nests through all of them, so they are refused.
+    for (const char* between : {"/>", "a/>b"}) {
+        EXPECT_NE(limitRefusal(plain(limit + 1, 3, between)), "accepted") << between;
+    }
+    for (const char* value : {"class=\"/>\"", "class='/>'", "class = \"/>\"", "a=\"x\" b='/>'"}) {
+        std::string xml = "<Bank>";
+        for (int i = 1; i <= limit; ++i) {
+            xml += std::string("<Node ") + value + ">";
+        }
+        EXPECT_NE(limitRefusal(xml + "</Bank>"), "accepted") << value;
+        EXPECT_EQ(limitRefusal("<Bank>" + xml.substr(6, xml.size() / 2) + "</Bank>"), "accepted")
+            << value;
+    }
+}
+
 TEST(Description, NestingAndElementLimits) {
     // `depth` elements nested in all: root, SamplesTree, then Node levels. Markup
     // that only looks like tags (in a processing instruction, a document type,
