@@ -429,12 +429,8 @@ private:
     }
 
     void readSamples(const Element& element, std::vector<Sample>& samples) const {
-        // Counted first: growing the vector would move every record read so far.
-        size_t count = 0;
-        for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
-            count += named(*child, "Sample");
-        }
-        samples.reserve(count);
+        // Grown as read rather than counted first: a counting walk over a large
+        // bank's samples meets every node cold, and costs more than the moves.
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
             if (!named(*child, "Sample")) {
                 continue;
