@@ -147,9 +147,16 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
     layout.levels = fileLevels(plan.zones);
     layout.zoneFiled.assign(plan.zones.size(), false);
     std::set<int> varied;
+    // A pitch that does not follow the keys by semitones (a sound effect at
+    // one pitch everywhere) cannot be filed at its root alone: then every key
+    // is filed with the pitch it plays at, as a kit's are, so that each key
+    // still finds its own zone.
+    const bool everyKey =
+        plan.unpitched || std::any_of(plan.zones.begin(), plan.zones.end(),
+                                      [](const Zone& z) { return z.keyTrack != 100; });
     for (const int level : layout.levels) {
         const Assignment keys = assignmentAt(plan.zones, velocityOf(level));
-        if (plan.unpitched) {
+        if (everyKey) {
             // Every key its own piece, transposition 0; the source's pitch shift is repitch.
             for (int key = 0; key < 128; ++key) {
                 const int z = keys[size_t(key)];
@@ -281,8 +288,10 @@ std::string description(const BankPlan& plan, const Layout& layout) {
             if (std::abs(layer.gainDb) > 1e-9) {
                 attribute(xml, "gain", layer.gainDb);
             }
-            if (std::abs(layer.repitch) > 1e-9) {
-                attribute(xml, "repitch", layer.repitch);
+            // A layer's player transposes by its own repitch alone, from the
+            // sample's key: what the zone's sample shifts by comes first.
+            if (const double repitch = sample.repitch + layer.repitch; std::abs(repitch) > 1e-9) {
+                attribute(xml, "repitch", repitch);
             }
             envelopeAttributes(xml, layer.envelope);
             for (const auto& [name, value] : layer.voice) {

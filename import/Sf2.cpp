@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 
 namespace ox::import {
 
@@ -144,9 +145,140 @@ Envelope envelopeOf(const Voice& voice) {
     return envelope;
 }
 
-/// The voice attributes a zone's generators give: pan, the filter with the
-/// default velocity-to-cutoff modulator, the modulation envelope and both LFOs.
-std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool stereo) {
+/// What a voice's modulators come to in the voice model. The model holds one
+/// modulator, velocity to cutoff; everything else a font's modulators do is
+/// named, to be reported as dropped.
+struct Modulation {
+    /// Cents the cutoff moves at the softest velocity, linearly to none at the
+    /// loudest: the soundfont default until a font's modulator says otherwise.
+    double velToCutoff = -2400.0;
+    std::vector<std::string> dropped;
+};
+
+constexpr uint16_t kVelocity = IPATCH_SF2_MOD_CONTROL_NOTE_ON_VELOCITY;
+constexpr uint16_t kNegative = IPATCH_SF2_MOD_DIRECTION_NEGATIVE;
+
+/// Two modulators are the same one, whose later instance replaces the
+/// earlier, when all but their amounts agree.
+bool sameModulator(const IpatchSF2Mod& a, const IpatchSF2Mod& b) {
+    return a.src == b.src && a.dest == b.dest && a.amtsrc == b.amtsrc && a.trans == b.trans;
+}
+
+/// A zone's modulators with those of its global zone that it does not replace.
+std::vector<IpatchSF2Mod> modulatorsOf(const GSList* zone, const GSList* global) {
+    std::vector<IpatchSF2Mod> out;
+    for (const GSList* m = zone; m; m = m->next) {
+        out.push_back(*static_cast<const IpatchSF2Mod*>(m->data));
+    }
+    const size_t own = out.size();
+    for (const GSList* m = global; m; m = m->next) {
+        const auto& mod = *static_cast<const IpatchSF2Mod*>(m->data);
+        if (std::none_of(out.begin(), out.begin() + long(own),
+                         [&](const IpatchSF2Mod& o) { return sameModulator(o, mod); })) {
+            out.push_back(mod);
+        }
+    }
+    return out;
+}
+
+/// The default velocity-to-cutoff modulator: negative linear velocity to the
+/// cutoff, with no amount source, or with the velocity switch that the
+/// soundfont 2.01 default names as its amount source (fonts that switch the
+/// default off repeat it with an amount of 0).
+bool isVelocityToCutoff(const IpatchSF2Mod& m) {
+    const uint16_t velocitySwitch = kVelocity | kNegative | IPATCH_SF2_MOD_TYPE_SWITCH;
+    return m.src == (kVelocity | kNegative) && m.dest == IPATCH_SF2_GEN_FILTER_CUTOFF &&
+           m.trans == 0 &&
+           (m.amtsrc == 0 || m.amtsrc == velocitySwitch ||
+            m.amtsrc == (kVelocity | kNegative | IPATCH_SF2_MOD_TYPE_CONCAVE));
+}
+
+std::string sourceName(uint16_t source) {
+    const int index = source & IPATCH_SF2_MOD_MASK_CONTROL;
+    if (source & IPATCH_SF2_MOD_MASK_CC) {
+        return "controller " + std::to_string(index);
+    }
+    switch (index) {
+    case IPATCH_SF2_MOD_CONTROL_NONE:
+        return "a constant";
+    case IPATCH_SF2_MOD_CONTROL_NOTE_ON_VELOCITY:
+        return "velocity";
+    case IPATCH_SF2_MOD_CONTROL_NOTE_NUMBER:
+        return "key";
+    case IPATCH_SF2_MOD_CONTROL_POLY_PRESSURE:
+        return "key pressure";
+    case IPATCH_SF2_MOD_CONTROL_CHAN_PRESSURE:
+        return "channel pressure";
+    case IPATCH_SF2_MOD_CONTROL_PITCH_WHEEL:
+        return "pitch wheel";
+    case IPATCH_SF2_MOD_CONTROL_BEND_RANGE:
+        return "pitch wheel range";
+    default:
+        return "source " + std::to_string(index);
+    }
+}
+
+std::string destinationName(uint16_t destination) {
+    switch (destination) {
+    case IPATCH_SF2_GEN_FILTER_CUTOFF:
+        return "filter cutoff";
+    case IPATCH_SF2_GEN_FILTER_Q:
+        return "filter resonance";
+    case IPATCH_SF2_GEN_ATTENUATION:
+        return "attenuation";
+    case IPATCH_SF2_GEN_PAN:
+        return "pan";
+    case IPATCH_SF2_GEN_VIB_LFO_TO_PITCH:
+        return "vibrato depth";
+    case IPATCH_SF2_GEN_MOD_LFO_TO_PITCH:
+        return "modulation LFO to pitch";
+    case IPATCH_SF2_GEN_CHORUS:
+        return "chorus send";
+    case IPATCH_SF2_GEN_REVERB:
+        return "reverb send";
+    case IPATCH_SF2_GEN_COARSE_TUNE:
+    case IPATCH_SF2_GEN_FINE_TUNE_OVERRIDE:
+        return "tuning";
+    default:
+        return "generator " + std::to_string(destination);
+    }
+}
+
+/// The instrument zone's modulators (its global zone's where it has no same
+/// one) set the voice's; the preset zone's (likewise) add to them.
+Modulation modulationOf(const IpatchSF2Zone* izone, const IpatchSF2Inst* instrument,
+                        const IpatchSF2Zone* pzone, const IpatchSF2Preset* preset) {
+    Modulation out;
+    // Returns the amounts of the level's velocity-to-cutoff modulators; none
+    // when it has none.
+    const auto apply = [&](const std::vector<IpatchSF2Mod>& mods) {
+        std::optional<double> velToCutoff;
+        for (const IpatchSF2Mod& m : mods) {
+            if (isVelocityToCutoff(m)) {
+                velToCutoff = velToCutoff.value_or(0.0) + m.amount;
+                if (m.amtsrc != 0 && m.amount != 0) {
+                    out.dropped.push_back("the velocity switch of velocity to filter cutoff");
+                }
+            } else if (m.amount != 0) {
+                out.dropped.push_back("modulator from " + sourceName(m.src) + " to " +
+                                      destinationName(m.dest));
+            }
+        }
+        return velToCutoff;
+    };
+    // An instrument's own velocity-to-cutoff modulators stand in for the
+    // default; a preset's add to what the instrument gives.
+    if (const auto own = apply(modulatorsOf(izone->mods, instrument->mods))) {
+        out.velToCutoff = *own;
+    }
+    out.velToCutoff += apply(modulatorsOf(pzone->mods, preset->mods)).value_or(0.0);
+    return out;
+}
+
+/// The voice attributes a zone's generators give: pan, the filter with its
+/// velocity-to-cutoff modulator, the modulation envelope and both LFOs.
+std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool stereo,
+                                                    double velToCutoff) {
     std::vector<std::pair<std::string, double>> out;
     const auto add = [&](const char* name, double value) { out.emplace_back(name, value); };
     const auto hz = [](int cents) { return 8.176 * std::pow(2.0, cents / 1200.0); };
@@ -167,7 +299,9 @@ std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool ste
         if (q > 0) {
             add("resonance", q / 10.0);
         }
-        add("velToCutoff", -2400.0); // the soundfont default modulator
+        if (velToCutoff != 0) {
+            add("velToCutoff", velToCutoff);
+        }
     }
     const bool modEnv = voice.value(IPATCH_SF2_GEN_MOD_ENV_TO_PITCH) != 0 || modEnvToCutoff;
     if (modEnv) {
@@ -199,12 +333,8 @@ std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool ste
     return out;
 }
 
-bool hasModulators(const GSList* mods) {
-    return mods != nullptr;
-}
-
 /// Names what a voice asks for that a bank cannot hold.
-void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& plan) {
+void dropUnsupported(const Voice& voice, bool stereo, BankPlan& plan) {
     struct Check {
         int gen;
         int neutral;
@@ -226,9 +356,6 @@ void dropUnsupported(const Voice& voice, bool stereo, bool unpitched, BankPlan& 
     }
     if (stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
         found.push_back("pan of stereo pairs");
-    }
-    if (!unpitched && voice.value(IPATCH_SF2_GEN_SCALE_TUNE) != 100) {
-        found.push_back("scale tuning");
     }
     if ((voice.instrument(IPATCH_SF2_GEN_SAMPLE_MODES) & 3) == 3) {
         found.push_back("the sample's tail after a release (loop until release)");
@@ -432,9 +559,6 @@ BankPlan Sf2File::plan(size_t index) const {
     plan.bank = preset->bank;
     plan.program = preset->program;
     plan.unpitched = preset->bank == 128;
-    if (hasModulators(preset->mods)) {
-        plan.drop("modulators");
-    }
 
     for (GSList* p = preset->zones; p; p = p->next) {
         IpatchSF2Zone* pzone = IPATCH_SF2_ZONE(p->data);
@@ -520,7 +644,8 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.keyTrack = voice.value(IPATCH_SF2_GEN_SCALE_TUNE);
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
             zone.envelope = envelopeOf(voice);
-            zone.voice = voiceOf(voice, partner != nullptr);
+            const Modulation modulation = modulationOf(left->zone, instrument, pzone, preset);
+            zone.voice = voiceOf(voice, partner != nullptr, modulation.velToCutoff);
             zone.chokeGroup = voice.value(IPATCH_SF2_GEN_EXCLUSIVE_CLASS);
             if (ownLoops) {
                 // Each side keeps its own loop: the left as the sample, hard left, the
@@ -539,10 +664,9 @@ BankPlan Sf2File::plan(size_t index) const {
                     m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
                                      right ? right->region : Region{}, plan);
             }
-            dropUnsupported(voice, partner != nullptr, plan.unpitched, plan);
-            if (hasModulators(left->zone->mods) || hasModulators(instrument->mods) ||
-                hasModulators(pzone->mods)) {
-                plan.drop("modulators");
+            dropUnsupported(voice, partner != nullptr, plan);
+            for (const std::string& what : modulation.dropped) {
+                plan.drop(what);
             }
             plan.zones.push_back(zone);
         }

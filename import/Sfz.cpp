@@ -490,9 +490,6 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
     }
     zone.cents = opcodes.number("tune").value_or(0) + 100 * opcodes.number("transpose").value_or(0);
     zone.keyTrack = opcodes.number("pitch_keytrack").value_or(100);
-    if (!plan.unpitched && zone.keyTrack != 100) {
-        plan.drop("opcode pitch_keytrack");
-    }
     zone.gainDb = opcodes.number("volume").value_or(0);
     Envelope& envelope = zone.envelope;
     envelope.delay = opcodes.number("ampeg_delay");

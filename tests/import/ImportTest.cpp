@@ -276,7 +276,7 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
     ASSERT_TRUE(writeTone(dir.file("bell.wav"), AudioFormat::Wav16, Tone{.frames = 800}));
     writeFile(dir.file("stack.sfz"), R"(
 <region> sample=low.wav lokey=0 hikey=59 pitch_keycenter=48
-<region> sample=high.wav lokey=60 hikey=127 pitch_keycenter=72 ampeg_release=0.3
+<region> sample=high.wav lokey=60 hikey=127 pitch_keycenter=72 ampeg_release=0.3 tune=-20
 <region> sample=hammer.wav lokey=0 hikey=127 pitch_keycenter=66 tune=10 volume=-6
          lovel=64 ampeg_release=0.05 pan=-50
 <region> sample=bell.wav lokey=50 hikey=70 pitch_keycenter=60
@@ -294,7 +294,9 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
         ASSERT_EQ(loud.size(), 2u) << key;
         EXPECT_TRUE(has(loud[0].sample->files.begin()->second, string));
         EXPECT_TRUE(has(loud[1].sample->files.begin()->second, "-hammer.flac"));
-        // At its own pitch, level, envelope and pan, whatever it is stacked on.
+        // At its own pitch, level, envelope and pan, whatever it is stacked on
+        // (the high string's tuning included).
+        EXPECT_NEAR(loud[0].transposition, key < 60 ? key - 48 : key - 72 - 0.2, 1e-5) << key;
         EXPECT_NEAR(loud[1].transposition, key - 66 + 0.1, 1e-5) << key;
         const auto level = [](const VelocityPlayer& p) {
             return p.player.gain() * p.player.stream()->gain();
@@ -609,4 +611,64 @@ TEST(ImportSf2, PanFilterAndOscillatorsReachTheVoice) {
     EXPECT_NEAR(shape->vibratoLfo.frequency, 16.35f, 0.01f);
     EXPECT_EQ(shape->vibratoToPitch, 30.0f);
     EXPECT_EQ(played[0].player.velocity(), 100);
+}
+
+TEST(ImportSf2, FontModulatorsAndScaleTuningReachTheVoice) {
+    TempDir dir;
+    oxsf::demo::Sf2Font font = oxsf::demo::demoSoundFont(1);
+    using namespace oxsf::demo;
+    // Pluck, filtered throughout. Its global zone switches the default
+    // velocity-to-cutoff modulator off, as fonts written for the older default
+    // do (a velocity switch as amount source, amount 0); the E3 zones move the
+    // cutoff by velocity half as far as the default (the same modulator, which
+    // replaces the global one); the E2 zones follow the keys at half the usual
+    // tuning. The preset zone adds a vibrato depth on the modulation wheel.
+    const Sf2Modulator switchedOff{0x0102, FilterCutoff, 0, 0x0D02};
+    const Sf2Modulator halfAsFar{0x0102, FilterCutoff, -1200, 0x0D02};
+    for (Sf2Zone& zone : font.instruments[0].zones) {
+        if (zone.link < 0) {
+            zone.modulators = {switchedOff};
+            continue;
+        }
+        zone.generators.insert(zone.generators.begin(), sf2Value(FilterCutoff, 6900));
+        const std::string& name = font.samples[size_t(zone.link)].name;
+        if (name.find("E3") != std::string::npos) {
+            zone.modulators = {halfAsFar};
+        } else if (name.find("E2") != std::string::npos) {
+            zone.generators.insert(zone.generators.begin(), sf2Value(ScaleTuning, 50));
+        }
+    }
+    font.presets[0].zones[0].modulators = {{0x0081, VibLfoToPitch, 50}};
+    ox::import::ImportOptions options;
+    options.presets = {{0, 0}};
+    const auto result = importSource(demoFont(dir, font), dir.file("out"), options);
+    ASSERT_EQ(result.banks.size(), 1u);
+    const std::string dropped = nlohmann::json(result.banks[0].dropped).dump();
+    EXPECT_TRUE(has(dropped, "modulator from controller 1 to vibrato depth (8 zones)")) << dropped;
+    // The switch itself is more than the voice holds: the cutoff moves at every velocity.
+    EXPECT_TRUE(has(dropped, "the velocity switch of velocity to filter cutoff (2 zones)"))
+        << dropped;
+    EXPECT_FALSE(has(dropped, "tuning")) << dropped;
+
+    ox::soundfont::SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/000-000-Pluck-0"));
+    ASSERT_TRUE(bank);
+    const auto shapeAt = [&](int key) {
+        const auto played = bank->samplePlayersForVelocity(key, 100);
+        return played.empty() ? nullptr : played[0].player.shape();
+    };
+    for (const auto& [key, cents] : {std::pair{64, 0.0f}, {76, 0.0f}, {52, -1200.0f}}) {
+        ASSERT_TRUE(shapeAt(key)) << key;
+        EXPECT_EQ(shapeAt(key)->velocityToCutoff, cents) << key;
+        EXPECT_NEAR(shapeAt(key)->cutoff, 440.0f, 0.5f) << key;
+    }
+    // Half a semitone a key from E2 (40), at every key of the zone, both layers.
+    for (const int key : {0, 30, 40, 41, 46}) {
+        for (const int velocity : {40, 100}) {
+            const auto played = bank->samplePlayersForVelocity(key, velocity);
+            ASSERT_EQ(played.size(), 1u) << key;
+            EXPECT_NEAR(played[0].transposition, (key - 40) * 0.5, 1e-4) << key << " " << velocity;
+        }
+    }
+    EXPECT_NEAR(bank->samplePlayersForVelocity(47, 100)[0].transposition, 47 - 52, 1e-4);
 }

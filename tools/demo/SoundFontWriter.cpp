@@ -46,13 +46,22 @@ struct Zones {
     std::string bags, mods, gens;
     int bagCount = 0;
     int genCount = 0;
+    int modCount = 0;
 
     int add(const std::vector<Sf2Zone>& zones, Sf2Gen link) {
         const int first = bagCount;
         for (const Sf2Zone& zone : zones) {
             put(bags, uint32_t(genCount), 2);
-            put(bags, 0, 2);
+            put(bags, uint32_t(modCount), 2);
             ++bagCount;
+            for (const Sf2Modulator& m : zone.modulators) {
+                put(mods, m.source, 2);
+                put(mods, m.destination, 2);
+                put(mods, uint16_t(m.amount), 2);
+                put(mods, m.amountSource, 2);
+                put(mods, m.transform, 2);
+                ++modCount;
+            }
             // Ranges first, the link last.
             std::vector<Sf2Generator> ordered;
             for (const Sf2Gen range : {KeyRange, VelRange}) {
@@ -80,8 +89,8 @@ struct Zones {
     }
     void terminate() {
         put(bags, uint32_t(genCount), 2);
-        put(bags, 0, 2);
-        mods.assign(10, '\0');
+        put(bags, uint32_t(modCount), 2);
+        mods.append(10, '\0');
         gens.append(4, '\0');
     }
 };

@@ -34,6 +34,7 @@ enum Sf2Gen : uint16_t {
     FineTune = 52,
     SampleId = 53,
     SampleModes = 54,
+    ScaleTuning = 56,
     ExclusiveClass = 57,
     RootKey = 58,
 };
@@ -45,9 +46,20 @@ struct Sf2Generator {
 Sf2Generator sf2Value(Sf2Gen op, int value);
 Sf2Generator sf2Range(Sf2Gen op, int low, int high);
 
+/// One SF2 modulator: sources as SF2 encodes them (index, CC flag, direction,
+/// polarity, curve type).
+struct Sf2Modulator {
+    uint16_t source;
+    uint16_t destination; ///< a generator number
+    int16_t amount;
+    uint16_t amountSource = 0;
+    uint16_t transform = 0;
+};
+
 struct Sf2Zone {
     std::vector<Sf2Generator> generators;
     int link = -1; ///< instrument (preset zone) or sample (instrument zone); -1: global zone
+    std::vector<Sf2Modulator> modulators = {};
 };
 
 struct Sf2Instrument {
