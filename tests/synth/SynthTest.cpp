@@ -1,0 +1,126 @@
+// The synth as a host drives it: events land on their frames whatever the block
+// size, bank choosing falls back as it should, and input no MIDI device sends
+// does no harm.
+
+#include "SynthTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace oxtest;
+using ox::synth::MidiEvent;
+using ox::synth::Synth;
+
+namespace {
+
+/// A phrase over two programs: notes on two channels, a bend, the pedal, a
+/// program change between two notes, pan and volume.
+std::vector<MidiEvent> phrase() {
+    return {midiEvent(0, 0xB0, 10, 0),      midiEvent(0, 0x90, 69, 100),
+            midiEvent(3000, 0xC1, 1),       midiEvent(3001, 0x91, 57, 90),
+            midiEvent(9000, 0xE0, 0, 0x60), midiEvent(12000, 0xB0, 64, 127),
+            midiEvent(12500, 0x80, 69),     midiEvent(20000, 0x91, 81, 70),
+            midiEvent(25000, 0xB1, 7, 60),  midiEvent(30000, 0xB0, 64, 0),
+            midiEvent(30001, 0xC1, 0),      midiEvent(30002, 0x91, 69, 127),
+            midiEvent(40000, 0x81, 57),     midiEvent(41000, 0x81, 81),
+            midiEvent(44000, 0x81, 69)};
+}
+
+/// The phrase rendered in blocks of the sizes given, round and round, for `frames` frames.
+std::vector<float> render(Synth& synth, const std::vector<int>& sizes, int frames) {
+    const std::vector<MidiEvent> events = phrase();
+    std::vector<float> out(size_t(frames) * 2);
+    size_t next = 0;
+    for (int start = 0, block = 0; start < frames; ++block) {
+        const int count = std::min(sizes[size_t(block) % sizes.size()], frames - start);
+        std::vector<MidiEvent> inBlock;
+        for (; next < events.size() && int(events[next].frame) < start + count; ++next) {
+            inBlock.push_back(events[next]);
+            inBlock.back().frame -= uint32_t(start);
+        }
+        synth.process(&out[size_t(start) * 2], count, inBlock.data(), inBlock.size());
+        start += count;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Synth, EventsLandOnTheirFramesWhateverTheBlockSize) {
+    TempDir dir;
+    ox::synth::BankChooser banks(writeInstruments(dir, {"SizeLow", "SizeHigh"}));
+    const int frames = 60000;
+    std::vector<std::vector<float>> renders;
+    for (const std::vector<int>& sizes :
+         std::vector<std::vector<int>>{{512}, {Synth::kMaxBlockFrames}, {1, 37, 700, 64, 4000}}) {
+        Synth synth(banks, {});
+        for (int program : {0, 1}) {
+            for (int channel : {0, 1}) {
+                ASSERT_TRUE(synth.prepare(channel, 0, 0, program));
+            }
+        }
+        renders.push_back(render(synth, sizes, frames));
+        EXPECT_EQ(synth.missedNotes(), 0);
+        // The first channel's note fades from the pedal's lift as the second's starts.
+        EXPECT_EQ(synth.peakVoices(), 4u);
+    }
+    // The first note starts at frame 0.
+    EXPECT_GT(std::fabs(renders[0][2 * 5]), 0.0f);
+    for (size_t i = 1; i < renders.size(); ++i) {
+        float most = 0.0f;
+        for (size_t j = 0; j < renders[0].size(); ++j) {
+            most = std::max(most, std::fabs(renders[i][j] - renders[0][j]));
+        }
+        EXPECT_LT(most, 1e-6f) << "block sizes " << i;
+    }
+    // Silence before the second channel's first note, on its frame exactly: nothing
+    // on the right but the pan of the first (hard left) and the second (centre).
+    float before = 0.0f, after = 0.0f;
+    for (size_t frame = 0; frame < 3011; ++frame) {
+        (frame <= 3000 ? before : after) += std::fabs(renders[2][2 * frame + 1]);
+    }
+    EXPECT_EQ(before, 0.0f);
+    EXPECT_GT(after, 0.0f);
+}
+
+TEST(Synth, InputNoDeviceSendsIsHarmless) {
+    TempDir dir;
+    ox::synth::BankChooser banks(writeInstruments(dir, {"OddInput"}));
+    Synth synth(banks, {});
+    ASSERT_TRUE(synth.prepare(0, 0, 0, 0));
+    // No bank for program 9, nor for a channel past 15.
+    EXPECT_EQ(synth.prepare(3, 0, 0, 9), nullptr);
+    EXPECT_EQ(synth.prepare(16, 0, 0, 0), nullptr);
+
+    std::vector<float> out(size_t(Synth::kMaxBlockFrames) * 2 + 64, 1.0f);
+    const std::vector<MidiEvent> odd = {
+        midiEvent(100, 0x90, 200, 255), // data bytes with the high bit
+        midiEvent(50, 0x90, 69, 100),   // before the event before it
+        midiEvent(9999999, 0x80, 69),   // past the block
+        midiEvent(0, 0x00, 1, 2),       // not a status byte
+        midiEvent(0, 0xF0, 1, 2),       // a system message
+        midiEvent(0, 0xE0, 0xFF, 0xFF), // a bend out of range
+        midiEvent(0, 0xB0, 6, 127),     // data entry with no parameter chosen
+        midiEvent(0, 0xB0, 121, 0),     // reset, then all sound off
+        midiEvent(0, 0xB0, 120, 0),     //
+        midiEvent(0, 0x93, 60, 100)};   // a channel without a bank
+    // The events before the last frame's land there: all sound off ends the block's sound.
+    EXPECT_EQ(synth.process(out.data(), 256, odd.data(), odd.size()), 255);
+    EXPECT_EQ(synth.process(out.data(), -5, odd.data(), odd.size()), 0);
+    EXPECT_EQ(synth.process(out.data(), 0, nullptr, 3), 0);
+    // A block too large is cut to the largest; what lies past it is left alone.
+    out.assign(out.size(), 1.0f);
+    synth.process(out.data(), Synth::kMaxBlockFrames + 32, nullptr, 0);
+    EXPECT_EQ(out[size_t(Synth::kMaxBlockFrames) * 2], 1.0f);
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + Synth::kMaxBlockFrames * 2,
+                            [](float x) { return std::isfinite(x) && std::fabs(x) <= 1.0f; }));
+    synth.releaseAll();
+    for (int i = 0; i < 100 && synth.sounding(); ++i) {
+        synth.process(out.data(), 512, nullptr, 0);
+    }
+    EXPECT_FALSE(synth.sounding());
+    // Channel 4's program was never prepared, and no loader runs: missed, each time.
+    EXPECT_EQ(synth.missedNotes(), 2);
+}
