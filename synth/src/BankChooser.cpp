@@ -42,12 +42,13 @@ std::shared_ptr<SoundFont> openWith(SoundFontManager& manager, const std::string
 
 Bank::Bank(std::shared_ptr<SoundFont> bank, std::string path)
     : m_bank(std::move(bank)), m_path(std::move(path)),
-      m_kit(m_bank->sampleTree().name() == "unpitched"), m_samples(kNotes * kVelocities, nullptr) {}
+      m_kit(m_bank->sampleTree().name() == "unpitched") {}
 
 Bank::~Bank() = default;
 
 const SampleTreeNodeSample* Bank::sample(int midi, int velocity) const {
-    if (midi < 0 || midi >= kNotes || velocity < 0 || velocity >= kVelocities) {
+    if (midi < 0 || midi >= kNotes || velocity < 0 || velocity >= kVelocities ||
+        m_samples.empty()) {
         return nullptr;
     }
     return m_samples[static_cast<size_t>(midi * kVelocities + velocity)];
@@ -58,6 +59,7 @@ void Bank::prepare() {
         return;
     }
     m_prepared = true;
+    m_samples.assign(kNotes * kVelocities, nullptr);
     // Each sample a note reaches, at each velocity: a layer answers velocities of its own.
     std::set<std::pair<const SampleTreeNodeSample*, int>> tried;
     std::set<const ox::audio::AudioStream*> kept;

@@ -83,8 +83,9 @@ private:
     bool m_kit;
     bool m_prepared = false;
     int64_t m_decodedBytes = 0;
-    std::vector<const soundfont::SampleTreeNodeSample*> m_samples;  ///< 128 notes x 128 velocities
-    std::vector<std::shared_ptr<ox::audio::AudioStream>> m_streams; ///< kept decoded
+    std::vector<const soundfont::SampleTreeNodeSample*> m_samples; ///< 128 notes x 128 velocities
+    /// Kept decoded, and alive: no voice that ends frees one on the audio thread.
+    std::vector<std::shared_ptr<ox::audio::AudioStream>> m_streams;
 };
 
 /// Where a song's banks come from.

@@ -51,6 +51,8 @@ inline constexpr double kChokeSeconds = 0.05;
 /// ready yet is not waited for: it stays silent and is counted (missedNotes()).
 /// While the loader opens a file, the library's audio cache is busy, and a note
 /// starting then on any bank is missed too.
+///
+/// The chooser's warnings come from the loader thread while it runs.
 class Synth {
 public:
     /// Frames one process() call takes at most; a larger block is cut to it.
@@ -75,7 +77,8 @@ public:
     /// for; does nothing when it runs already.
     void startLoader();
     /// Blocks until the loader has prepared every bank asked for so far (its
-    /// results reach the audio thread at its next process()). Not real-time.
+    /// results reach the audio thread at its next process()); returns at once
+    /// when no loader runs. Not real-time.
     void waitForLoader() const;
 
     /// Real-time. Renders `frames` frames (at most kMaxBlockFrames) into `out`,
