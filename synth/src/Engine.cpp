@@ -34,6 +34,10 @@ float controllerGain(int value) {
 
 Engine::Engine(Choices& choices, const SynthSettings& settings)
     : m_choices(choices), m_settings(settings) {
+    // A release that is no length fades at once rather than never.
+    if (!(m_settings.release >= 0.0)) {
+        m_settings.release = 0.0;
+    }
     m_voices.reserve(Synth::kMaxVoices);
     m_notePlayers.reserve(Synth::kMaxVoices);
     if (settings.highQuality) {

@@ -123,4 +123,16 @@ TEST(Synth, InputNoDeviceSendsIsHarmless) {
     EXPECT_FALSE(synth.sounding());
     // Channel 4's program was never prepared, and no loader runs: missed, each time.
     EXPECT_EQ(synth.missedNotes(), 2);
+
+    // Settings that make no sense play something finite, and end.
+    Synth odder(banks, {.sampleRate = -1, .release = std::nan(""), .gain = 0.5f});
+    ASSERT_TRUE(odder.prepare(0, 0, 0, 0));
+    const MidiEvent note[] = {midiEvent(0, 0x90, 69, 100), midiEvent(100, 0x80, 69)};
+    odder.process(out.data(), 512, note, 2);
+    EXPECT_TRUE(
+        std::all_of(out.begin(), out.begin() + 1024, [](float x) { return std::isfinite(x); }));
+    for (int i = 0; i < 100 && odder.sounding(); ++i) {
+        odder.process(out.data(), 512, nullptr, 0);
+    }
+    EXPECT_FALSE(odder.sounding());
 }

@@ -28,7 +28,7 @@ struct MidiEvent {
 
 /// How a synth sounds.
 struct SynthSettings {
-    int sampleRate = 44100;   ///< of the output, in Hz
+    int sampleRate = 44100;   ///< of the output, in Hz; 0 or less plays each sample at its own
     double release = 0.08;    ///< note-off fade of samples whose bank gives no envelope, seconds
     float gain = 1.0f;        ///< linear, on the whole mix
     bool highQuality = false; ///< transpose through the windowed sinc instead of the cubic
