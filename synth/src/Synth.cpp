@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -104,16 +103,17 @@ void Synth::startLoader() {
 }
 
 void Synth::waitForLoader() const {
-    // The flag is raised before a request is taken, so an empty queue with the
-    // flag down means every request taken is published.
+    // The flag is raised before a request is taken, so once the queue is seen
+    // empty, the flag down means every request taken is published. In this order:
+    // the flag read first could be one from before the last request was taken.
     while (m_impl->loader.joinable() &&
-           (m_impl->loading.load(std::memory_order_acquire) || !m_impl->choices.asked.empty())) {
+           (!m_impl->choices.asked.empty() || m_impl->loading.load(std::memory_order_acquire))) {
         std::this_thread::sleep_for(kLoaderPoll);
     }
 }
 
 int Synth::process(float* out, int frames, const MidiEvent* events, size_t eventCount) {
-    frames = std::clamp(frames, 0, kMaxBlockFrames);
+    frames = out ? std::clamp(frames, 0, kMaxBlockFrames) : 0;
     m_impl->collect();
     Engine& engine = m_impl->engine;
     int done = 0;
@@ -129,10 +129,9 @@ int Synth::process(float* out, int frames, const MidiEvent* events, size_t event
             done += count;
         }
     };
+    const int last = std::max(frames - 1, 0);
     for (size_t i = 0; events && i < eventCount; ++i) {
-        renderUntil(std::min(static_cast<int>(std::min<uint32_t>(
-                                 events[i].frame, std::numeric_limits<int32_t>::max())),
-                             std::max(frames - 1, 0)));
+        renderUntil(events[i].frame > uint32_t(last) ? last : int(events[i].frame));
         engine.handle(events[i]);
     }
     renderUntil(frames);

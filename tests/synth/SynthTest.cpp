@@ -110,6 +110,7 @@ TEST(Synth, InputNoDeviceSendsIsHarmless) {
     EXPECT_EQ(synth.process(out.data(), 256, odd.data(), odd.size()), 255);
     EXPECT_EQ(synth.process(out.data(), -5, odd.data(), odd.size()), 0);
     EXPECT_EQ(synth.process(out.data(), 0, nullptr, 3), 0);
+    EXPECT_EQ(synth.process(nullptr, 512, nullptr, 0), 0);
     // A block too large is cut to the largest; what lies past it is left alone.
     out.assign(out.size(), 1.0f);
     synth.process(out.data(), Synth::kMaxBlockFrames + 32, nullptr, 0);

@@ -82,10 +82,10 @@ public:
     void waitForLoader() const;
 
     /// Real-time. Renders `frames` frames (at most kMaxBlockFrames) into `out`,
-    /// interleaved stereo, overwriting it, and applies `events` at their frames,
-    /// in the order given (which should be by frame; an earlier frame than the one
-    /// before counts as that one). Returns the frames of the block up to the last
-    /// one any voice sounded in.
+    /// interleaved stereo, overwriting it (null: no frames, the events still apply), and applies
+    /// `events` at their frames, in the order given (which should be by frame; an earlier frame
+    /// than the one before counts as that one). Returns the frames of the block up to the last one
+    /// any voice sounded in.
     int process(float* out, int frames, const MidiEvent* events, size_t eventCount);
     /// Real-time. Note-off for every note still held, the pedals lifted.
     void releaseAll();
