@@ -34,6 +34,9 @@ float controllerGain(int value) {
 
 Engine::Engine(Choices& choices, const SynthSettings& settings)
     : m_choices(choices), m_settings(settings) {
+    // A note the cache could not serve waits this long at most: later, it would
+    // be heard out of time.
+    m_maxPendingFrames = std::max(1, m_settings.sampleRate / 10);
     // A release that is no length fades at once rather than never.
     if (!(m_settings.release >= 0.0)) {
         m_settings.release = 0.0;
@@ -118,11 +121,43 @@ void Engine::noteOn(int ch, int key, int velocity) {
     if (!sample || (bank->kit() && (*sample)[SampleCoordinate::Midi] != key)) {
         return;
     }
-    // Every layer of the note, each a voice of its own.
-    if (!bank->bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
-        ++m_missed; // the cache is busy loading
+    if (!startNote(*bank, ch, key, velocity)) {
+        defer(*bank, ch, key, velocity);
+    }
+}
+
+void Engine::defer(const Bank& bank, int channel, int key, int velocity) {
+    if (m_pendingCount == m_pending.size()) {
+        ++m_missed;
         return;
     }
+    m_pending[m_pendingCount++] = Pending{&bank, channel, key, velocity, 0, false};
+}
+
+void Engine::retryPending(int frames) {
+    for (size_t i = 0; i < m_pendingCount;) {
+        Pending& note = m_pending[i];
+        const bool started = startNote(*note.bank, note.channel, note.key, note.velocity);
+        if (started && note.letGo) {
+            noteOff(note.channel, note.key);
+        }
+        note.waited += frames;
+        if (started || note.waited > m_maxPendingFrames) {
+            m_missed += started ? 0 : 1;
+            note = m_pending[--m_pendingCount];
+        } else {
+            ++i;
+        }
+    }
+}
+
+bool Engine::startNote(const Bank& bank, int ch, int key, int velocity) {
+    // Every layer of the note, each a voice of its own. The files are cached:
+    // failing means the cache is busy, while the loader opens a file.
+    if (!bank.bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
+        return false;
+    }
+    const Channel& channel = m_channels[static_cast<size_t>(ch)];
 
     // A key struck again ends its earlier note; a closed hi-hat stops the open one,
     // and a note of a choke group the sounding notes of its group.
@@ -151,15 +186,16 @@ void Engine::noteOn(int ch, int key, int velocity) {
             note.player.setInterpolation(ox::audio::Interpolation::Sinc);
         }
         const bool looping = note.player.stream() && note.player.stream()->looping();
-        if (!bank->kit()) {
+        if (!bank.kit()) {
             note.player.setTransposition(note.transposition + channel.bend);
         }
         const VoiceShape* shape = note.player.shape();
         const std::optional<float> samplePan = shape ? shape->pan : std::nullopt;
         m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
-                                 note.chokeGroup, State::Held, bank->kit(), looping, samplePan,
+                                 note.chokeGroup, State::Held, bank.kit(), looping, samplePan,
                                  samplePan.value_or(0.0f)});
     }
+    return true;
 }
 
 bool Engine::chokes(int group) const {
@@ -168,6 +204,11 @@ bool Engine::chokes(int group) const {
 }
 
 void Engine::noteOff(int channel, int key) {
+    for (size_t i = 0; i < m_pendingCount; ++i) {
+        if (m_pending[i].channel == channel && m_pending[i].key == key) {
+            m_pending[i].letGo = true; // a drum still rings once it starts
+        }
+    }
     for (Voice& voice : m_voices) {
         if (voice.channel == channel && voice.key == key && voice.state == State::Held) {
             letGo(voice);
@@ -335,6 +376,7 @@ void Engine::updateBend(int ch) {
 int Engine::render(float* out, int frames) {
     frames = std::clamp(frames, 0, kChunkFrames);
     std::fill(out, out + frames * 2, 0.0f);
+    retryPending(frames);
     m_peakVoices = std::max(m_peakVoices, m_voices.size());
     int64_t sounded = 0;
     for (size_t i = 0; i < m_voices.size();) {

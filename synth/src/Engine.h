@@ -78,6 +78,16 @@ private:
         float place = 0.0f; ///< the pan, -1 to 1
     };
 
+    /// A note the audio cache was too busy to serve, tried again at each chunk.
+    struct Pending {
+        const Bank* bank;
+        int channel;
+        int key;
+        int velocity;
+        int waited; ///< frames since it was struck
+        bool letGo; ///< its note-off came while it waited
+    };
+
     Choices& m_choices;
     SynthSettings m_settings;
     std::array<Channel, 16> m_channels;
@@ -87,11 +97,19 @@ private:
     int64_t m_stolen = 0;
     size_t m_peakVoices = 0;
     std::vector<ox::soundfont::VelocityPlayer> m_notePlayers; ///< the note being started
+    std::array<Pending, 32> m_pending{};
+    size_t m_pendingCount = 0;
+    int m_maxPendingFrames = 0;
 
     /// The channel's bank, asking the loader for it when it is not ready; false
     /// while it is not.
     bool choose(int channel);
     void noteOn(int channel, int key, int velocity);
+    /// Starts the voices of a note; false when the audio cache is busy.
+    bool startNote(const Bank& bank, int channel, int key, int velocity);
+    void defer(const Bank& bank, int channel, int key, int velocity);
+    /// Starts the notes that wait, or gives up on those that waited too long.
+    void retryPending(int frames);
     void noteOff(int channel, int key);
     void controller(int channel, int number, int value);
     void updateGains(Channel& channel);

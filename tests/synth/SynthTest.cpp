@@ -1,6 +1,6 @@
 // The synth as a host drives it: events land on their frames whatever the block
-// size, bank choosing falls back as it should, and input no MIDI device sends
-// does no harm.
+// size, input no MIDI device sends does no harm, and a note the audio cache is
+// too busy to serve starts late or not at all, never blocking.
 
 #include "SynthTestSupport.h"
 
@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
+#include <thread>
 
 using namespace oxtest;
 using ox::synth::MidiEvent;
@@ -136,4 +138,63 @@ TEST(Synth, InputNoDeviceSendsIsHarmless) {
         odder.process(out.data(), 512, nullptr, 0);
     }
     EXPECT_FALSE(odder.sounding());
+}
+
+namespace {
+
+/// A bank whose one file opens only when told to: while it waits, the audio
+/// cache, which opens files under its lock, is busy for every bank. The cache
+/// knows files by name: each bank needs a file name of its own.
+class SlowBank : public MemoryBank {
+public:
+    explicit SlowBank(const std::string& file)
+        : MemoryBank(R"(<Bank id="slow"><SamplesTree><Node class="pick"><Node class="sustain">
+            <Node class="down"><Samples><Sample midi="60" dynamic="F"><Wave file=")" +
+                     file + R"("/></Sample></Samples></Node></Node></Node></SamplesTree></Bank>)") {
+        addSample(file, encodeTone(AudioFormat::Wav16, Tone{.frames = 4000}));
+        initialize();
+    }
+    std::shared_ptr<ox::audio::AudioStream> audioStream(const std::string& name) const override {
+        opening.set_value();
+        open.get_future().wait();
+        return MemoryBank::audioStream(name);
+    }
+    mutable std::promise<void> opening;
+    mutable std::promise<void> open;
+};
+
+} // namespace
+
+TEST(Synth, ANoteTheBusyCacheCannotServeStartsLateOrIsMissed) {
+    TempDir dir;
+    ox::synth::BankChooser banks(writeInstruments(dir, {"BusyCache"}));
+    Synth synth(banks, {});
+    ASSERT_TRUE(synth.prepare(0, 0, 0, 0));
+    std::vector<float> out(2 * 512);
+
+    for (const bool patient : {true, false}) {
+        SlowBank slow(patient ? "slow-patient.wav" : "slow-missed.wav");
+        std::thread loader([&slow] { slow.samplePlayer(60, 10); });
+        slow.opening.get_future().wait();
+        // Struck and let go while the cache is busy: it waits...
+        const MidiEvent note[] = {midiEvent(0, 0x90, 69, 100), midiEvent(10, 0x80, 69)};
+        synth.process(out.data(), 512, note, 2);
+        EXPECT_EQ(synth.voices(), 0u);
+        if (!patient) {
+            // ...but not for longer than a tenth of a second.
+            for (int block = 0; block < 10; ++block) {
+                synth.process(out.data(), 512, nullptr, 0);
+            }
+        }
+        slow.open.set_value();
+        loader.join();
+        synth.process(out.data(), 512, nullptr, 0);
+        EXPECT_EQ(synth.voices(), patient ? 1u : 0u);
+        EXPECT_EQ(synth.missedNotes(), patient ? 0 : 1);
+        // Started late, it still ends as its note-off said.
+        for (int block = 0; block < 50 && synth.sounding(); ++block) {
+            synth.process(out.data(), 512, nullptr, 0);
+        }
+        EXPECT_FALSE(synth.sounding());
+    }
 }

@@ -49,8 +49,9 @@ inline constexpr double kChokeSeconds = 0.05;
 /// prepare(), up front, or by the loader thread startLoader() starts, which
 /// takes the choices the audio thread meets unprepared. A note whose bank is not
 /// ready yet is not waited for: it stays silent and is counted (missedNotes()).
-/// While the loader opens a file, the library's audio cache is busy, and a note
-/// starting then on any bank is missed too.
+/// While the loader opens a file, the library's audio cache is busy: a note
+/// starting then on any bank is tried again at each chunk of 512 frames, and
+/// starts late or, after a tenth of a second, is counted missed too.
 ///
 /// The chooser's warnings come from the loader thread while it runs.
 class Synth {
