@@ -228,6 +228,11 @@ void runRender(const RenderOptions& options) {
                                             "at once",
                                             synth.stolenNotes(), Synth::kMaxVoices));
     }
+    if (synth.missedNotes() > 0) {
+        // Only a song of more bank and program choices than the synth keeps at once.
+        warnings.warn(songPath, fmt::format("{} notes silent: their banks were not ready",
+                                            synth.missedNotes()));
+    }
     if (out.clipped() > 0) {
         const double over = 20.0 * std::log10(out.peak());
         warnings.warn(options.output,
