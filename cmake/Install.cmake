@@ -1,6 +1,6 @@
 # What `cmake --install` puts in place: the libraries and headers (declared
 # next to their targets), the oxsf tool, a CMake package giving OX::SoundFont,
-# OX::Utils, OX::Audio, OX::Prof and OX::Import (with OXSF_BUILD_IMPORT), and a
+# OX::Utils, OX::Audio, OX::Prof, OX::Synth and OX::Import (with OXSF_BUILD_IMPORT), and a
 # pkg-config file.
 include(CMakePackageConfigHelpers)
 
@@ -8,6 +8,7 @@ set_target_properties(OXSoundFont PROPERTIES EXPORT_NAME SoundFont)
 set_target_properties(OXUtils PROPERTIES EXPORT_NAME Utils)
 set_target_properties(OXAudio PROPERTIES EXPORT_NAME Audio)
 set_target_properties(OXProf PROPERTIES EXPORT_NAME Prof)
+set_target_properties(OXSynth PROPERTIES EXPORT_NAME Synth)
 if(OXSF_BUILD_IMPORT)
     set_target_properties(OXImport PROPERTIES EXPORT_NAME Import)
 endif()

@@ -32,7 +32,8 @@ import sys
 # larger ones left it, and the baseline alone once came out 50% slower.
 RUNS = [("bench_bank", size, f"/{size}$") for size in (1000, 10000, 50000)] + [
     (name, None, None) for name in ("bench_search", "bench_audio", "bench_voice",
-                                    "bench_coordinate", "bench_import", "bench_render")]
+                                    "bench_coordinate", "bench_import", "bench_render",
+                                    "bench_synth")]
 
 
 # The voice benchmarks of the default build, and the prefix of their names in the results.
@@ -265,6 +266,24 @@ def summarise(results):
     else:
         rows.append(("Peak memory of that render at 10 min", "—", "—", "—", "within 10%",
                      "MISSING"))
+
+    # The synth's process call: the worst and the 99.9th-percentile call of each
+    # repetition, the worst repetition's, as shares of the block's real-time budget.
+    def counter_max(name, key):
+        entry = results.get(name)
+        series = entry["series"].get(key) if entry else None
+        return max(series) if series else None
+
+    for frames in (64, 128, 256):
+        for voices in (64, 256):
+            name = f"BM_SynthProcess/frames:{frames}/voices:{voices}/manual_time"
+            p999, worst = counter_max(name, "p999_budget"), counter_max(name, "worst_budget")
+            figure = f"Synth process call, {frames} frames, {voices} voices: p99.9 / worst of budget"
+            if p999 is None or worst is None:
+                rows.append((figure, "—", "—", "—", "—", "MISSING"))
+            else:
+                rows.append((figure, f"{100 * p999:.1f}% / {100 * worst:.1f}%", "—", "—", "—",
+                             "info"))
 
     # Where opening 10,000 samples goes: each part against the same baseline.
     base = "BM_ReadAndParse/10000"

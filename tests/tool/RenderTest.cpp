@@ -1,7 +1,7 @@
 // oxsf render on songs and banks made here: channels reach their banks and
 // stereo places, the pedal holds and the bend retunes, output formats are what
-// their names say, levels are honest, and broken input is warned about or
-// refused in one line.
+// their names say, levels are honest, broken input is warned about or refused
+// in one line, and the tool plays what the synth library plays for a host.
 
 #include "ToolRunner.h"
 
@@ -9,6 +9,8 @@
 
 #include "demo/MidiWriter.h"
 #include "demo/SoundFontWriter.h"
+
+#include <ox/synth/Synth.h>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -377,4 +379,66 @@ TEST(RenderSong, LayersPansChokesAndFiltersSoundAsTheBankSays) {
     // Constant power: hard on one side is 3 dB above the centre, the channel's
     // pan and the sample's adding up rather than applied twice.
     EXPECT_NEAR(20.0 * std::log10(sound.rms(0, 0.2, 0.8) / bright), 3.01, 0.2);
+}
+
+TEST(RenderSong, TheToolPlaysWhatTheSynthPlaysForAHost) {
+    TempDir dir;
+    const std::string bank = writeBank(dir, "Same", false, {{57, 220.5}, {69, 441.0}});
+    const std::string kit = writeBank(dir, "SameKit", true, {{38, 1050.0}});
+    struct Timed {
+        uint32_t tick;
+        uint8_t status, data1, data2;
+    };
+    // In time order, note-offs first at a tick, as the writer orders them.
+    const std::vector<Timed> events = {
+        {0, 0xB0, 10, 20},    {0, 0x90, 69, 100},  {0, 0x99, 38, 120},    {10, 0x89, 38, 0},
+        {240, 0xB1, 64, 127}, {240, 0x91, 57, 80}, {480, 0x81, 57, 0},    {700, 0xE0, 0, 0x50},
+        {960, 0x80, 69, 0},   {1000, 0xB1, 64, 0}, {1200, 0x91, 69, 127}, {1440, 0x81, 69, 0}};
+    MidiWriter midi;
+    for (const Timed& e : events) {
+        midi.event(e.tick, {e.status, e.data1, e.data2});
+    }
+    const std::string out = dir.file("out.wav");
+    const ToolResult result =
+        runTool({"render", bank, writeSong(dir, midi), "--drums", kit, "-o", out, "--float", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const Sound tool = readStereo(out);
+
+    // A host: blocks of 256 frames, the events at their offsets, the release of
+    // everything at the song's end.
+    ox::synth::BankRules rules;
+    rules.everything = bank;
+    rules.drums = kit;
+    ox::synth::BankChooser banks(rules);
+    ox::synth::Synth synth(banks, {});
+    for (int channel : {0, 1, 9}) {
+        ASSERT_TRUE(synth.prepare(channel, 0, 0, 0));
+    }
+    const auto frameOf = [](uint32_t tick) { return std::llround(tick / 960.0 * kRate); };
+    const int64_t end = frameOf(events.back().tick);
+    std::vector<float> host;
+    size_t next = 0;
+    for (int64_t frame = 0; frame < end || synth.sounding();) {
+        const int64_t count = frame < end ? std::min<int64_t>(256, end - frame) : 256;
+        std::vector<ox::synth::MidiEvent> block;
+        for (; next < events.size() && frameOf(events[next].tick) < frame + count; ++next) {
+            const Timed& e = events[next];
+            block.push_back({uint32_t(frameOf(e.tick) - frame), e.status, e.data1, e.data2});
+        }
+        host.resize(host.size() + size_t(count) * 2);
+        synth.process(&host[host.size() - size_t(count) * 2], int(count), block.data(),
+                      block.size());
+        frame += count;
+        if (frame == end) {
+            synth.releaseAll();
+        }
+    }
+    ASSERT_GE(host.size(), tool.samples.size());
+    ASSERT_GT(tool.samples.size(), size_t(end) * 2);
+    float most = 0.0f;
+    for (size_t i = 0; i < host.size(); ++i) {
+        most =
+            std::max(most, std::fabs(host[i] - (i < tool.samples.size() ? tool.samples[i] : 0.0f)));
+    }
+    EXPECT_LT(most, 1e-6f);
 }

@@ -142,7 +142,7 @@ double MidiReader::secondsAt(uint64_t tick) const {
     return m_tempoSeconds + static_cast<double>(tick - m_tempoTick) * m_secondsPerTick;
 }
 
-std::optional<MidiEvent> MidiReader::next() {
+std::optional<SongEvent> MidiReader::next() {
     while (!m_queue.empty()) {
         std::pop_heap(m_queue.begin(), m_queue.end(), std::greater<>());
         const auto [tick, index] = m_queue.back();
@@ -178,7 +178,7 @@ std::optional<MidiEvent> MidiReader::next() {
             queue(index);
             continue;
         }
-        MidiEvent event;
+        SongEvent event;
         event.seconds = m_seconds;
         if (status < 0x80) { // running status: the byte is the first data byte
             if (track.running == 0) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <ox/synth/Synth.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,14 +10,8 @@
 namespace oxsf {
 
 /// One channel message of a Standard MIDI File, at its time in the song.
-struct MidiEvent {
+struct SongEvent : ox::synth::MidiEvent {
     double seconds = 0.0; ///< after the file's tempo map
-    uint8_t status = 0;   ///< 0x80-0xEF: the message type in the high nibble, the channel low
-    uint8_t data1 = 0;
-    uint8_t data2 = 0; ///< 0 for program change and channel pressure
-
-    int type() const { return status & 0xF0; }
-    int channel() const { return status & 0x0F; }
 };
 
 /// A Standard MIDI File read event by event: the tracks merged in time order
@@ -32,7 +28,7 @@ public:
     explicit MidiReader(const std::string& path);
 
     /// The next channel message, or nothing once every track has ended.
-    std::optional<MidiEvent> next();
+    std::optional<SongEvent> next();
     /// Back to the start of the song.
     void rewind();
     /// The time of the last event read, meta events included: after the last

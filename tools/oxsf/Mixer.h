@@ -3,6 +3,8 @@
 // Offline rendering of notes through the library's sample players into a
 // stereo mix held in memory, and writing the mix as a sound file.
 
+#include <ox/synth/Synth.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,8 +50,8 @@ struct Mix {
     int64_t frames() const { return static_cast<int64_t>(samples.size() / 2); }
 };
 
-/// How fast a voice falls silent when a note of its choke group cuts it.
-constexpr double kChokeSeconds = 0.05;
+/// How fast a voice falls silent when a note of its choke group cuts it: as in the synth.
+using ox::synth::kChokeSeconds;
 
 /// Renders every note with SoundFont::samplePlayers: the player of the sample for
 /// the note's pitch and dynamic (samplePlayer's) and of each of its layers,

@@ -1,15 +1,16 @@
 // oxsf render: a Standard MIDI File through banks chosen per channel and
 // program, streamed block by block into a sound file.
 
+#include "BankLoader.h"
 #include "Commands.h"
 #include "Errors.h"
 #include "Midi.h"
 #include "Progress.h"
 #include "SongBanks.h"
-#include "SongRenderer.h"
 #include "SoundWriter.h"
 #include "Warnings.h"
 
+#include <ox/synth/Synth.h>
 #include <soundfont/SoundFont.h>
 
 #include <CLI/CLI.hpp>
@@ -21,8 +22,16 @@
 
 namespace oxsf {
 
+using ox::synth::BankRules;
+using ox::synth::Synth;
+
 namespace {
 
+// Blocks the song renders in between events: a whole number of the synth's own
+// chunks, so that every chunk starts where the one before ended or at an event.
+constexpr int kBlockFrames = Synth::kMaxBlockFrames;
+// Blocks of the tail after the last event, each written up to its last sounding frame.
+constexpr int kTailFrames = 512;
 constexpr double kMaxSongSeconds = 4 * 3600.0;
 // Voices still sounding this long after the song's end are cut.
 constexpr double kMaxTailSeconds = 60.0;
@@ -74,16 +83,16 @@ BankRules bankRules(const RenderOptions& options) {
     return rules;
 }
 
-/// Plays the song through `renderer` into `out`: rendering up to each event's
+/// Plays the song through `synth` into `out`: rendering up to each event's
 /// frame, then after the last event on until every voice has ended.
-void renderSong(MidiReader& song, int onlyChannel, SongRenderer& renderer, SoundWriter& out,
-                int rate, Progress& progress) {
-    std::vector<float> block(static_cast<size_t>(SongRenderer::kBlockFrames) * 2);
+void renderSong(MidiReader& song, int onlyChannel, Synth& synth, SoundWriter& out, int rate,
+                Progress& progress) {
+    std::vector<float> block(static_cast<size_t>(kBlockFrames) * 2);
     int64_t frame = 0;
     const auto renderUntil = [&](int64_t end) {
         while (frame < end) {
-            const int64_t count = std::min(SongRenderer::kBlockFrames, end - frame);
-            renderer.render(block.data(), count);
+            const int count = static_cast<int>(std::min<int64_t>(kBlockFrames, end - frame));
+            synth.process(block.data(), count, nullptr, 0);
             out.write(block.data(), count);
             frame += count;
             progress.update(frame / rate);
@@ -93,15 +102,15 @@ void renderSong(MidiReader& song, int onlyChannel, SongRenderer& renderer, Sound
     while (const auto event = song.next()) {
         if (onlyChannel == 0 || event->channel() + 1 == onlyChannel) {
             renderUntil(std::llround(event->seconds * rate));
-            renderer.handle(*event);
+            const ox::synth::MidiEvent message = *event;
+            synth.process(block.data(), 0, &message, 1);
         }
     }
     renderUntil(std::llround(song.seconds() * rate));
-    renderer.releaseAll();
+    synth.releaseAll();
     // The tail ends with the last frame any voice sounded in.
-    for (int64_t tail = 0; renderer.sounding() && tail < kMaxTailSeconds * rate;
-         tail += SongRenderer::kBlockFrames) {
-        out.write(block.data(), renderer.render(block.data(), SongRenderer::kBlockFrames));
+    for (int64_t tail = 0; synth.sounding() && tail < kMaxTailSeconds * rate; tail += kTailFrames) {
+        out.write(block.data(), synth.process(block.data(), kTailFrames, nullptr, 0));
     }
 }
 
@@ -132,8 +141,8 @@ struct ScratchFile {
     }
 };
 
-void printChannels(const SongRenderer& dry, const BankChooser& banks) {
-    for (const auto& [key, notes] : dry.played()) {
+void printChannels(const SongSurvey& survey, const ox::synth::BankChooser& banks) {
+    for (const auto& [key, notes] : survey.played()) {
         const auto& [channel, program, bank] = key;
         fmt::print("channel {:>2}  {} {:>3}  {} (\"{}\"), {} note{}\n", channel + 1,
                    banks.drumChannel(channel) ? "kit    " : "program", program, bank->path(),
@@ -145,29 +154,43 @@ void runRender(const RenderOptions& options) {
     const std::string& songPath = options.positionals.back();
     const OutputFormat format = outputFormat(options.output, options.bits, options.floatSamples);
     Warnings warnings;
-    BankChooser banks(bankRules(options), warnings);
+    ox::soundfont::SoundFontManager manager;
+    ox::synth::BankChooser banks(
+        bankRules(options),
+        [&warnings](const std::string& path, const std::string& what) {
+            warnings.warn(path, what);
+        },
+        [&manager](const std::string& path) {
+            try {
+                return openBank(manager, path).bank;
+            } catch (const ToolError& e) {
+                throw ox::synth::BankError(path, e.reason());
+            }
+        });
     MidiReader song(songPath);
 
-    SongSettings settings;
+    ox::synth::SynthSettings settings;
     settings.sampleRate = options.sampleRate;
     settings.release = options.release;
     settings.highQuality = options.highQuality;
     settings.gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
 
-    // A first pass chooses the banks and samples, says what will play and what will not.
-    SongRenderer dry(banks, warnings, settings, true);
+    // A first pass chooses the banks and samples and makes them ready, and says
+    // what will play and what will not: no note of the render waits or is missed.
+    Synth synth(banks, settings);
+    SongSurvey survey(synth, warnings);
     while (const auto event = song.next()) {
         if (options.channel == 0 || event->channel() + 1 == options.channel) {
-            dry.handle(*event);
+            survey.handle(*event);
         }
     }
     if (song.seconds() > kMaxSongSeconds) {
         throw ToolError(songPath, fmt::format("the song lasts {:.1f} hours; refusing more than 4",
                                               song.seconds() / 3600.0));
     }
-    banks.warnAboutNotes();
+    survey.warnAboutNotes(banks);
     int notes = 0;
-    for (const auto& entry : dry.played()) {
+    for (const auto& entry : survey.played()) {
         notes += entry.second;
     }
     if (notes == 0) {
@@ -177,13 +200,12 @@ void runRender(const RenderOptions& options) {
                             : std::string("no notes to play"));
     }
     if (!options.quiet) {
-        printChannels(dry, banks);
+        printChannels(survey, banks);
     }
 
     // In seconds of the song.
     Progress progress("rendering", static_cast<int64_t>(std::ceil(song.seconds())));
     warnings.setProgress(&progress);
-    SongRenderer renderer(banks, warnings, settings, false);
     SoundWriter out(options.output, format, options.sampleRate);
     float scale = 1.0f;
     if (options.normalize) {
@@ -191,20 +213,25 @@ void runRender(const RenderOptions& options) {
         // output first, and is copied from there at the level that puts it at -1 dBFS.
         ScratchFile scratch{options.output + ".oxsf-mix.w64"};
         SoundWriter mix(scratch.path, scratchFormat(), options.sampleRate);
-        renderSong(song, options.channel, renderer, mix, options.sampleRate, progress);
+        renderSong(song, options.channel, synth, mix, options.sampleRate, progress);
         mix.close();
         scale = mix.peak() > 0.0f ? kNormalizedPeak / mix.peak() : 1.0f;
         copyScaled(scratch.path, out, scale);
     } else {
-        renderSong(song, options.channel, renderer, out, options.sampleRate, progress);
+        renderSong(song, options.channel, synth, out, options.sampleRate, progress);
     }
     out.close();
     progress.finish();
 
-    if (renderer.stolen() > 0) {
+    if (synth.stolenNotes() > 0) {
         warnings.warn(songPath, fmt::format("{} notes cut short: more than {} voices sounded "
                                             "at once",
-                                            renderer.stolen(), SongRenderer::kMaxVoices));
+                                            synth.stolenNotes(), Synth::kMaxVoices));
+    }
+    if (synth.missedNotes() > 0) {
+        // Only a song of more bank and program choices than the synth keeps at once.
+        warnings.warn(songPath, fmt::format("{} notes silent: their banks were not ready",
+                                            synth.missedNotes()));
     }
     if (out.clipped() > 0) {
         const double over = 20.0 * std::log10(out.peak());
@@ -215,7 +242,7 @@ void runRender(const RenderOptions& options) {
                                   out.clipped(), over, options.gainDb - std::ceil(over * 10) / 10));
     }
     if (!options.quiet) {
-        fmt::print("{} notes rendered, up to {} voices at once\n", notes, renderer.peakVoices());
+        fmt::print("{} notes rendered, up to {} voices at once\n", notes, synth.peakVoices());
         fmt::print("wrote {} ({:.2f} s, {} Hz, {} stereo, peak {}{})\n", options.output,
                    static_cast<double>(out.frames()) / options.sampleRate, options.sampleRate,
                    format.name, dbfs(out.peak()),

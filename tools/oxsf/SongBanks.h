@@ -1,98 +1,67 @@
 #pragma once
 
-// Which bank plays each MIDI channel of a song: banks named per channel, a
-// folder of imported banks listed by General MIDI bank and program, a drum kit,
-// or one bank for everything.
+// The tool's side of a song's banks: channel lists on the command line, and a
+// first pass over the song that prepares the banks its notes choose and says
+// what will play and what will not.
 
 #include "Warnings.h"
 
-#include <soundfont/SoundFont.h>
-#include <soundfont/SoundFontManager.h>
+#include <ox/synth/Synth.h>
 
-#include <bitset>
+#include <array>
 #include <map>
-#include <memory>
+#include <set>
 #include <string>
-#include <vector>
-
-namespace ox::soundfont {
-struct SampleTreeNodeSample;
-}
+#include <tuple>
 
 namespace oxsf {
 
-using Channels = std::bitset<16>;
+using ox::synth::Channels;
 
 /// Channels 1-16 written as "10" or "1-9,11-16". Throws UsageError.
 Channels parseChannels(const std::string& text);
 
-/// A bank a song plays, opened once, with the searches its notes made.
-class SongBank {
+/// Follows the channels' programs and bank selects through a song, preparing
+/// the bank of every note in `synth`, and counts what each bank plays.
+class SongSurvey {
 public:
-    SongBank(std::shared_ptr<ox::soundfont::SoundFont> bank, std::string path);
+    SongSurvey(ox::synth::Synth& synth, Warnings& warnings);
 
-    const ox::soundfont::SoundFont& bank() const { return *m_bank; }
-    /// The path it was opened from.
-    const std::string& path() const { return m_path; }
-    /// A drum kit: every piece at its own note, and a note without a piece stays silent.
-    bool kit() const { return m_kit; }
-    /// The sample a note struck at `velocity` (1 to 127) plays, its velocity
-    /// range honoured, or null; each search is made once.
-    const ox::soundfont::SampleTreeNodeSample* sample(int midi, int velocity);
-
-    /// Notes the kit has no piece for (or the bank no sample), and notes more
-    /// than two octaves from the nearest sample, by MIDI note.
-    std::map<int, int> missing;
-    std::map<int, int> farOff;
-
-private:
-    std::shared_ptr<ox::soundfont::SoundFont> m_bank;
-    std::string m_path;
-    bool m_kit;
-    std::vector<const ox::soundfont::SampleTreeNodeSample*>
-        m_samples; ///< 128 notes x 128 velocities
-    std::vector<bool> m_searched;
-};
-
-struct BankRules {
-    std::vector<std::pair<Channels, std::string>> channelBanks; ///< --bank, in order given
-    std::string instruments;                                    ///< folder of instruments.json
-    std::string drums;                                          ///< the kit of the drum channels
-    std::string everything;                                     ///< the one-bank form
-    Channels drumChannels = Channels().set(9);
-};
-
-/// Chooses the bank of a channel at a program; opens each bank once.
-class BankChooser {
-public:
-    /// Opens the banks the rules name and reads the instruments folder's list.
-    /// Throws ToolError for any of them that cannot be opened or read.
-    BankChooser(const BankRules& rules, Warnings& warnings);
-    ~BankChooser();
-
-    bool drumChannel(int channel) const { return m_rules.drumChannels.test(channel); }
-    /// The bank that plays `channel` (0-15) at `program` after bank select
-    /// `msb`:`lsb`, or null when none does (said once in a warning).
-    SongBank* choose(int channel, int msb, int lsb, int program);
+    /// A channel message of the song, in order.
+    void handle(const ox::synth::MidiEvent& event);
+    /// Notes played by channel, the program that chose the bank, and the bank.
+    const std::map<std::tuple<int, int, const ox::synth::Bank*>, int>& played() const {
+        return m_played;
+    }
     /// Warns once per bank about the notes it could not play as asked.
-    void warnAboutNotes();
+    void warnAboutNotes(const ox::synth::BankChooser& banks);
 
 private:
-    struct Entry {
-        std::string path;
-        bool kit = false;
+    struct Channel {
+        int program = 0;
+        int programMsb = 0; ///< the bank select the program change found
+        int programLsb = 0;
+        int msb = 0; ///< bank select, taken at the next program change
+        int lsb = 0;
+        bool chosen = false;
+        const ox::synth::Bank* bank = nullptr;
     };
-    BankRules m_rules;
-    Warnings& m_warnings;
-    ox::soundfont::SoundFontManager m_manager;
-    std::map<std::string, std::unique_ptr<SongBank>> m_banks; ///< by path; null: failed to open
-    std::map<std::pair<int, int>, Entry> m_entries;           ///< bank:program, first listed
-    std::map<std::tuple<int, int, int, int>, SongBank*> m_chosen;
 
-    SongBank* open(const std::string& path, bool given);
-    SongBank* instrument(int bank, int program);
-    SongBank* chooseDrums(int channel, int program);
-    SongBank* chooseMelodic(int channel, int msb, int lsb, int program);
+    ox::synth::Synth& m_synth;
+    Warnings& m_warnings;
+    std::array<Channel, 16> m_channels;
+    std::map<std::tuple<int, int, const ox::synth::Bank*>, int> m_played;
+    /// Notes a bank (a kit) has no sample (piece) for, and notes more than two
+    /// octaves from the nearest sample, by MIDI note.
+    std::map<const ox::synth::Bank*, std::map<int, int>> m_missing;
+    std::map<const ox::synth::Bank*, std::map<int, int>> m_farOff;
+    std::set<const void*> m_checkedSamples; ///< samples whose files were tried
+
+    void noteOn(int channel, int key, int velocity);
+    /// Warns once for each file of the note on `sample` (its layers' included)
+    /// that cannot be opened or decoded.
+    void checkFiles(const ox::synth::Bank& bank, const ox::soundfont::SampleTreeNodeSample& sample,
+                    int key, int velocity);
 };
 
 } // namespace oxsf

@@ -1,10 +1,11 @@
 // Opens a one-sample bank it writes itself, finds the sample for a note,
-// renders a few frames and, when the importers are built, imports the sample
-// again through an SFZ file: the headers, libraries and package all work.
+// renders a few frames, plays a note through the synth and, when the importers are built, imports
+// the sample again through an SFZ file: the headers, libraries and package all work.
 
 #ifdef OXSF_CONSUMER_IMPORT
 #include <ox/import/Import.h>
 #endif
+#include <ox/synth/Synth.h>
 #include <soundfont/SampleTree.h>
 #include <soundfont/SoundFontManager.h>
 
@@ -95,6 +96,19 @@ int main(int argc, char** argv) {
     }
     if (!note.player.finished()) {
         return fail("the released note did not finish");
+    }
+
+    // The synth, with the bank on every channel, prepared up front.
+    ox::synth::BankRules rules;
+    rules.everything = bankDir.string();
+    ox::synth::BankChooser chooser(rules);
+    ox::synth::Synth synth(chooser, {});
+    if (!synth.prepare(0, 0, 0, 0)) {
+        return fail("the synth found no bank");
+    }
+    const ox::synth::MidiEvent noteOn{0, 0x90, 62, 100};
+    if (synth.process(out.data(), 1024, &noteOn, 1) != 1024 || synth.missedNotes() != 0) {
+        return fail("the synth played nothing");
     }
 
 #ifdef OXSF_CONSUMER_IMPORT

@@ -1,19 +1,13 @@
-#include "SongRenderer.h"
-
-#include "Mixer.h"
-#include "Report.h"
-#include "SongBanks.h"
+#include "Engine.h"
 
 #include <soundfont/SampleCoordinate.h>
 #include <soundfont/SampleTree.h>
-
-#include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-namespace oxsf {
+namespace ox::synth {
 
 using namespace ox::soundfont;
 using ox::audio::VoiceShape;
@@ -38,19 +32,31 @@ float controllerGain(int value) {
 
 } // namespace
 
-SongRenderer::SongRenderer(BankChooser& banks, Warnings& warnings, const SongSettings& settings,
-                           bool dry)
-    : m_banks(banks), m_warnings(warnings), m_settings(settings), m_dry(dry) {
-    if (!dry) {
-        m_voices.reserve(kMaxVoices);
-        m_notePlayers.reserve(kMaxVoices);
+Engine::Engine(Choices& choices, const SynthSettings& settings)
+    : m_choices(choices), m_settings(settings) {
+    // A note the cache could not serve waits this long at most: later, it would
+    // be heard out of time.
+    m_maxPendingFrames = std::max(1, m_settings.sampleRate / 10);
+    // A release that is no length fades at once rather than never.
+    if (!(m_settings.release >= 0.0)) {
+        m_settings.release = 0.0;
+    }
+    m_voices.reserve(Synth::kMaxVoices);
+    m_notePlayers.reserve(Synth::kMaxVoices);
+    if (settings.highQuality) {
+        // The sinc's table is built on its first use: here, off the audio thread.
+        ox::audio::TQ7SamplePlayer(nullptr).setInterpolation(ox::audio::Interpolation::Sinc);
     }
     for (Channel& channel : m_channels) {
         updateGains(channel);
     }
 }
 
-void SongRenderer::handle(const MidiEvent& event) {
+void Engine::handle(const MidiEvent& message) {
+    // Data bytes are 7 bits: a host's stray high bit must not reach a table index.
+    MidiEvent event = message;
+    event.data1 &= 0x7F;
+    event.data2 &= 0x7F;
     const int channel = event.channel();
     switch (event.type()) {
     case 0x90:
@@ -82,37 +88,76 @@ void SongRenderer::handle(const MidiEvent& event) {
     }
 }
 
-void SongRenderer::noteOn(int ch, int key, int velocity) {
-    Channel& channel = m_channels[ch];
-    if (!channel.chosen) {
-        channel.bank = m_banks.choose(ch, channel.programMsb, channel.programLsb, channel.program);
-        channel.chosen = true;
+bool Engine::choose(int ch) {
+    Channel& channel = m_channels[static_cast<size_t>(ch)];
+    if (channel.chosen) {
+        return true;
     }
-    SongBank* bank = channel.bank;
+    const uint32_t key = Choices::key(ch, channel.programMsb, channel.programLsb, channel.program);
+    Choices::Slot& slot = m_choices.slot(key);
+    if (slot.state == Choices::State::Ready) {
+        channel.bank = slot.bank;
+        channel.chosen = true;
+        return true;
+    }
+    if (slot.state == Choices::State::Empty && m_choices.asked.push(key)) {
+        slot.state = Choices::State::Asked;
+    }
+    return false;
+}
+
+void Engine::noteOn(int ch, int key, int velocity) {
+    if (!choose(ch)) {
+        ++m_missed; // the bank is not ready: never waited for
+        return;
+    }
+    Channel& channel = m_channels[static_cast<size_t>(ch)];
+    const Bank* bank = channel.bank;
     if (!bank) {
         return;
     }
     const SampleTreeNodeSample* sample = bank->sample(key, velocity);
     // A kit plays a piece at its own note only, never a neighbour transposed.
     if (!sample || (bank->kit() && (*sample)[SampleCoordinate::Midi] != key)) {
-        if (m_dry) {
-            ++bank->missing[key];
-        }
         return;
     }
-    if (m_dry) {
-        if (!bank->kit() && std::abs(key - (*sample)[SampleCoordinate::Midi]) > kFarOff) {
-            ++bank->farOff[key];
-        }
-        ++m_played[{ch, channel.program, bank}];
-        checkFiles(*bank, *sample, key, velocity);
+    if (!startNote(*bank, ch, key, velocity)) {
+        defer(*bank, ch, key, velocity);
+    }
+}
+
+void Engine::defer(const Bank& bank, int channel, int key, int velocity) {
+    if (m_pendingCount == m_pending.size()) {
+        ++m_missed;
         return;
     }
-    // Every layer of the note, each a voice of its own.
-    m_notePlayers.clear();
-    if (!bank->bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
-        m_notePlayers = bank->bank().samplePlayersForVelocity(key, velocity);
+    m_pending[m_pendingCount++] = Pending{&bank, channel, key, velocity, 0, false};
+}
+
+void Engine::retryPending(int frames) {
+    for (size_t i = 0; i < m_pendingCount;) {
+        Pending& note = m_pending[i];
+        const bool started = startNote(*note.bank, note.channel, note.key, note.velocity);
+        if (started && note.letGo) {
+            noteOff(note.channel, note.key);
+        }
+        note.waited += frames;
+        if (started || note.waited > m_maxPendingFrames) {
+            m_missed += started ? 0 : 1;
+            note = m_pending[--m_pendingCount];
+        } else {
+            ++i;
+        }
     }
+}
+
+bool Engine::startNote(const Bank& bank, int ch, int key, int velocity) {
+    // Every layer of the note, each a voice of its own. The files are cached:
+    // failing means the cache is busy, while the loader opens a file.
+    if (!bank.bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
+        return false;
+    }
+    const Channel& channel = m_channels[static_cast<size_t>(ch)];
 
     // A key struck again ends its earlier note; a closed hi-hat stops the open one,
     // and a note of a choke group the sounding notes of its group.
@@ -135,27 +180,35 @@ void SongRenderer::noteOn(int ch, int key, int velocity) {
     for (VelocityPlayer& note : m_notePlayers) {
         makeRoom();
         note.player.setOutputSampleRate(m_settings.sampleRate);
+        // Its audio is decoded in full already; a player that waited would stall the thread.
+        note.player.setNonBlocking(true);
         if (m_settings.highQuality) {
             note.player.setInterpolation(ox::audio::Interpolation::Sinc);
         }
         const bool looping = note.player.stream() && note.player.stream()->looping();
-        if (!bank->kit()) {
+        if (!bank.kit()) {
             note.player.setTransposition(note.transposition + channel.bend);
         }
         const VoiceShape* shape = note.player.shape();
         const std::optional<float> samplePan = shape ? shape->pan : std::nullopt;
         m_voices.push_back(Voice{std::move(note.player), note.transposition, m_serial++, ch, key,
-                                 note.chokeGroup, State::Held, bank->kit(), looping, samplePan,
+                                 note.chokeGroup, State::Held, bank.kit(), looping, samplePan,
                                  samplePan.value_or(0.0f)});
     }
+    return true;
 }
 
-bool SongRenderer::chokes(int group) const {
+bool Engine::chokes(int group) const {
     return std::any_of(m_notePlayers.begin(), m_notePlayers.end(),
                        [group](const VelocityPlayer& note) { return note.chokeGroup == group; });
 }
 
-void SongRenderer::noteOff(int channel, int key) {
+void Engine::noteOff(int channel, int key) {
+    for (size_t i = 0; i < m_pendingCount; ++i) {
+        if (m_pending[i].channel == channel && m_pending[i].key == key) {
+            m_pending[i].letGo = true; // a drum still rings once it starts
+        }
+    }
     for (Voice& voice : m_voices) {
         if (voice.channel == channel && voice.key == key && voice.state == State::Held) {
             letGo(voice);
@@ -163,7 +216,7 @@ void SongRenderer::noteOff(int channel, int key) {
     }
 }
 
-void SongRenderer::letGo(Voice& voice) {
+void Engine::letGo(Voice& voice) {
     if (voice.kit && !voice.looping) {
         voice.state = State::Ringing; // a one-shot drum sounds to its end
     } else if (m_channels[voice.channel].pedal) {
@@ -173,7 +226,7 @@ void SongRenderer::letGo(Voice& voice) {
     }
 }
 
-void SongRenderer::releaseAll() {
+void Engine::releaseAll() {
     for (Channel& channel : m_channels) {
         channel.pedal = false;
     }
@@ -184,18 +237,18 @@ void SongRenderer::releaseAll() {
     }
 }
 
-void SongRenderer::release(Voice& voice) {
+void Engine::release(Voice& voice) {
     const ox::audio::Envelope* envelope = voice.player.envelope();
     release(voice, envelope ? envelope->release : m_settings.release);
 }
 
-void SongRenderer::release(Voice& voice, double seconds) {
+void Engine::release(Voice& voice, double seconds) {
     voice.player.release(std::min(seconds, kMaxReleaseSeconds));
     voice.state = State::Released;
 }
 
-void SongRenderer::makeRoom() {
-    if (m_voices.size() < kMaxVoices) {
+void Engine::makeRoom() {
+    if (m_voices.size() < Synth::kMaxVoices) {
         return;
     }
     // The oldest voice that is fading or ringing out, else the oldest of all.
@@ -209,14 +262,14 @@ void SongRenderer::makeRoom() {
     ++m_stolen;
 }
 
-void SongRenderer::removeVoice(size_t index) {
+void Engine::removeVoice(size_t index) {
     if (index + 1 < m_voices.size()) {
         m_voices[index] = std::move(m_voices.back());
     }
     m_voices.pop_back();
 }
 
-void SongRenderer::controller(int ch, int number, int value) {
+void Engine::controller(int ch, int number, int value) {
     Channel& channel = m_channels[ch];
     switch (number) {
     case 0:
@@ -296,7 +349,7 @@ void SongRenderer::controller(int ch, int number, int value) {
     }
 }
 
-void SongRenderer::updateGains(Channel& channel) {
+void Engine::updateGains(Channel& channel) {
     // Constant power: the two gains' squares add up to 1, each -3 dB in the middle.
     const double place = std::clamp((channel.pan - 64) / 63.0, -1.0, 1.0);
     const double angle = (place + 1.0) * std::numbers::pi / 4.0;
@@ -308,7 +361,7 @@ void SongRenderer::updateGains(Channel& channel) {
     channel.place = static_cast<float>(place);
 }
 
-void SongRenderer::updateBend(int ch) {
+void Engine::updateBend(int ch) {
     Channel& channel = m_channels[ch];
     // 8191 up and 8192 down both reach the full range.
     channel.bend =
@@ -320,24 +373,10 @@ void SongRenderer::updateBend(int ch) {
     }
 }
 
-void SongRenderer::checkFiles(SongBank& bank, const SampleTreeNodeSample& sample, int key,
-                              int velocity) {
-    if (!m_checkedSamples.insert(&sample).second) {
-        return;
-    }
-    for (const VelocityPlayer& played : bank.bank().samplePlayersForVelocity(key, velocity)) {
-        const auto& stream = played.player.stream();
-        if (played.sample && !played.sample->files.empty() && (!stream || stream->empty())) {
-            m_warnings.warn(bank.path(), fmt::format("sample file {} cannot be opened or decoded; "
-                                                     "the notes it plays are silent",
-                                                     firstFile(*played.sample)));
-        }
-    }
-}
-
-int64_t SongRenderer::render(float* out, int64_t frames) {
-    frames = std::min(frames, kBlockFrames);
+int Engine::render(float* out, int frames) {
+    frames = std::clamp(frames, 0, kChunkFrames);
     std::fill(out, out + frames * 2, 0.0f);
+    retryPending(frames);
     m_peakVoices = std::max(m_peakVoices, m_voices.size());
     int64_t sounded = 0;
     for (size_t i = 0; i < m_voices.size();) {
@@ -360,7 +399,7 @@ int64_t SongRenderer::render(float* out, int64_t frames) {
             ++i;
         }
     }
-    return sounded;
+    return static_cast<int>(sounded);
 }
 
-} // namespace oxsf
+} // namespace ox::synth

@@ -1,60 +1,41 @@
 #pragma once
 
-// A MIDI song played through the library's sample players, block by block:
-// the state of the 16 channels and the voices that sound now, nothing more.
+// MIDI channel messages played through the library's sample players, chunk by
+// chunk: the state of the 16 channels and the voices that sound now. Everything
+// here runs on the audio thread: nothing allocates once constructed.
 
-#include "Midi.h"
+#include "Choices.h"
 
 #include <ox/audio/TQ7SamplePlayer.h>
+#include <ox/synth/Synth.h>
 #include <soundfont/SoundFont.h>
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <optional>
-#include <set>
-#include <tuple>
 #include <vector>
 
-namespace oxsf {
+namespace ox::synth {
 
-class BankChooser;
-class SongBank;
-class Warnings;
-
-struct SongSettings {
-    int sampleRate = 44100;
-    double release = 0.08;    ///< note-off fade of samples whose bank gives no envelope
-    float gain = 1.0f;        ///< linear, on the whole mix
-    bool highQuality = false; ///< transpose through the windowed sinc instead of the cubic
-};
-
-class SongRenderer {
+class Engine {
 public:
-    /// Frames render() takes at most.
-    static constexpr int64_t kBlockFrames = 512;
-    /// Voices that sound at once at most; a note beyond cuts the oldest (released first).
-    static constexpr size_t kMaxVoices = 256;
+    /// Frames render() takes at most: the chunk every voice renders at once.
+    static constexpr int kChunkFrames = 512;
 
-    /// `dry`: only follow the channels and the notes, choosing banks and samples
-    /// and counting, without players (a first pass that says what will play).
-    SongRenderer(BankChooser& banks, Warnings& warnings, const SongSettings& settings, bool dry);
+    Engine(Choices& choices, const SynthSettings& settings);
 
     /// A channel message, at the frame the next render() starts at.
     void handle(const MidiEvent& event);
-    /// Note-off for every note still held: the end of the song.
+    /// Note-off for every note still held, the pedals lifted.
     void releaseAll();
-    /// Mixes the next `frames` frames (at most kBlockFrames) into `out`, stereo,
+    /// Mixes the next `frames` frames (at most kChunkFrames) into `out`, stereo,
     /// overwriting it. Returns how many of them any voice sounded in.
-    int64_t render(float* out, int64_t frames);
-    /// True while a voice sounds.
-    bool sounding() const { return !m_voices.empty(); }
+    int render(float* out, int frames);
 
-    /// Notes played (dry pass) by channel, the program that chose the bank, and the bank.
-    const std::map<std::tuple<int, int, SongBank*>, int>& played() const { return m_played; }
-    /// Notes cut short because kMaxVoices were sounding.
+    bool sounding() const { return !m_voices.empty(); }
+    size_t voices() const { return m_voices.size(); }
+    int64_t missed() const { return m_missed; }
     int64_t stolen() const { return m_stolen; }
-    /// The most voices that sounded at once.
     size_t peakVoices() const { return m_peakVoices; }
 
 private:
@@ -90,27 +71,45 @@ private:
         int bendValue = 0;      ///< -8192 to 8191
         int rpn = 0x3FFF;       ///< registered parameter selected (none)
         bool chosen = false;    ///< `bank` is up to date
-        SongBank* bank = nullptr;
+        const Bank* bank = nullptr;
         float left = 0.0f; ///< gains of the mix, the pan's included
         float right = 0.0f;
         float level = 0.0f; ///< the gain of the mix without the pan
         float place = 0.0f; ///< the pan, -1 to 1
     };
 
-    BankChooser& m_banks;
-    Warnings& m_warnings;
-    SongSettings m_settings;
-    bool m_dry;
+    /// A note the audio cache was too busy to serve, tried again at each chunk.
+    struct Pending {
+        const Bank* bank;
+        int channel;
+        int key;
+        int velocity;
+        int waited; ///< frames since it was struck
+        bool letGo; ///< its note-off came while it waited
+    };
+
+    Choices& m_choices;
+    SynthSettings m_settings;
     std::array<Channel, 16> m_channels;
     std::vector<Voice> m_voices;
     uint64_t m_serial = 0;
+    int64_t m_missed = 0;
     int64_t m_stolen = 0;
     size_t m_peakVoices = 0;
-    std::map<std::tuple<int, int, SongBank*>, int> m_played;
-    std::set<const void*> m_checkedSamples; ///< dry pass: samples whose file was tried
     std::vector<ox::soundfont::VelocityPlayer> m_notePlayers; ///< the note being started
+    std::array<Pending, 32> m_pending{};
+    size_t m_pendingCount = 0;
+    int m_maxPendingFrames = 0;
 
+    /// The channel's bank, asking the loader for it when it is not ready; false
+    /// while it is not.
+    bool choose(int channel);
     void noteOn(int channel, int key, int velocity);
+    /// Starts the voices of a note; false when the audio cache is busy.
+    bool startNote(const Bank& bank, int channel, int key, int velocity);
+    void defer(const Bank& bank, int channel, int key, int velocity);
+    /// Starts the notes that wait, or gives up on those that waited too long.
+    void retryPending(int frames);
     void noteOff(int channel, int key);
     void controller(int channel, int number, int value);
     void updateGains(Channel& channel);
@@ -122,12 +121,8 @@ private:
     void makeRoom();
     /// Removes a voice by moving the last one into its place.
     void removeVoice(size_t index);
-    /// Dry pass: warns once for each file of the note on `sample` (its layers'
-    /// included) that cannot be opened or decoded.
-    void checkFiles(SongBank& bank, const ox::soundfont::SampleTreeNodeSample& sample, int key,
-                    int velocity);
     /// Whether the note being started belongs to choke group `group`.
     bool chokes(int group) const;
 };
 
-} // namespace oxsf
+} // namespace ox::synth
