@@ -139,21 +139,71 @@ struct Layout {
     std::vector<Filed> samples;
     std::vector<bool> zoneFiled;            // somewhere
     std::set<std::pair<int, int>> shadowed; // zone and level where another zone hides it
-    std::map<size_t, std::string> files;    // audio source -> file name
+    // Audio source and the level its file decodes at -> file name. The library
+    // applies a Wave's gain when it decodes the file, once per file name, so
+    // one source at two levels needs two files; a layer's gain is its player's.
+    std::map<std::pair<size_t, double>, std::string> files;
 };
+
+/// The zone whose root is nearest `key` among `roots`; -1 when two are as near.
+int nearestRoot(const std::map<int, int>& roots, int key) {
+    const auto above = roots.lower_bound(key);
+    if (above == roots.begin()) {
+        return above == roots.end() ? -1 : above->second;
+    }
+    const auto below = std::prev(above);
+    if (above == roots.end() || key - below->first < above->first - key) {
+        return below->second;
+    }
+    return above->first - key < key - below->first ? above->second : -1;
+}
+
+/// Whether filing each zone at its root lets every key find its own zone's
+/// sound: the library plays a key on the nearest sample, and a source may
+/// place a zone's root beyond its keys, nearer to other zones' keys, or give
+/// one sample different settings in different key ranges.
+bool rootsServeEveryKey(const BankPlan& plan, const std::vector<int>& levels) {
+    for (const int level : levels) {
+        const Assignment keys = assignmentAt(plan.zones, velocityOf(level));
+        std::map<int, int> roots; // the first zone at each root, as they are filed
+        for (const int z : std::set<int>(keys.begin(), keys.end())) {
+            if (z >= 0) {
+                roots.emplace(plan.zones[size_t(z)].root, z);
+            }
+        }
+        for (int key = 0; key < 128; ++key) {
+            const int z = keys[size_t(key)];
+            if (z < 0) {
+                continue;
+            }
+            const int served = nearestRoot(roots, key);
+            if (served < 0) {
+                return false;
+            }
+            const Zone& own = plan.zones[size_t(z)];
+            const Zone& found = plan.zones[size_t(served)];
+            if (served != z &&
+                (own.audio != found.audio || own.root != found.root || !sameSound(own, found))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
     Layout layout;
     layout.levels = fileLevels(plan.zones);
     layout.zoneFiled.assign(plan.zones.size(), false);
     std::set<int> varied;
-    // A pitch that does not follow the keys by semitones (a sound effect at
-    // one pitch everywhere) cannot be filed at its root alone: then every key
-    // is filed with the pitch it plays at, as a kit's are, so that each key
-    // still finds its own zone.
-    const bool everyKey =
-        plan.unpitched || std::any_of(plan.zones.begin(), plan.zones.end(),
-                                      [](const Zone& z) { return z.keyTrack != 100; });
+    // Where filing zones at their roots would play a key on another zone's
+    // sound, or a pitch does not follow the keys by semitones (a sound effect
+    // at one pitch everywhere), every key is filed with the sound and pitch it
+    // plays at, as a kit's are.
+    const bool everyKey = plan.unpitched ||
+                          std::any_of(plan.zones.begin(), plan.zones.end(),
+                                      [](const Zone& z) { return z.keyTrack != 100; }) ||
+                          !rootsServeEveryKey(plan, layout.levels);
     for (const int level : layout.levels) {
         const Assignment keys = assignmentAt(plan.zones, velocityOf(level));
         if (everyKey) {
@@ -214,20 +264,20 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
                 : reachable ? "layered zones (only one sample plays per note)"
                             : "velocity layers narrower than a step of the dynamics scale"]++;
     }
-    const auto name = [&](size_t audio) {
-        if (!layout.files.count(audio)) {
+    const auto name = [&](size_t audio, double gainDb) {
+        if (!layout.files.count({audio, gainDb})) {
             const size_t n = layout.files.size() + 1;
             char index[16];
             std::snprintf(index, sizeof index, "%03zu", n);
-            layout.files[audio] =
+            layout.files[{audio, gainDb}] =
                 plan.filePrefix + "-" + index + "-" + safeName(plan.audio[audio].name) + ".flac";
         }
     };
     for (const Filed& sample : layout.samples) {
         const Zone& zone = plan.zones[size_t(sample.zone)];
-        name(zone.audio);
+        name(zone.audio, zone.gainDb);
         for (const ZoneLayer& layer : zone.layers) {
-            name(layer.audio);
+            name(layer.audio, 0.0);
         }
     }
     return layout;
@@ -265,7 +315,7 @@ std::string description(const BankPlan& plan, const Layout& layout) {
                dynamicName(sample.dynamic) + "\"" +
                (zone.chokeGroup > 0 ? " chokeGroup=\"" + std::to_string(zone.chokeGroup) + "\""
                                     : std::string()) +
-               "><Wave file=\"" + escapeXml(layout.files.at(zone.audio)) + "\"";
+               "><Wave file=\"" + escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
         if (std::abs(zone.gainDb) > 1e-9) {
             attribute(xml, "gain", zone.gainDb);
         }
@@ -278,7 +328,7 @@ std::string description(const BankPlan& plan, const Layout& layout) {
         }
         xml += "/>";
         for (const ZoneLayer& layer : zone.layers) {
-            xml += "<Layer file=\"" + escapeXml(layout.files.at(layer.audio)) + "\"";
+            xml += "<Layer file=\"" + escapeXml(layout.files.at({layer.audio, 0.0})) + "\"";
             if (layer.velLo > 1) {
                 xml += " velLo=\"" + std::to_string(layer.velLo) + "\"";
             }
@@ -343,7 +393,7 @@ std::string verify(const std::string& dir, const BankPlan& plan, const Layout& l
             }
             ++checked;
             const Zone& zone = plan.zones[size_t(z)];
-            const std::string& expected = layout.files.at(zone.audio);
+            const std::string& expected = layout.files.at({zone.audio, zone.gainDb});
             const soundfont::SampleTreeNodeSample* found = tree.findSampleByMidi(key, dynamic);
             const std::string file =
                 found && !found->files.empty() ? found->files.begin()->second : std::string();
@@ -520,8 +570,8 @@ BankReport writeBank(const BankPlan& source, const std::string& outDir, bool arc
     try {
         fs::create_directories(samples);
         // One source's audio at a time: only the file being written is in memory.
-        for (const auto& [audio, file] : layout.files) {
-            writeFlac((samples / file).string(), plan.audio[audio].read());
+        for (const auto& [source, file] : layout.files) {
+            writeFlac((samples / file).string(), plan.audio[source.first].read());
         }
         writeText(staging.path() / "Samples.xml", description(plan, layout));
     } catch (const std::exception& e) {
@@ -539,7 +589,7 @@ BankReport writeBank(const BankPlan& source, const std::string& outDir, bool arc
         report.path = plan.folder + ".tq7bank";
         std::vector<oxsf::archive::ArchiveInput> entries{oxsf::archive::ArchiveInput::fromFile(
             "Samples.xml", (staging.path() / "Samples.xml").string())};
-        for (const auto& [audio, file] : layout.files) {
+        for (const auto& [source, file] : layout.files) {
             entries.push_back(
                 oxsf::archive::ArchiveInput::fromFile(file, (samples / file).string()));
         }

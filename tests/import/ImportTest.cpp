@@ -310,6 +310,44 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
     }
 }
 
+TEST(ImportSfz, RootsBeyondTheirKeysStillServeTheirOwnKeys) {
+    // Each region's root lies above its keys, nearer to the next region's, and
+    // the last two share a sample at different levels: every key must still
+    // sound its own region, at its own pitch and level.
+    TempDir dir;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        ASSERT_TRUE(writeTone(dir.file(name), AudioFormat::Wav16, Tone{.frames = 1000}));
+    }
+    writeFile(dir.file("far.sfz"), R"(
+<region> sample=a.wav lokey=0 hikey=55 pitch_keycenter=65
+<region> sample=b.wav lokey=56 hikey=59 pitch_keycenter=70 tune=-7
+<region> sample=c.wav lokey=60 hikey=67 pitch_keycenter=75
+<region> sample=c.wav lokey=68 hikey=127 pitch_keycenter=75 volume=-6
+)");
+    const auto result = importSource(dir.file("far.sfz"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    EXPECT_TRUE(result.banks[0].dropped.empty()) << result.banks[0].dropped.front();
+    SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/far"));
+    ASSERT_TRUE(bank);
+    const auto level = [](const VelocityPlayer& p) {
+        return p.player.gain() * p.player.stream()->gain();
+    };
+    const float full = level(bank->samplePlayersForVelocity(60, 100).at(0));
+    for (int key = 0; key < 128; ++key) {
+        const auto played = bank->samplePlayersForVelocity(key, 100);
+        ASSERT_EQ(played.size(), 1u) << key;
+        const std::string file = played[0].sample->files.begin()->second;
+        const auto [part, root] = key <= 55   ? std::pair{"-a.flac", 65.0}
+                                  : key <= 59 ? std::pair{"-b.flac", 70.07}
+                                              : std::pair{"-c.flac", 75.0};
+        EXPECT_TRUE(has(file, part)) << key << " " << file;
+        EXPECT_NEAR(played[0].transposition, key - root, 1e-4) << key;
+        EXPECT_NEAR(level(played[0]) / full, key >= 68 ? std::pow(10.0, -6.0 / 20.0) : 1.0, 1e-4)
+            << key;
+    }
+}
+
 TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
     TempDir dir;
     Tone tone{.frames = 2000, .frequency = 261.6};
@@ -362,7 +400,11 @@ TEST(ImportSfz, InheritanceDefinesLayersAndLoops) {
         }
     }
     ASSERT_TRUE(loud);
-    EXPECT_FLOAT_EQ(loud->repitch, -12);
+    for (const int key : {50, 60, 66}) {
+        const auto played = bank->samplePlayersForVelocity(key, 120);
+        ASSERT_FALSE(played.empty());
+        EXPECT_NEAR(played[0].transposition, key - 60 - 0.12, 1e-5) << key;
+    }
     // The voice: the cutoff reached at velocity 127, falling by the track below it.
     ASSERT_TRUE(loud->shape);
     EXPECT_FLOAT_EQ(loud->shape->cutoff, 2000.0f);
