@@ -132,6 +132,9 @@ struct Filed {
     int dynamic;
     int zone;
     double repitch;
+    /// Zones that sound with the zone at this key (and their own layers), as
+    /// the zone's own layers are: relative to the zone's repitch.
+    std::vector<ZoneLayer> overlaps = {};
 };
 
 struct Layout {
@@ -191,19 +194,64 @@ bool rootsServeEveryKey(const BankPlan& plan, const std::vector<int>& levels) {
     return true;
 }
 
+/// Whether two zones a note of the source plays together overlap only in part
+/// (zones stacked in whole are layers already).
+bool partlyOverlapping(const std::vector<Zone>& zones) {
+    for (size_t a = 0; a < zones.size(); ++a) {
+        for (size_t b = a + 1; b < zones.size(); ++b) {
+            const Zone& x = zones[a];
+            const Zone& y = zones[b];
+            if (!x.layered && !y.layered && x.keyLo <= y.keyHi && y.keyLo <= x.keyHi &&
+                x.velLo <= y.velHi && y.velLo <= x.velHi) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+/// The zones other than `host` that sound at `key` at some velocity `host`
+/// sounds at, as layers of the host's sample filed at `key` with `repitch`.
+/// Marks them filed.
+std::vector<ZoneLayer> overlapsAt(const std::vector<Zone>& zones, int host, int key, double repitch,
+                                  std::vector<bool>& filed) {
+    std::vector<ZoneLayer> out;
+    const Zone& h = zones[size_t(host)];
+    for (size_t e = 0; e < zones.size(); ++e) {
+        const Zone& x = zones[e];
+        if (int(e) == host || x.layered || key < x.keyLo || key > x.keyHi || x.velHi < h.velLo ||
+            x.velLo > h.velHi) {
+            continue;
+        }
+        ZoneLayer layer{x.audio, x.gainDb, x.voice, x.envelope};
+        layer.repitch = x.cents + (key - x.root) * x.keyTrack - repitch;
+        layer.velLo = x.velLo;
+        layer.velHi = x.velHi;
+        out.push_back(layer);
+        for (ZoneLayer side : x.layers) {
+            side.repitch += layer.repitch;
+            side.velLo = x.velLo;
+            side.velHi = x.velHi;
+            out.push_back(std::move(side));
+        }
+        filed[e] = true;
+    }
+    return out;
+}
+
 Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
     Layout layout;
     layout.levels = fileLevels(plan.zones);
     layout.zoneFiled.assign(plan.zones.size(), false);
     std::set<int> varied;
     // Where filing zones at their roots would play a key on another zone's
-    // sound, or a pitch does not follow the keys by semitones (a sound effect
-    // at one pitch everywhere), every key is filed with the sound and pitch it
-    // plays at, as a kit's are.
+    // sound, a pitch does not follow the keys by semitones (a sound effect at
+    // one pitch everywhere), or zones sound together over part of their keys,
+    // every key is filed with the sounds and pitch it plays at, as a kit's are.
     const bool everyKey = plan.unpitched ||
                           std::any_of(plan.zones.begin(), plan.zones.end(),
                                       [](const Zone& z) { return z.keyTrack != 100; }) ||
-                          !rootsServeEveryKey(plan, layout.levels);
+                          partlyOverlapping(plan.zones) || !rootsServeEveryKey(plan, layout.levels);
     for (const int level : layout.levels) {
         const Assignment keys = assignmentAt(plan.zones, velocityOf(level));
         if (everyKey) {
@@ -214,8 +262,10 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
                     continue;
                 }
                 const Zone& zone = plan.zones[size_t(z)];
+                const double repitch = zone.cents + (key - zone.root) * zone.keyTrack;
                 layout.samples.push_back(
-                    {key, level, z, zone.cents + (key - zone.root) * zone.keyTrack});
+                    {key, level, z, repitch,
+                     overlapsAt(plan.zones, z, key, repitch, layout.zoneFiled)});
                 layout.zoneFiled[size_t(z)] = true;
             }
             continue;
@@ -279,6 +329,9 @@ Layout lay(const BankPlan& plan, std::map<std::string, int>& dropped) {
         for (const ZoneLayer& layer : zone.layers) {
             name(layer.audio, 0.0);
         }
+        for (const ZoneLayer& layer : sample.overlaps) {
+            name(layer.audio, 0.0);
+        }
     }
     return layout;
 }
@@ -327,7 +380,9 @@ std::string description(const BankPlan& plan, const Layout& layout) {
             attribute(xml, name.c_str(), value);
         }
         xml += "/>";
-        for (const ZoneLayer& layer : zone.layers) {
+        std::vector<ZoneLayer> layers = zone.layers;
+        layers.insert(layers.end(), sample.overlaps.begin(), sample.overlaps.end());
+        for (const ZoneLayer& layer : layers) {
             xml += "<Layer file=\"" + escapeXml(layout.files.at({layer.audio, 0.0})) + "\"";
             if (layer.velLo > 1) {
                 xml += " velLo=\"" + std::to_string(layer.velLo) + "\"";
