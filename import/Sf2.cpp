@@ -145,6 +145,9 @@ Envelope envelopeOf(const Voice& voice) {
     return envelope;
 }
 
+/// Decibels of attenuation per unit of the attenuation generator.
+constexpr double kAttenuationDbPerUnit = 0.04;
+
 /// What a voice's modulators come to in the voice model. The model holds one
 /// modulator, velocity to cutoff; everything else a font's modulators do is
 /// named, to be reported as dropped.
@@ -642,7 +645,9 @@ BankPlan Sf2File::plan(size_t index) const {
             zone.cents = voice.value(IPATCH_SF2_GEN_COARSE_TUNE) * 100.0 +
                          voice.value(IPATCH_SF2_GEN_FINE_TUNE_OVERRIDE) + left->sample->fine_tune;
             zone.keyTrack = voice.value(IPATCH_SF2_GEN_SCALE_TUNE);
-            zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) / 10.0;
+            // Soundfonts are voiced on players that, like the hardware the
+            // format was made for, attenuate by 0.4 of the centibels given.
+            zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) * kAttenuationDbPerUnit;
             zone.envelope = envelopeOf(voice);
             const Modulation modulation = modulationOf(left->zone, instrument, pzone, preset);
             zone.voice = voiceOf(voice, partner != nullptr, modulation.velToCutoff);
