@@ -163,6 +163,14 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
                 continue;
             }
             EXPECT_EQ(loopOf(file), Loop(sample.loopStart, sample.loopEnd));
+            // The loop plays on through the release (sample mode 1), so after
+            // its end the file holds turns of it for the 0.44 s release.
+            const SoundFile sound = readSound(file.string());
+            const auto length = int64_t(sample.loopEnd - sample.loopStart);
+            ASSERT_GE(int64_t(sound.samples.size()), int64_t(sample.loopEnd) + 19404) << file;
+            for (int64_t i = sample.loopEnd; i < int64_t(sound.samples.size()); i += 31) {
+                ASSERT_EQ(sound.samples[size_t(i)], sound.samples[size_t(i - length)]) << file;
+            }
             ++checked;
         }
     }
