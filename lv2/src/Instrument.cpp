@@ -232,8 +232,7 @@ void Instrument::handleMessage(const LV2_Atom_Object& message) {
     const char* path = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
     const size_t length = strnlen(path, value->size);
     if (length >= kMaxPath) {
-        report("bank path too long; ignored");
-        return;
+        return; // longer than any file system takes: ignored, the audio thread cannot log
     }
     // The request: its kind, then the path and its terminator.
     std::array<char, sizeof(Request) + kMaxPath> request{};

@@ -127,7 +127,9 @@ std::vector<float> Lv2Instance::run(uint32_t frames, const std::vector<TimedMidi
     auto* notify = reinterpret_cast<LV2_Atom_Sequence*>(m_notify.data());
     notify->atom = {uint32_t(kAtomBufferBytes - sizeof(LV2_Atom)), m_world.map(LV2_ATOM__Chunk)};
 
+    const long before = m_counter ? m_counter() : 0;
     lilv_instance_run(m_instance, frames);
+    m_counted += m_counter ? m_counter() - before : 0;
     readNotify();
     runWorker();
 

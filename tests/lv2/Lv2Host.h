@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -72,6 +73,9 @@ public:
     /// The bank path of the last patch:Set the plugin sent, if any.
     std::optional<std::string> announcedBank() const { return m_announced; }
     float voices() const { return m_voices; }
+    /// Counts what `counter` counts (allocations, say) inside the plugin's run() calls from now on.
+    void countInRun(std::function<long()> counter) { m_counter = std::move(counter); }
+    long countedInRun() const { return m_counted; }
     float missed() const { return m_missed; }
 
 private:
@@ -94,6 +98,8 @@ private:
     std::vector<float> m_left, m_right;
     float m_voices = -1.0f, m_missed = -1.0f;
     std::optional<std::string> m_announced;
+    std::function<long()> m_counter;
+    long m_counted = 0;
 
     static LV2_Worker_Status schedule(LV2_Worker_Schedule_Handle handle, uint32_t size,
                                       const void* data);

@@ -237,8 +237,10 @@ TEST(Lv2Plugin, BadBanksAndOddMidiLeaveItSilentAndRunning) {
         plugin.run(kBlock);
         EXPECT_EQ(plugin.announcedBank(), path);
     }
-    // Messages it ignores: a value of another type, another property, an unknown object.
+    // Messages it ignores: a value of another type, a path longer than any.
     plugin.setBank(dir.file("LvGood"), LV2_ATOM__URID);
+    plugin.run(kBlock);
+    plugin.setBank(std::string(5000, 'x'));
     plugin.run(kBlock);
     EXPECT_EQ(peak(plugin.run(kBlock, note)), 0.0f);
 
