@@ -28,6 +28,10 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     self(handle)->connect(port, data);
 }
 
+void activate(LV2_Handle handle) {
+    self(handle)->activate();
+}
+
 void run(LV2_Handle handle, uint32_t frames) {
     self(handle)->run(frames);
 }
@@ -79,7 +83,7 @@ const void* extensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2_Descriptor descriptor = {OXSF_LV2_URI, instantiate, connectPort, nullptr,
+const LV2_Descriptor descriptor = {OXSF_LV2_URI, instantiate, connectPort, activate,
                                    run,          nullptr,     cleanup,     extensionData};
 
 } // namespace

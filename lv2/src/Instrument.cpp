@@ -106,6 +106,12 @@ void Instrument::connect(uint32_t port, void* data) {
     }
 }
 
+void Instrument::activate() {
+    if (m_loaded && m_loaded->synth) {
+        m_loaded->synth->releaseAll();
+    }
+}
+
 void Instrument::run(uint32_t frames) {
     m_rendered = 0;
     m_eventCount = 0;

@@ -36,6 +36,8 @@ public:
     Instrument& operator=(const Instrument&) = delete;
 
     void connect(uint32_t port, void* data);
+    /// After a deactivate: no note held from before sounds on.
+    void activate();
     void run(uint32_t frames);
 
     // Worker: off the audio thread.

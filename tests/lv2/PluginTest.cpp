@@ -173,6 +173,11 @@ TEST(Lv2Plugin, PlaysTheSongAsRenderDoesAndAnswersWithItsBank) {
     // The voices port counts what sounds.
     plugin.run(kBlock, {{0, {0x90, 57, 100}}, {0, {0x91, 81, 100}}});
     EXPECT_EQ(plugin.voices(), 2.0f);
+    // Activated again, the host's transport restarted: held notes fade out.
+    lilv_instance_deactivate(plugin.instance());
+    lilv_instance_activate(plugin.instance());
+    plugin.run(8192);
+    EXPECT_EQ(plugin.voices(), 0.0f);
 }
 
 TEST(Lv2Plugin, StateCarriesTheBankToAFreshInstance) {
