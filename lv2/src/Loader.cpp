@@ -6,11 +6,19 @@ namespace oxlv2 {
 
 namespace {
 
+// Hosts' file choosers often pick files only: a folder's instruments.json or a
+// bank's Samples.xml stands for its folder.
 ox::synth::BankRules rulesFor(const std::string& path) {
+    namespace fs = std::filesystem;
     ox::synth::BankRules rules;
+    const fs::path chosen(path);
     std::error_code ec;
-    if (std::filesystem::is_regular_file(std::filesystem::path(path) / "instruments.json", ec)) {
+    if (chosen.filename() == "instruments.json") {
+        rules.instruments = chosen.parent_path().string();
+    } else if (fs::is_regular_file(chosen / "instruments.json", ec)) {
         rules.instruments = path;
+    } else if (chosen.filename() == "Samples.xml") {
+        rules.everything = chosen.parent_path().string();
     } else {
         rules.everything = path;
     }

@@ -24,9 +24,9 @@ struct Loaded {
 using Report = std::function<void(const std::string& what)>;
 
 /// Opens `path`, an instruments folder (one holding instruments.json) or one
-/// bank, prepares the default program of every channel and starts the loader
-/// for the choices met later. Never throws: a path that cannot be used, or an
-/// empty one, gives a Loaded without a synth. Not for the audio thread.
+/// bank, or the instruments.json or Samples.xml in such a folder; prepares the default program of
+/// every channel and starts the loader for the choices met later. Never throws: a path that cannot
+/// be used, or an empty one, gives a Loaded without a synth. Not for the audio thread.
 std::unique_ptr<Loaded> load(const std::string& path, int sampleRate, const Report& report);
 
 } // namespace oxlv2

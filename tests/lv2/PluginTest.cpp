@@ -276,4 +276,14 @@ TEST(Lv2Plugin, BadBanksAndOddMidiLeaveItSilentAndRunning) {
     plugin.run(8192);
     EXPECT_EQ(plugin.voices(), 0.0f);
     EXPECT_GT(peak(plugin.run(kBlock, note)), 0.05f);
+
+    // What a file chooser that picks files only gives: the file that names its folder.
+    TempDir instruments;
+    writeInstruments(instruments, {"LvChosen"});
+    for (const std::string& file :
+         {dir.file("LvGood/Samples.xml"), instruments.file("instruments.json")}) {
+        setBank(plugin, dir.file("missing"));
+        setBank(plugin, file);
+        EXPECT_GT(peak(plugin.run(kBlock, note)), 0.05f) << file;
+    }
 }
