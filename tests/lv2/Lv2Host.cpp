@@ -120,7 +120,9 @@ std::vector<float> Lv2Instance::run(uint32_t frames, const std::vector<TimedMidi
     for (const TimedMidi& event : midi) {
         lv2_atom_forge_frame_time(&forge, event.frame);
         lv2_atom_forge_atom(&forge, uint32_t(event.bytes.size()), m_world.map(LV2_MIDI__MidiEvent));
-        lv2_atom_forge_write(&forge, event.bytes.data(), uint32_t(event.bytes.size()));
+        if (!event.bytes.empty()) {
+            lv2_atom_forge_write(&forge, event.bytes.data(), uint32_t(event.bytes.size()));
+        }
     }
     lv2_atom_forge_pop(&forge, &sequence);
     // The notify port's capacity, as the host gives it.
