@@ -150,7 +150,7 @@ TEST(Lv2Bundle, LilvFindsItsPortsFeaturesAndBankParameter) {
 
 TEST(Lv2Plugin, PlaysTheSongAsRenderDoesAndAnswersWithItsBank) {
     TempDir dir;
-    writeInstruments(dir, {"LvPiano"});
+    writeInstruments(dir, {"LvPiano", "LvOrgan"});
     const std::string folder = dir.path().string();
     TempDir scratch;
     const std::vector<float> tool = render({writeSong(scratch), "--instruments", folder}, scratch);
@@ -178,6 +178,9 @@ TEST(Lv2Plugin, PlaysTheSongAsRenderDoesAndAnswersWithItsBank) {
     lilv_instance_activate(plugin.instance());
     plugin.run(8192);
     EXPECT_EQ(plugin.voices(), 0.0f);
+    // Program 1 is not prepared with the bank: its first note asks the loader, and is missed.
+    plugin.run(kBlock, {{0, {0xC2, 1}}, {1, {0x92, 69, 100}}});
+    EXPECT_EQ(plugin.missed(), 1.0f);
 }
 
 TEST(Lv2Plugin, StateCarriesTheBankToAFreshInstance) {
