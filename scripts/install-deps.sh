@@ -12,6 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     librapidxml-dev qtbase5-dev libsndfile1-dev
     libcli11-dev libfmt-dev nlohmann-json3-dev libinstpatch-dev
+    lv2-dev liblilv-dev lilv-utils sordi
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)

@@ -23,6 +23,17 @@ if [ "$with_tool" = 1 ]; then
     "$scratch/prefix/bin/oxsf" --version
 fi
 
+# The installed plugin finds the project's libraries from its bundle, and a host finds it.
+plugin=$(find "$scratch/prefix" -path '*/lv2/oxsf.lv2/oxsf.so' | head -n 1)
+if [ -n "$plugin" ]; then
+    if ldd "$plugin" | grep -q "not found"; then
+        ldd "$plugin" >&2; exit 1
+    fi
+    if command -v lv2info >/dev/null 2>&1; then
+        LV2_PATH=$(dirname "$(dirname "$plugin")") lv2info urn:oxsoundfont:oxsf >/dev/null
+    fi
+fi
+
 if command -v pkg-config >/dev/null 2>&1; then
     pcdir=$(dirname "$(find "$scratch/prefix" -name oxsoundfont.pc | head -n 1)")
     libs=$(PKG_CONFIG_PATH="$pcdir" pkg-config --libs oxsoundfont)
