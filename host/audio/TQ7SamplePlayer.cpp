@@ -542,8 +542,8 @@ const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
         cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
     }
     if (!m_filterKnown || cutoff != m_filterCents) {
-        new (m_filterSteps) voice::LowPassSteps(
-            voice::stepsFor(voice::lowPassFor(centsToHz(cutoff), m_outputRate, m_damping)));
+        voice::setSteps(*new (m_filterSteps) voice::LowPassSteps,
+                        voice::lowPassAtCents(cutoff, m_outputRate, m_damping));
         m_filterCents = cutoff;
         m_filterKnown = true;
     }
@@ -561,12 +561,19 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     const double toVolume =
         s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) * std::log2(10.0) / 20.0 : 0.0;
     const auto volumeAt = [toVolume](double lfo) {
-        return toVolume != 0.0 ? float(std::exp2(lfo * toVolume)) : 1.0f;
+        return toVolume != 0.0 ? float(voice::exp2Fast(lfo * toVolume)) : 1.0f;
     };
     // Each block opens where the last one closed.
     double lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed) / rate);
     float v0 = volumeAt(lfo0);
     const double plainStep = stepFor(m_transposition);
+    // stepFor() with the cheaper exponential, for the moving pitch.
+    const int sourceRate = m_stream->sampleRate();
+    const double rates = sourceRate > 0 ? double(sourceRate) / double(rate) : 0.0;
+    const auto movedStep = [&](double cents) {
+        const double step = rates * voice::exp2Fast((100.0 * m_transposition + cents) / 1200.0);
+        return std::clamp(step, 1.0 / kMaxStep, kMaxStep);
+    };
     int64_t missed = 0;
     int64_t done = 0;
     while (done < frames && !m_finished) {
@@ -582,7 +589,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
             cents += voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
         }
         cents += lfo0 * s.modLfoToPitch;
-        m_step = cents == 0.0 ? plainStep : stepFor(m_transposition + cents / 100.0);
+        m_step = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
 
         float scratch[kControlFrames * kMaxChannels];
         const int64_t got = play(scratch, n, channels, nullptr, false);

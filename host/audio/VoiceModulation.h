@@ -32,15 +32,32 @@ struct LowPass {
 };
 /// The low-pass at `hz` (held below Nyquist) for `rate`, with `damping` (1/Q).
 LowPass lowPassFor(double hz, int rate, float damping);
+/// The same at a cutoff in absolute cents, as a moving cutoff asks for it every control block.
+LowPass lowPassAtCents(double cents, int rate, float damping);
+
+/// 2^x within a few parts in 1e16 for |x| <= 1000 (held there beyond; NaN:
+/// -1000), at a fraction of std::exp2's cost: a shaped voice asks for several
+/// every control block.
+double exp2Fast(double x);
+/// tan(pi x) for 0 <= x < 1/2, within 1e-13 relative.
+double tanPi(double x);
 
 /// A low-pass with the form it takes over four frames at a time, which the
-/// stereo path runs. Working it out costs about as much as filtering a block,
-/// so a player keeps it while its cutoff holds.
+/// stereo path runs. A player keeps it while its cutoff holds.
 struct LowPassSteps {
     LowPass step;
-    double quad[12][4];
+    // The four-frame form, in the lanes its kernel loads (VoiceShape.cpp): of
+    // the output, lane 2j + c is frame j of channel c; of the state, lanes are
+    // {band left, band right, low left, low right}.
+    float fromInput[4][8]; ///< the output from input frame i: the impulse response, shifted by i
+    float fromBand[8];     ///< ... from the band-pass integrators at the first frame
+    float fromLow[8];      ///< ... from the low-pass ones
+    float toState[4][4];   ///< the integrators four frames on, from input frame i
+    double keep[4];        ///< ... from themselves now
+    double cross[4];       ///< ... from the other integrator of their channel now
 };
-LowPassSteps stepsFor(const LowPass& filter);
+/// Puts `filter` and its four-frame form into `steps`.
+void setSteps(LowPassSteps& steps, const LowPass& filter);
 
 /// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
 /// with memory[c]: its band-pass and low-pass integrators.

@@ -4,7 +4,10 @@
 #include "VoiceModulation.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstddef>
 #include <numbers>
 
 namespace ox::audio {
@@ -52,11 +55,74 @@ float damping(float resonance) {
     return float(1.0 / std::sqrt(q2));
 }
 
+namespace {
+
+// A polynomial of degree N - 1 by Estrin's scheme: pairs of terms, then pairs
+// of pairs, so that its chain of dependent operations is about log2(N) long
+// rather than the N of Horner's.
+template <size_t N> double estrin(const std::array<double, N>& c, double x) {
+    if constexpr (N == 1) {
+        return c[0];
+    } else {
+        std::array<double, (N + 1) / 2> pairs{};
+        for (size_t k = 0; k < N / 2; ++k) {
+            pairs[k] = c[2 * k] + c[2 * k + 1] * x;
+        }
+        if constexpr (N % 2 == 1) {
+            pairs[N / 2] = c[N - 1];
+        }
+        return estrin(pairs, x * x);
+    }
+}
+
+// (ln 2)^k / k!: 2^f as the series of e^(f ln 2).
+constexpr std::array<double, 13> kExp2Series = [] {
+    std::array<double, 13> c{};
+    double term = 1.0;
+    for (size_t k = 0; k < c.size(); ++k) {
+        c[k] = term;
+        term *= std::numbers::ln2 / double(k + 1);
+    }
+    return c;
+}();
+
+// (-1)^k / (2k + 1)!: sin(u) / u in powers of u^2.
+constexpr std::array<double, 9> kSineSeries = [] {
+    std::array<double, 9> c{};
+    double factorial = 1.0;
+    for (size_t k = 0; k < c.size(); ++k) {
+        c[k] = (k % 2 == 0 ? 1.0 : -1.0) / factorial;
+        factorial *= double((2 * k + 2) * (2 * k + 3));
+    }
+    return c;
+}();
+
+// sin(u) for 0 <= u <= pi / 2: the series to u^17, within 5e-14.
+double sinQuadrant(double u) {
+    return u * estrin(kSineSeries, u * u);
+}
+
+} // namespace
+
+double exp2Fast(double x) {
+    // Held where 2^x stays a normal double; NaN goes to the low end.
+    x = x > -1000.0 ? std::min(x, 1000.0) : -1000.0;
+    const int64_t whole = int64_t(x + 1024.5) - 1024; // nearest, as x + 1024.5 > 0
+    // For |f| <= 1/2 the series to f^12 leaves less than 2e-16.
+    const double f = x - double(whole);
+    return estrin(kExp2Series, f) * std::bit_cast<double>(uint64_t(whole + 1023) << 52);
+}
+
+double tanPi(double x) {
+    // The cosine as the sine of the complement keeps its precision near pi / 2.
+    return sinQuadrant(std::numbers::pi * x) / sinQuadrant(std::numbers::pi * (0.5 - x));
+}
+
 LowPass lowPassFor(double hz, int rate, float damping) {
     // The trapezoidal integrators prewarp the cutoff, so the response at the
     // cutoff is exact; held below Nyquist, where the tangent grows without bound.
-    const double f = std::clamp(hz, 5.0, 0.499 * double(rate));
-    const double g = std::tan(std::numbers::pi * f / double(rate));
+    const double f = hz > 5.0 ? std::min(hz, 0.499 * double(rate)) : 5.0;
+    const double g = tanPi(f / double(rate));
     const double a1 = 1.0 / (1.0 + g * (g + double(damping)));
     const double a2 = g * a1;
     const double a3 = g * a2;
@@ -71,6 +137,10 @@ LowPass lowPassFor(double hz, int rate, float damping) {
     c.c1 = 1.0 - a3;
     c.d = a3;
     return c;
+}
+
+LowPass lowPassAtCents(double cents, int rate, float damping) {
+    return lowPassFor(kCentsBase * exp2Fast(cents / 1200.0), rate, damping);
 }
 
 namespace {
@@ -147,19 +217,27 @@ void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*
 // own recursion, about ten cycles a frame; written as one step over four
 // frames, the recursion is one step per four frames, and everything else (what
 // the four inputs add to the state, the four outputs) is vector work off that
-// chain. A quad's lanes are four frames of one channel, or the two
-// integrators of each of two channels.
+// chain. Only the recursion needs double precision, to keep poles a hair from
+// the unit circle where they are; the rest is a sum of products of inputs,
+// which float holds as well as the float output does, eight lanes at a time:
+// four frames of both channels, interleaved as the output wants them.
 using Quad = double __attribute__((vector_size(32)));
 using Floats4 = float __attribute__((vector_size(16)));
 using Floats8 = float __attribute__((vector_size(32)));
 
+// The kernel's copy of LowPassSteps' four-frame form, in vectors.
 struct LowPassQuad {
-    Quad fromBand, fromLow; ///< output j from the integrators at the first frame
-    Quad fromInput[4];      ///< output j from input i: the impulse response, shifted by i
-    Quad nextFromBand;      ///< the integrators four frames on, from the band-pass now
-    Quad nextFromLow;       ///< ... from the low-pass now
-    Quad nextFromInput[4];  ///< ... from input i
+    Floats8 fromInput[4];
+    Floats8 fromBand;
+    Floats8 fromLow;
+    Floats4 toState[4];
+    Quad keep;
+    Quad cross;
 };
+
+static_assert(offsetof(LowPassSteps, cross) + sizeof(LowPassSteps::cross) -
+                  offsetof(LowPassSteps, fromInput) ==
+              sizeof(LowPassQuad));
 
 struct Matrix2 {
     double m[2][2];
@@ -174,110 +252,100 @@ struct Matrix2 {
     }
 };
 
-static_assert(sizeof(LowPassQuad) == sizeof(LowPassSteps::quad));
-
-LowPassQuad quadFor(const LowPass& c) {
-    // Powers of A, then C A^j (what the state gives output j) and A^k B (what
-    // input i gives the state k frames later).
-    Matrix2 power[5];
-    power[0] = {{{1.0, 0.0}, {0.0, 1.0}}};
+void quadInto(LowPassSteps& q, const LowPass& c) {
+    // Plain scalar work: built lane by lane from vectors, the baseline build
+    // went through the stack, and a moving cutoff asks for this every block.
     const Matrix2 a{{{c.a00, c.a01}, {c.a10, c.a11}}};
-    for (int k = 1; k < 5; ++k) {
-        power[k] = power[k - 1] * a;
-    }
-    double fromState[4][2], toState[4][2], impulse[4];
+    const Matrix2 a2 = a * a;
+    const Matrix2 power[4] = {{{{1.0, 0.0}, {0.0, 1.0}}}, a, a2, a2 * a};
+    const Matrix2 four = a2 * a2;
+    float impulse[4] = {float(c.d)};
     for (int k = 0; k < 4; ++k) {
         const Matrix2& p = power[k];
-        fromState[k][0] = c.c0 * p.m[0][0] + c.c1 * p.m[1][0];
-        fromState[k][1] = c.c0 * p.m[0][1] + c.c1 * p.m[1][1];
-        toState[k][0] = p.m[0][0] * c.b0 + p.m[0][1] * c.b1;
-        toState[k][1] = p.m[1][0] * c.b0 + p.m[1][1] * c.b1;
+        // C A^k: what the state gives output k.
+        const double band = c.c0 * p.m[0][0] + c.c1 * p.m[1][0];
+        const double low = c.c0 * p.m[0][1] + c.c1 * p.m[1][1];
+        q.fromBand[2 * k] = q.fromBand[2 * k + 1] = float(band);
+        q.fromLow[2 * k] = q.fromLow[2 * k + 1] = float(low);
+        if (k < 3) {
+            impulse[k + 1] = float(band * c.b0 + low * c.b1);
+        }
+        // A^k B: what input frame 3 - k gives the state four frames on.
+        float* to = q.toState[3 - k];
+        to[0] = to[1] = float(p.m[0][0] * c.b0 + p.m[0][1] * c.b1);
+        to[2] = to[3] = float(p.m[1][0] * c.b0 + p.m[1][1] * c.b1);
     }
-    impulse[0] = c.d;
-    for (int k = 1; k < 4; ++k) {
-        impulse[k] = fromState[k - 1][0] * c.b0 + fromState[k - 1][1] * c.b1;
-    }
-    LowPassQuad q;
-    for (int j = 0; j < 4; ++j) {
-        q.fromBand[j] = fromState[j][0];
-        q.fromLow[j] = fromState[j][1];
-        for (int i = 0; i < 4; ++i) {
-            q.fromInput[i][j] = j < i ? 0.0 : impulse[j - i];
+    for (int i = 0; i < 4; ++i) {
+        for (int lane = 0; lane < 8; ++lane) {
+            const int j = lane / 2;
+            q.fromInput[i][lane] = j < i ? 0.0f : impulse[j - i];
         }
     }
-    const Matrix2& four = power[4];
-    q.nextFromBand = Quad{four.m[0][0], four.m[1][0], four.m[0][0], four.m[1][0]};
-    q.nextFromLow = Quad{four.m[0][1], four.m[1][1], four.m[0][1], four.m[1][1]};
-    for (int i = 0; i < 4; ++i) {
-        const double* s = toState[3 - i];
-        q.nextFromInput[i] = Quad{s[0], s[1], s[0], s[1]};
+    q.keep[0] = q.keep[1] = four.m[0][0];
+    q.keep[2] = q.keep[3] = four.m[1][1];
+    q.cross[0] = q.cross[1] = four.m[0][1];
+    q.cross[2] = q.cross[3] = four.m[1][0];
+}
+
+/// Frame p's channels in every pair of lanes of x (a mono frame in all of
+/// them). Not returned: a 32-byte vector return would differ between the builds.
+template <int Channels> [[gnu::always_inline]] inline void framePairs(const float* p, Floats8& x) {
+    if constexpr (Channels == 2) {
+        // As one double, broadcast: one load, where a two-float vector went through the stack.
+        double two;
+        __builtin_memcpy(&two, p, sizeof two);
+        x = reinterpret_cast<Floats8>(Quad{two, two, two, two});
+    } else {
+        x = Floats8{} + p[0];
     }
-    return q;
 }
 
 template <int Channels, bool Add>
 [[gnu::always_inline]] inline int64_t filterQuadsBody(const float* frames, int64_t n,
                                                       const LowPassQuad& q, double (*memory)[2],
                                                       const StereoTarget& t) {
-    // The inputs in double, once: each is used by eight products, which then
-    // take it straight from memory rather than shuffling it out of a register.
-    constexpr int64_t kChunk = 64;
-    double left[kChunk], right[kChunk];
-    Quad pairs[kChunk]; // {left, left, right, right}: what one input gives the two states
-    Quad state{memory[0][0], memory[0][1], memory[1][0], memory[1][1]};
+    constexpr int right = Channels - 1;
+    Quad state{memory[0][0], memory[right][0], memory[0][1], memory[right][1]};
     const Floats8 gains{t.gains[0], t.gains[1], t.gains[0], t.gains[1],
                         t.gains[0], t.gains[1], t.gains[0], t.gains[1]};
-    const float slope = t.slope;
-    Floats8 ramp = t.volume + slope * Floats8{0.0f, 0.0f, 1.0f, 1.0f, 2.0f, 2.0f, 3.0f, 3.0f};
+    Floats8 ramp =
+        gains * (t.volume + t.slope * Floats8{0.0f, 0.0f, 1.0f, 1.0f, 2.0f, 2.0f, 3.0f, 3.0f});
+    const Floats8 rampStep = gains * (4.0f * t.slope);
     float* out = t.out;
     const int64_t whole = n & ~int64_t(3);
-    for (int64_t start = 0; start < whole; start += kChunk) {
-        const int64_t count = std::min(kChunk, whole - start);
-        const float* in = frames + Channels * start;
-        for (int64_t j = 0; j < count; ++j) {
-            left[j] = in[Channels * j];
-            right[j] = in[Channels * j + Channels - 1];
+    for (int64_t j = 0; j < whole; j += 4) {
+        Floats8 x[4];
+        for (int i = 0; i < 4; ++i) {
+            framePairs<Channels>(frames + Channels * (j + i), x[i]);
         }
-        for (int64_t j = 0; j < count; ++j) {
-            pairs[j] = Quad{left[j], left[j], right[j], right[j]};
+        const Floats4 now = __builtin_convertvector(state, Floats4);
+        Floats8 y = q.fromBand * __builtin_shufflevector(now, now, 0, 1, 0, 1, 0, 1, 0, 1) +
+                    q.fromLow * __builtin_shufflevector(now, now, 2, 3, 2, 3, 2, 3, 2, 3);
+        Floats4 inputs = q.toState[0] * __builtin_shufflevector(x[0], x[0], 0, 1, 2, 3);
+        for (int i = 0; i < 4; ++i) {
+            y += q.fromInput[i] * x[i];
+            if (i > 0) {
+                inputs += q.toState[i] * __builtin_shufflevector(x[i], x[i], 0, 1, 2, 3);
+            }
         }
-        for (int64_t j = 0; j < count; j += 4) {
-            const Quad bands = __builtin_shufflevector(state, state, 0, 0, 2, 2);
-            const Quad lows = __builtin_shufflevector(state, state, 1, 1, 3, 3);
-            Quad y0 = q.fromBand * state[0] + q.fromLow * state[1];
-            Quad y1 = q.fromBand * state[2] + q.fromLow * state[3];
-            // What the inputs give the states is summed first, off the recursion,
-            // which then waits on one product and one sum only.
-            Quad inputs = q.nextFromInput[0] * pairs[j];
-            for (int i = 1; i < 4; ++i) {
-                inputs += q.nextFromInput[i] * pairs[j + i];
-            }
-            for (int i = 0; i < 4; ++i) {
-                y0 += q.fromInput[i] * left[j + i];
-                if constexpr (Channels == 2) {
-                    y1 += q.fromInput[i] * right[j + i];
-                }
-            }
-            state = q.nextFromBand * bands + (q.nextFromLow * lows + inputs);
+        // The recursion waits on two products: what the inputs give is summed off it.
+        const Quad other = __builtin_shufflevector(state, state, 2, 3, 0, 1);
+        state = q.cross * other + (q.keep * state + __builtin_convertvector(inputs, Quad));
 
-            const Floats4 l = __builtin_convertvector(y0, Floats4);
-            const Floats4 r = Channels == 2 ? __builtin_convertvector(y1, Floats4) : l;
-            const Floats8 y = __builtin_shufflevector(l, r, 0, 4, 1, 5, 2, 6, 3, 7);
-            Floats8 mixed = y * gains * ramp;
-            ramp += 4.0f * slope;
-            float* to = out + 2 * (start + j);
-            if constexpr (Add) {
-                Floats8 was;
-                __builtin_memcpy(&was, to, sizeof was);
-                mixed += was;
-            }
-            __builtin_memcpy(to, &mixed, sizeof mixed);
+        Floats8 mixed = y * ramp;
+        ramp += rampStep;
+        float* to = out + 2 * j;
+        if constexpr (Add) {
+            Floats8 was;
+            __builtin_memcpy(&was, to, sizeof was);
+            mixed += was;
         }
+        __builtin_memcpy(to, &mixed, sizeof mixed);
     }
     memory[0][0] = state[0];
-    memory[0][1] = state[1];
+    memory[0][1] = state[2];
     if constexpr (Channels == 2) {
-        memory[1][0] = state[2];
+        memory[1][0] = state[1];
         memory[1][1] = state[3];
     }
     return whole;
@@ -317,7 +385,7 @@ void filterQuads(const float* frames, int64_t n, const LowPassSteps& steps, doub
                  const StereoTarget& t) {
     static const QuadKernel kernel = chooseQuadKernel<Channels, Add>();
     LowPassQuad q;
-    __builtin_memcpy(&q, steps.quad, sizeof q);
+    __builtin_memcpy(&q, &steps.fromInput, sizeof q);
     const LowPass& c = steps.step;
     const int64_t done = kernel(frames, n, q, memory, t);
     // The last few frames, one at a time.
@@ -342,11 +410,9 @@ void filterIntoChannels(const float* frames, int64_t n, const LowPassSteps* filt
 
 } // namespace
 
-LowPassSteps stepsFor(const LowPass& filter) {
-    LowPassSteps steps{filter, {}};
-    const LowPassQuad q = quadFor(filter);
-    __builtin_memcpy(steps.quad, &q, sizeof q);
-    return steps;
+void setSteps(LowPassSteps& steps, const LowPass& filter) {
+    steps.step = filter;
+    quadInto(steps, filter);
 }
 
 void filterInto(const float* frames, int channels, int64_t n, const LowPassSteps* filter,

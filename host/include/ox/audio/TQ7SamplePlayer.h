@@ -183,7 +183,7 @@ private:
     float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
     /// The filter's coefficients at m_filterCents, worked out again only when
     /// the cutoff moves; m_filterKnown false: not worked out yet.
-    alignas(double) std::byte m_filterSteps[57 * sizeof(double)];
+    alignas(double) std::byte m_filterSteps[49 * sizeof(double)];
     double m_filterCents = 0.0;
     bool m_filterKnown = false;
 
