@@ -57,35 +57,6 @@ float damping(float resonance) {
 
 namespace {
 
-// A polynomial of degree N - 1 by Estrin's scheme: pairs of terms, then pairs
-// of pairs, so that its chain of dependent operations is about log2(N) long
-// rather than the N of Horner's.
-template <size_t N> double estrin(const std::array<double, N>& c, double x) {
-    if constexpr (N == 1) {
-        return c[0];
-    } else {
-        std::array<double, (N + 1) / 2> pairs{};
-        for (size_t k = 0; k < N / 2; ++k) {
-            pairs[k] = c[2 * k] + c[2 * k + 1] * x;
-        }
-        if constexpr (N % 2 == 1) {
-            pairs[N / 2] = c[N - 1];
-        }
-        return estrin(pairs, x * x);
-    }
-}
-
-// (ln 2)^k / k!: 2^f as the series of e^(f ln 2).
-constexpr std::array<double, 13> kExp2Series = [] {
-    std::array<double, 13> c{};
-    double term = 1.0;
-    for (size_t k = 0; k < c.size(); ++k) {
-        c[k] = term;
-        term *= std::numbers::ln2 / double(k + 1);
-    }
-    return c;
-}();
-
 // (-1)^k / (2k + 1)!: sin(u) / u in powers of u^2.
 constexpr std::array<double, 9> kSineSeries = [] {
     std::array<double, 9> c{};
@@ -104,28 +75,20 @@ double sinQuadrant(double u) {
 
 } // namespace
 
-double exp2Fast(double x) {
-    // Held where 2^x stays a normal double; NaN goes to the low end.
-    x = x > -1000.0 ? std::min(x, 1000.0) : -1000.0;
-    const int64_t whole = int64_t(x + 1024.5) - 1024; // nearest, as x + 1024.5 > 0
-    // For |f| <= 1/2 the series to f^12 leaves less than 2e-16.
-    const double f = x - double(whole);
-    return estrin(kExp2Series, f) * std::bit_cast<double>(uint64_t(whole + 1023) << 52);
-}
-
-double tanPi(double x) {
-    // The cosine as the sine of the complement keeps its precision near pi / 2.
-    return sinQuadrant(std::numbers::pi * x) / sinQuadrant(std::numbers::pi * (0.5 - x));
-}
-
 LowPass lowPassFor(double hz, int rate, float damping) {
     // The trapezoidal integrators prewarp the cutoff, so the response at the
     // cutoff is exact; held below Nyquist, where the tangent grows without bound.
     const double f = hz > 5.0 ? std::min(hz, 0.499 * double(rate)) : 5.0;
-    const double g = tanPi(f / double(rate));
-    const double a1 = 1.0 / (1.0 + g * (g + double(damping)));
-    const double a2 = g * a1;
-    const double a3 = g * a2;
+    // g = tan(pi f / rate) = sin / cos, the cosine as the sine of the
+    // complement to keep its precision near Nyquist; a1 = 1 / (1 + g (g + k))
+    // over the common denominator, a2 = g a1, a3 = g a2: one division for all.
+    const double x = f / double(rate);
+    const double sin = sinQuadrant(std::numbers::pi * x);
+    const double cos = sinQuadrant(std::numbers::pi * (0.5 - x));
+    const double r = 1.0 / (cos * cos + sin * (sin + cos * double(damping)));
+    const double a1 = cos * cos * r;
+    const double a2 = sin * cos * r;
+    const double a3 = sin * sin * r;
     LowPass c;
     c.a00 = 2.0 * a1 - 1.0;
     c.a01 = -2.0 * a2;
