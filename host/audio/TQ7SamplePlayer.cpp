@@ -300,7 +300,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_modReleaseLevel = other.m_modReleaseLevel;
         std::copy(&other.m_filter[0][0], &other.m_filter[0][0] + 2 * kMaxChannels, &m_filter[0][0]);
         std::copy(other.m_panGains, other.m_panGains + 2, m_panGains);
-        m_filterKnown = false;
+        std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
         other.m_finished = true;
     }
     return *this;
@@ -390,7 +390,7 @@ void TQ7SamplePlayer::updateShape() {
     m_baseCutoff =
         float(hzToCents(s.cutoff) + double(s.velocityToCutoff) * double(127 - m_velocity) / 127.0);
     m_damping = voice::damping(s.resonance);
-    m_filterKnown = false;
+    std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
     const bool cutoffMoves =
         s.modEnvelopeToCutoff != 0.0f || (s.modLfo.frequency > 0.0f && s.modLfoToCutoff != 0.0f);
     // Fully open, still and without a peak, the filter would only cost time.
@@ -535,9 +535,9 @@ int64_t TQ7SamplePlayer::voice(float* out, int64_t frames, int outChannels,
     return playShaped(out, frames, outChannels, mapped, add);
 }
 
-const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
-    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps));
-    // The cutoff of the block's middle: it moves by at most a little per block.
+const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed, int slot) {
+    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps[0]));
+    // The cutoff of the step's middle: it moves by at most a little per step.
     const VoiceShape& s = m_shape;
     double cutoff = m_baseCutoff;
     if (s.modEnvelopeToCutoff != 0.0f) {
@@ -546,13 +546,14 @@ const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
     if (s.modLfoToCutoff != 0.0f) {
         cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
     }
-    if (!m_filterKnown || cutoff != m_filterCents) {
-        voice::setSteps(*new (m_filterSteps) voice::LowPassSteps,
+    std::byte* steps = m_filterSteps[slot];
+    if (!m_filterKnown[slot] || cutoff != m_filterCents[slot]) {
+        voice::setSteps(*new (steps) voice::LowPassSteps,
                         voice::lowPassAtCents(cutoff, m_outputRate, m_damping));
-        m_filterCents = cutoff;
-        m_filterKnown = true;
+        m_filterCents[slot] = cutoff;
+        m_filterKnown[slot] = true;
     }
-    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(m_filterSteps));
+    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(steps));
 }
 
 int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
@@ -596,33 +597,43 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         cents += lfo0 * s.modLfoToPitch;
         m_step = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
 
+        // The filter's cutoff and the volume move every kShapeFrames. Each
+        // setting is a long chain of dependent arithmetic; worked out one
+        // after another, those of a block overlap.
+        constexpr int kShapeSteps = int(kControlFrames / kShapeFrames);
+        const int steps = int((n + kShapeFrames - 1) / kShapeFrames);
+        const voice::LowPassSteps* filters[kShapeSteps] = {};
+        float volumes[kShapeSteps + 1] = {v0};
+        for (int k = 0; k < steps; ++k) {
+            const int64_t at = k * kShapeFrames;
+            const int64_t m = std::min(kShapeFrames, n - at);
+            lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed + at + m) / rate);
+            volumes[k + 1] = volumeAt(lfo0);
+            filters[k] = m_filterRuns ? filterAt(m_elapsed + at + m / 2, k) : nullptr;
+        }
+        v0 = volumes[steps];
+
         float scratch[kControlFrames * kMaxChannels];
         const int64_t got = play(scratch, n, channels, nullptr, false);
         missed += m_missed;
-        // The filter's cutoff and the volume move every kShapeFrames.
-        for (int64_t at = 0; at < n; at += kShapeFrames) {
+        for (int k = 0; k < steps; ++k) {
+            const int64_t at = k * kShapeFrames;
             const int64_t m = std::min(kShapeFrames, n - at);
-            const voice::LowPassSteps* filter =
-                m_filterRuns ? filterAt(m_elapsed + at + m / 2) : nullptr;
-            const double lfo1 = voice::lfoAt(s.modLfo, double(m_elapsed + at + m) / rate);
-            const float v1 = volumeAt(lfo1);
-            const float slope = (v1 - v0) / float(m);
+            const float slope = (volumes[k + 1] - volumes[k]) / float(m);
             const float* from = scratch + at * channels;
             const int64_t count = std::clamp<int64_t>(got - at, 0, m);
             float* to = out + (done + at) * outChannels;
             if (outChannels == 2 && channels <= 2) {
-                const voice::StereoTarget target{to, {gains[0], gains[1]}, v0, slope, add};
-                voice::filterInto(from, channels, count, filter, m_filter, target);
+                const voice::StereoTarget target{to, {gains[0], gains[1]}, volumes[k], slope, add};
+                voice::filterInto(from, channels, count, filters[k], m_filter, target);
             } else {
                 if (m_filterRuns) {
-                    voice::lowPass(scratch + at * channels, channels, count, filter->step,
+                    voice::lowPass(scratch + at * channels, channels, count, filters[k]->step,
                                    m_filter);
                 }
-                GainRamp ramp{1.0f, v0, 1.0f, slope};
+                GainRamp ramp{1.0f, volumes[k], 1.0f, slope};
                 kernels::mapFrames(from, channels, count, ramp, to, outChannels, channelGains, add);
             }
-            lfo0 = lfo1;
-            v0 = v1;
         }
         m_elapsed += n;
         done += got;

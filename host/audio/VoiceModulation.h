@@ -83,15 +83,13 @@ LowPass lowPassAtCents(double cents, int rate, float damping);
 /// stereo path runs. A player keeps it while its cutoff holds.
 struct LowPassSteps {
     LowPass step;
-    // The four-frame form, in the lanes its kernel loads (VoiceShape.cpp): of
-    // the output, lane 2j + c is frame j of channel c; of the state, lanes are
-    // {band left, band right, low left, low right}.
-    float fromInput[4][8]; ///< the output from input frame i: the impulse response, shifted by i
-    float fromBand[8];     ///< ... from the band-pass integrators at the first frame
-    float fromLow[8];      ///< ... from the low-pass ones
-    float toState[4][4];   ///< the integrators four frames on, from input frame i
-    double keep[4];        ///< ... from themselves now
-    double cross[4];       ///< ... from the other integrator of their channel now
+    // Its four-frame form, k = 0..3; the kernel spreads these over its lanes.
+    float impulse[4];  ///< output k from the input k frames before it: C A^(k-1) B, D at 0
+    float fromBand[4]; ///< output k from the band-pass integrator at the first frame
+    float fromLow[4];  ///< ... from the low-pass one
+    float toBand[4];   ///< the band-pass integrator four frames on, from input frame 3 - k
+    float toLow[4];    ///< ... the low-pass one
+    double four[2][2]; ///< the integrators four frames on, from themselves now: A^4
 };
 /// Puts `filter` and its four-frame form into `steps`.
 void setSteps(LowPassSteps& steps, const LowPass& filter);

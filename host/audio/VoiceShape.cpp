@@ -7,7 +7,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <cstddef>
 #include <numbers>
 
 namespace ox::audio {
@@ -188,19 +187,18 @@ using Quad = double __attribute__((vector_size(32)));
 using Floats4 = float __attribute__((vector_size(16)));
 using Floats8 = float __attribute__((vector_size(32)));
 
-// The kernel's copy of LowPassSteps' four-frame form, in vectors.
+// LowPassSteps' four-frame form spread over the kernel's lanes: of the
+// output, lane 2j + c is frame j of channel c; of the state, lanes are
+// {band left, band right, low left, low right}, so that one frame's two
+// inputs, side by side, multiply both halves at once.
 struct LowPassQuad {
-    Floats8 fromInput[4];
-    Floats8 fromBand;
-    Floats8 fromLow;
-    Floats4 toState[4];
-    Quad keep;
-    Quad cross;
+    Floats8 fromInput[4]; ///< the output from input frame i: the impulse response, shifted by i
+    Floats8 fromBand;     ///< ... from the band-pass integrators at the first frame
+    Floats8 fromLow;      ///< ... from the low-pass ones
+    Floats4 toState[4];   ///< the integrators four frames on, from input frame i
+    Quad keep;            ///< ... from themselves now
+    Quad cross;           ///< ... from the other integrator of their channel now
 };
-
-static_assert(offsetof(LowPassSteps, cross) + sizeof(LowPassSteps::cross) -
-                  offsetof(LowPassSteps, fromInput) ==
-              sizeof(LowPassQuad));
 
 struct Matrix2 {
     double m[2][2];
@@ -216,38 +214,51 @@ struct Matrix2 {
 };
 
 void quadInto(LowPassSteps& q, const LowPass& c) {
-    // Plain scalar work: built lane by lane from vectors, the baseline build
-    // went through the stack, and a moving cutoff asks for this every block.
+    // Only what differs from lane to lane: a moving cutoff asks for this every
+    // block, and the kernel spreads it over its lanes with a few shuffles.
     const Matrix2 a{{{c.a00, c.a01}, {c.a10, c.a11}}};
     const Matrix2 a2 = a * a;
     const Matrix2 power[4] = {{{{1.0, 0.0}, {0.0, 1.0}}}, a, a2, a2 * a};
     const Matrix2 four = a2 * a2;
-    float impulse[4] = {float(c.d)};
+    q.impulse[0] = float(c.d);
     for (int k = 0; k < 4; ++k) {
         const Matrix2& p = power[k];
-        // C A^k: what the state gives output k.
+        // C A^k: what the state gives output k; A^k B: what an input gives the state k frames on.
         const double band = c.c0 * p.m[0][0] + c.c1 * p.m[1][0];
         const double low = c.c0 * p.m[0][1] + c.c1 * p.m[1][1];
-        q.fromBand[2 * k] = q.fromBand[2 * k + 1] = float(band);
-        q.fromLow[2 * k] = q.fromLow[2 * k + 1] = float(low);
+        q.fromBand[k] = float(band);
+        q.fromLow[k] = float(low);
         if (k < 3) {
-            impulse[k + 1] = float(band * c.b0 + low * c.b1);
+            q.impulse[k + 1] = float(band * c.b0 + low * c.b1);
         }
-        // A^k B: what input frame 3 - k gives the state four frames on.
-        float* to = q.toState[3 - k];
-        to[0] = to[1] = float(p.m[0][0] * c.b0 + p.m[0][1] * c.b1);
-        to[2] = to[3] = float(p.m[1][0] * c.b0 + p.m[1][1] * c.b1);
+        q.toBand[3 - k] = float(p.m[0][0] * c.b0 + p.m[0][1] * c.b1);
+        q.toLow[3 - k] = float(p.m[1][0] * c.b0 + p.m[1][1] * c.b1);
     }
+    std::copy(&four.m[0][0], &four.m[0][0] + 4, &q.four[0][0]);
+}
+
+LowPassQuad spread(const LowPassSteps& steps) {
+    Floats4 h, band, low, tb, tl;
+    __builtin_memcpy(&h, steps.impulse, sizeof h);
+    __builtin_memcpy(&band, steps.fromBand, sizeof band);
+    __builtin_memcpy(&low, steps.fromLow, sizeof low);
+    __builtin_memcpy(&tb, steps.toBand, sizeof tb);
+    __builtin_memcpy(&tl, steps.toLow, sizeof tl);
+    const Floats4 none{};
+    LowPassQuad q;
+    q.fromInput[0] = __builtin_shufflevector(h, none, 0, 0, 1, 1, 2, 2, 3, 3);
+    q.fromInput[1] = __builtin_shufflevector(h, none, 4, 4, 0, 0, 1, 1, 2, 2);
+    q.fromInput[2] = __builtin_shufflevector(h, none, 4, 4, 4, 4, 0, 0, 1, 1);
+    q.fromInput[3] = __builtin_shufflevector(h, none, 4, 4, 4, 4, 4, 4, 0, 0);
+    q.fromBand = __builtin_shufflevector(band, band, 0, 0, 1, 1, 2, 2, 3, 3);
+    q.fromLow = __builtin_shufflevector(low, low, 0, 0, 1, 1, 2, 2, 3, 3);
     for (int i = 0; i < 4; ++i) {
-        for (int lane = 0; lane < 8; ++lane) {
-            const int j = lane / 2;
-            q.fromInput[i][lane] = j < i ? 0.0f : impulse[j - i];
-        }
+        q.toState[i] = Floats4{tb[i], tb[i], tl[i], tl[i]};
     }
-    q.keep[0] = q.keep[1] = four.m[0][0];
-    q.keep[2] = q.keep[3] = four.m[1][1];
-    q.cross[0] = q.cross[1] = four.m[0][1];
-    q.cross[2] = q.cross[3] = four.m[1][0];
+    const auto& f = steps.four;
+    q.keep = Quad{f[0][0], f[0][0], f[1][1], f[1][1]};
+    q.cross = Quad{f[0][1], f[0][1], f[1][0], f[1][0]};
+    return q;
 }
 
 /// Frame p's channels in every pair of lanes of x (a mono frame in all of
@@ -347,8 +358,7 @@ template <int Channels, bool Add>
 void filterQuads(const float* frames, int64_t n, const LowPassSteps& steps, double (*memory)[2],
                  const StereoTarget& t) {
     static const QuadKernel kernel = chooseQuadKernel<Channels, Add>();
-    LowPassQuad q;
-    __builtin_memcpy(&q, &steps.fromInput, sizeof q);
+    const LowPassQuad q = spread(steps);
     const LowPass& c = steps.step;
     const int64_t done = kernel(frames, n, q, memory, t);
     // The last few frames, one at a time.
