@@ -24,15 +24,14 @@ constexpr int64_t kScratchFrames = 512;
 // Frames interpolated one at a time before they are mapped to the output.
 constexpr int64_t kChunkFrames = 64;
 constexpr double kMaxStep = 4096.0; // twelve octaves
-// Frames between two settings of a shaped voice's pitch, each rendered as one
-// run: 2.9 ms at 44.1 kHz, fine enough for vibrato, long enough that a run's
-// set-up is a small part of it.
-constexpr int64_t kControlFrames = 128;
-// Frames between two settings of its cutoff and two points of its volume,
-// which glides linearly between them: 1.5 ms, short enough that a moving
-// filter does not zip (a sweep's sidebands at the stepping rate) and that the
-// volume's line stays within 0.15 dB of the oscillator's curve at its peak.
+// Frames between two settings of a shaped voice's pitch, cutoff and volume,
+// which glides linearly between its points: 1.5 ms at 44.1 kHz, short enough
+// that a moving filter does not zip (a sweep's sidebands at the stepping rate)
+// and that the volume's line stays within 0.15 dB of the oscillator's curve at
+// its peak.
 constexpr int64_t kShapeFrames = 64;
+// Frames whose settings are worked out together, before they render.
+constexpr int64_t kControlFrames = 2 * kShapeFrames;
 
 /// What a render call knows of the stream, read at once so that a run sees one
 /// consistent state; read again when decoding finds the sound shorter than announced.
@@ -586,54 +585,52 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
                             channelGains ? channelGains[1] : 1.0f};
     while (done < frames && !m_finished) {
         const int64_t n = std::min(frames - done, kControlFrames);
-        const double t0 = double(m_elapsed) / rate;
-        double cents = 0.0;
-        if (s.modEnvelopeToPitch != 0.0f) {
-            cents += modEnvelopeAt(m_elapsed) * s.modEnvelopeToPitch;
-        }
-        if (s.vibratoToPitch != 0.0f) {
-            cents += voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
-        }
-        cents += lfo0 * s.modLfoToPitch;
-        m_step = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
-
-        // The filter's cutoff and the volume move every kShapeFrames. Each
+        // The pitch, the cutoff and the volume move every kShapeFrames. Each
         // setting is a long chain of dependent arithmetic; worked out one
-        // after another, those of a block overlap.
-        constexpr int kShapeSteps = int(kControlFrames / kShapeFrames);
+        // after another before the block renders, those of a block overlap.
+        constexpr int kMostSteps = int(kControlFrames / kShapeFrames);
         const int steps = int((n + kShapeFrames - 1) / kShapeFrames);
-        const voice::LowPassSteps* filters[kShapeSteps] = {};
-        float volumes[kShapeSteps + 1] = {v0};
+        double pitch[kMostSteps];
+        const voice::LowPassSteps* filters[kMostSteps] = {};
+        float volumes[kMostSteps + 1] = {v0};
         for (int k = 0; k < steps; ++k) {
-            const int64_t at = k * kShapeFrames;
-            const int64_t m = std::min(kShapeFrames, n - at);
-            lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed + at + m) / rate);
+            const int64_t start = m_elapsed + k * kShapeFrames;
+            const int64_t m = std::min(kShapeFrames, n - k * kShapeFrames);
+            double cents = lfo0 * s.modLfoToPitch;
+            if (s.modEnvelopeToPitch != 0.0f) {
+                cents += modEnvelopeAt(start) * s.modEnvelopeToPitch;
+            }
+            if (s.vibratoToPitch != 0.0f) {
+                cents += voice::lfoAt(s.vibratoLfo, double(start) / rate) * s.vibratoToPitch;
+            }
+            pitch[k] = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
+            lfo0 = voice::lfoAt(s.modLfo, double(start + m) / rate);
             volumes[k + 1] = volumeAt(lfo0);
-            filters[k] = m_filterRuns ? filterAt(m_elapsed + at + m / 2, k) : nullptr;
+            filters[k] = m_filterRuns ? filterAt(start + m / 2, k) : nullptr;
         }
         v0 = volumes[steps];
 
-        float scratch[kControlFrames * kMaxChannels];
-        const int64_t got = play(scratch, n, channels, nullptr, false);
-        missed += m_missed;
-        for (int k = 0; k < steps; ++k) {
-            const int64_t at = k * kShapeFrames;
-            const int64_t m = std::min(kShapeFrames, n - at);
+        int64_t got = 0;
+        for (int k = 0; k < steps && got == k * kShapeFrames; ++k) {
+            const int64_t m = std::min(kShapeFrames, n - got);
+            m_step = pitch[k];
+            float scratch[kShapeFrames * kMaxChannels];
+            const int64_t count = play(scratch, m, channels, nullptr, false);
+            missed += m_missed;
             const float slope = (volumes[k + 1] - volumes[k]) / float(m);
-            const float* from = scratch + at * channels;
-            const int64_t count = std::clamp<int64_t>(got - at, 0, m);
-            float* to = out + (done + at) * outChannels;
+            float* to = out + (done + got) * outChannels;
             if (outChannels == 2 && channels <= 2) {
                 const voice::StereoTarget target{to, {gains[0], gains[1]}, volumes[k], slope, add};
-                voice::filterInto(from, channels, count, filters[k], m_filter, target);
+                voice::filterInto(scratch, channels, count, filters[k], m_filter, target);
             } else {
                 if (m_filterRuns) {
-                    voice::lowPass(scratch + at * channels, channels, count, filters[k]->step,
-                                   m_filter);
+                    voice::lowPass(scratch, channels, count, filters[k]->step, m_filter);
                 }
                 GainRamp ramp{1.0f, volumes[k], 1.0f, slope};
-                kernels::mapFrames(from, channels, count, ramp, to, outChannels, channelGains, add);
+                kernels::mapFrames(scratch, channels, count, ramp, to, outChannels, channelGains,
+                                   add);
             }
+            got += count;
         }
         m_elapsed += n;
         done += got;

@@ -15,7 +15,8 @@ namespace ox::audio::voice {
 /// A polynomial of degree N - 1, coefficients from the constant term up, by
 /// Estrin's scheme: pairs of terms, then pairs of pairs, so that its chain of
 /// dependent operations is about log2(N) long rather than Horner's N.
-template <size_t N> double estrin(const std::array<double, N>& c, double x) {
+template <size_t N>
+[[gnu::always_inline]] inline double estrin(const std::array<double, N>& c, double x) {
     if constexpr (N == 1) {
         return c[0];
     } else {

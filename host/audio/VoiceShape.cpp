@@ -68,7 +68,7 @@ constexpr std::array<double, 9> kSineSeries = [] {
 }();
 
 // sin(u) for 0 <= u <= pi / 2: the series to u^17, within 5e-14.
-double sinQuadrant(double u) {
+inline double sinQuadrant(double u) {
     return u * estrin(kSineSeries, u * u);
 }
 
