@@ -589,6 +589,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         // setting is a long chain of dependent arithmetic; worked out one
         // after another before the block renders, those of a block overlap.
         constexpr int kMostSteps = int(kControlFrames / kShapeFrames);
+        static_assert(kMostSteps == std::size(decltype(m_filterKnown){}));
         const int steps = int((n + kShapeFrames - 1) / kShapeFrames);
         double pitch[kMostSteps];
         const voice::LowPassSteps* filters[kMostSteps] = {};

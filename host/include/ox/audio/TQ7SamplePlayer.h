@@ -181,9 +181,9 @@ private:
     float m_modReleaseLevel = 0;           ///< the modulation envelope's level then
     double m_filter[kMaxChannels][2] = {}; ///< per channel: the filter's two integrators
     float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
-    /// The filter's coefficients for each step of a control block at which
-    /// the cutoff moves, at m_filterCents[k], worked out again only when the
-    /// cutoff moves; m_filterKnown false: not worked out yet.
+    /// The filter's coefficients for each of a control block's two steps, at
+    /// m_filterCents[k], worked out again only when the cutoff moves;
+    /// m_filterKnown false: not worked out yet.
     alignas(double) std::byte m_filterSteps[2][23 * sizeof(double)];
     double m_filterCents[2] = {};
     bool m_filterKnown[2] = {};
