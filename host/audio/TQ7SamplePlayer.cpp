@@ -24,10 +24,14 @@ constexpr int64_t kScratchFrames = 512;
 // Frames interpolated one at a time before they are mapped to the output.
 constexpr int64_t kChunkFrames = 64;
 constexpr double kMaxStep = 4096.0; // twelve octaves
-// Frames between two settings of a shaped voice's pitch, cutoff and volume:
-// 1.5 ms at 44.1 kHz, short enough that a moving filter does not zip; the
-// volume glides across each block.
-constexpr int64_t kControlFrames = 64;
+// Frames between two settings of a shaped voice's pitch, cutoff and volume,
+// which glides linearly between its points: 1.5 ms at 44.1 kHz, short enough
+// that a moving filter does not zip (a sweep's sidebands at the stepping rate)
+// and that the volume's line stays within 0.15 dB of the oscillator's curve at
+// its peak.
+constexpr int64_t kShapeFrames = 64;
+// Frames whose settings are worked out together, before they render.
+constexpr int64_t kControlFrames = 2 * kShapeFrames;
 
 /// What a render call knows of the stream, read at once so that a run sees one
 /// consistent state; read again when decoding finds the sound shorter than announced.
@@ -295,7 +299,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_modReleaseLevel = other.m_modReleaseLevel;
         std::copy(&other.m_filter[0][0], &other.m_filter[0][0] + 2 * kMaxChannels, &m_filter[0][0]);
         std::copy(other.m_panGains, other.m_panGains + 2, m_panGains);
-        m_filterKnown = false;
+        std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
         other.m_finished = true;
     }
     return *this;
@@ -385,7 +389,7 @@ void TQ7SamplePlayer::updateShape() {
     m_baseCutoff =
         float(hzToCents(s.cutoff) + double(s.velocityToCutoff) * double(127 - m_velocity) / 127.0);
     m_damping = voice::damping(s.resonance);
-    m_filterKnown = false;
+    std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
     const bool cutoffMoves =
         s.modEnvelopeToCutoff != 0.0f || (s.modLfo.frequency > 0.0f && s.modLfoToCutoff != 0.0f);
     // Fully open, still and without a peak, the filter would only cost time.
@@ -530,9 +534,9 @@ int64_t TQ7SamplePlayer::voice(float* out, int64_t frames, int outChannels,
     return playShaped(out, frames, outChannels, mapped, add);
 }
 
-const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
-    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps));
-    // The cutoff of the block's middle: it moves by at most a little per block.
+const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed, int slot) {
+    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps[0]));
+    // The cutoff of the step's middle: it moves by at most a little per step.
     const VoiceShape& s = m_shape;
     double cutoff = m_baseCutoff;
     if (s.modEnvelopeToCutoff != 0.0f) {
@@ -541,13 +545,14 @@ const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed) {
     if (s.modLfoToCutoff != 0.0f) {
         cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
     }
-    if (!m_filterKnown || cutoff != m_filterCents) {
-        new (m_filterSteps) voice::LowPassSteps(
-            voice::stepsFor(voice::lowPassFor(centsToHz(cutoff), m_outputRate, m_damping)));
-        m_filterCents = cutoff;
-        m_filterKnown = true;
+    std::byte* steps = m_filterSteps[slot];
+    if (!m_filterKnown[slot] || cutoff != m_filterCents[slot]) {
+        voice::setSteps(*new (steps) voice::LowPassSteps,
+                        voice::lowPassAtCents(cutoff, m_outputRate, m_damping));
+        m_filterCents[slot] = cutoff;
+        m_filterKnown[slot] = true;
     }
-    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(m_filterSteps));
+    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(steps));
 }
 
 int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
@@ -561,54 +566,74 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     const double toVolume =
         s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) * std::log2(10.0) / 20.0 : 0.0;
     const auto volumeAt = [toVolume](double lfo) {
-        return toVolume != 0.0 ? float(std::exp2(lfo * toVolume)) : 1.0f;
+        return toVolume != 0.0 ? float(voice::exp2Fast(lfo * toVolume)) : 1.0f;
     };
     // Each block opens where the last one closed.
     double lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed) / rate);
     float v0 = volumeAt(lfo0);
     const double plainStep = stepFor(m_transposition);
+    // stepFor() with the cheaper exponential, for the moving pitch.
+    const int sourceRate = m_stream->sampleRate();
+    const double rates = sourceRate > 0 ? double(sourceRate) / double(rate) : 0.0;
+    const auto movedStep = [&](double cents) {
+        const double step = rates * voice::exp2Fast((100.0 * m_transposition + cents) / 1200.0);
+        return std::clamp(step, 1.0 / kMaxStep, kMaxStep);
+    };
     int64_t missed = 0;
     int64_t done = 0;
+    const float gains[2] = {channelGains ? channelGains[0] : 1.0f,
+                            channelGains ? channelGains[1] : 1.0f};
     while (done < frames && !m_finished) {
         const int64_t n = std::min(frames - done, kControlFrames);
-        const double t0 = double(m_elapsed) / rate;
-        const double t1 = double(m_elapsed + n) / rate;
-        const double lfo1 = voice::lfoAt(s.modLfo, t1);
-        double cents = 0.0;
-        if (s.modEnvelopeToPitch != 0.0f) {
-            cents += modEnvelopeAt(m_elapsed) * s.modEnvelopeToPitch;
-        }
-        if (s.vibratoToPitch != 0.0f) {
-            cents += voice::lfoAt(s.vibratoLfo, t0) * s.vibratoToPitch;
-        }
-        cents += lfo0 * s.modLfoToPitch;
-        m_step = cents == 0.0 ? plainStep : stepFor(m_transposition + cents / 100.0);
-
-        float scratch[kControlFrames * kMaxChannels];
-        const int64_t got = play(scratch, n, channels, nullptr, false);
-        missed += m_missed;
-        const voice::LowPassSteps* filter = m_filterRuns ? filterAt(m_elapsed + n / 2) : nullptr;
-        const float v1 = volumeAt(lfo1);
-        const float slope = (v1 - v0) / float(n);
-        float* to = out + done * outChannels;
-        if (outChannels == 2 && channels <= 2) {
-            const voice::StereoTarget target{
-                to,
-                {channelGains ? channelGains[0] : 1.0f, channelGains ? channelGains[1] : 1.0f},
-                v0,
-                slope,
-                add};
-            voice::filterInto(scratch, channels, got, filter, m_filter, target);
-        } else {
-            if (m_filterRuns) {
-                voice::lowPass(scratch, channels, got, filter->step, m_filter);
+        // The pitch, the cutoff and the volume move every kShapeFrames. Each
+        // setting is a long chain of dependent arithmetic; worked out one
+        // after another before the block renders, those of a block overlap.
+        constexpr int kMostSteps = int(kControlFrames / kShapeFrames);
+        static_assert(kMostSteps == std::size(decltype(m_filterKnown){}));
+        const int steps = int((n + kShapeFrames - 1) / kShapeFrames);
+        double pitch[kMostSteps];
+        const voice::LowPassSteps* filters[kMostSteps] = {};
+        float volumes[kMostSteps + 1] = {v0};
+        for (int k = 0; k < steps; ++k) {
+            const int64_t start = m_elapsed + k * kShapeFrames;
+            const int64_t m = std::min(kShapeFrames, n - k * kShapeFrames);
+            double cents = lfo0 * s.modLfoToPitch;
+            if (s.modEnvelopeToPitch != 0.0f) {
+                cents += modEnvelopeAt(start) * s.modEnvelopeToPitch;
             }
-            GainRamp ramp{1.0f, v0, 1.0f, slope};
-            kernels::mapFrames(scratch, channels, got, ramp, to, outChannels, channelGains, add);
+            if (s.vibratoToPitch != 0.0f) {
+                cents += voice::lfoAt(s.vibratoLfo, double(start) / rate) * s.vibratoToPitch;
+            }
+            pitch[k] = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
+            lfo0 = voice::lfoAt(s.modLfo, double(start + m) / rate);
+            volumes[k + 1] = volumeAt(lfo0);
+            filters[k] = m_filterRuns ? filterAt(start + m / 2, k) : nullptr;
+        }
+        v0 = volumes[steps];
+
+        int64_t got = 0;
+        for (int k = 0; k < steps && got == k * kShapeFrames; ++k) {
+            const int64_t m = std::min(kShapeFrames, n - got);
+            m_step = pitch[k];
+            float scratch[kShapeFrames * kMaxChannels];
+            const int64_t count = play(scratch, m, channels, nullptr, false);
+            missed += m_missed;
+            const float slope = (volumes[k + 1] - volumes[k]) / float(m);
+            float* to = out + (done + got) * outChannels;
+            if (outChannels == 2 && channels <= 2) {
+                const voice::StereoTarget target{to, {gains[0], gains[1]}, volumes[k], slope, add};
+                voice::filterInto(scratch, channels, count, filters[k], m_filter, target);
+            } else {
+                if (m_filterRuns) {
+                    voice::lowPass(scratch, channels, count, filters[k]->step, m_filter);
+                }
+                GainRamp ramp{1.0f, volumes[k], 1.0f, slope};
+                kernels::mapFrames(scratch, channels, count, ramp, to, outChannels, channelGains,
+                                   add);
+            }
+            got += count;
         }
         m_elapsed += n;
-        lfo0 = lfo1;
-        v0 = v1;
         done += got;
         if (got < n) {
             break;

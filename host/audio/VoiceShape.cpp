@@ -4,6 +4,8 @@
 #include "VoiceModulation.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -52,14 +54,40 @@ float damping(float resonance) {
     return float(1.0 / std::sqrt(q2));
 }
 
+namespace {
+
+// (-1)^k / (2k + 1)!: sin(u) / u in powers of u^2.
+constexpr std::array<double, 9> kSineSeries = [] {
+    std::array<double, 9> c{};
+    double factorial = 1.0;
+    for (size_t k = 0; k < c.size(); ++k) {
+        c[k] = (k % 2 == 0 ? 1.0 : -1.0) / factorial;
+        factorial *= double((2 * k + 2) * (2 * k + 3));
+    }
+    return c;
+}();
+
+// sin(u) for 0 <= u <= pi / 2: the series to u^17, within 5e-14.
+inline double sinQuadrant(double u) {
+    return u * estrin(kSineSeries, u * u);
+}
+
+} // namespace
+
 LowPass lowPassFor(double hz, int rate, float damping) {
     // The trapezoidal integrators prewarp the cutoff, so the response at the
     // cutoff is exact; held below Nyquist, where the tangent grows without bound.
-    const double f = std::clamp(hz, 5.0, 0.499 * double(rate));
-    const double g = std::tan(std::numbers::pi * f / double(rate));
-    const double a1 = 1.0 / (1.0 + g * (g + double(damping)));
-    const double a2 = g * a1;
-    const double a3 = g * a2;
+    const double f = hz > 5.0 ? std::min(hz, 0.499 * double(rate)) : 5.0;
+    // g = tan(pi f / rate) = sin / cos, the cosine as the sine of the
+    // complement to keep its precision near Nyquist; a1 = 1 / (1 + g (g + k))
+    // over the common denominator, a2 = g a1, a3 = g a2: one division for all.
+    const double x = f / double(rate);
+    const double sin = sinQuadrant(std::numbers::pi * x);
+    const double cos = sinQuadrant(std::numbers::pi * (0.5 - x));
+    const double r = 1.0 / (cos * cos + sin * (sin + cos * double(damping)));
+    const double a1 = cos * cos * r;
+    const double a2 = sin * cos * r;
+    const double a3 = sin * sin * r;
     LowPass c;
     c.a00 = 2.0 * a1 - 1.0;
     c.a01 = -2.0 * a2;
@@ -71,6 +99,10 @@ LowPass lowPassFor(double hz, int rate, float damping) {
     c.c1 = 1.0 - a3;
     c.d = a3;
     return c;
+}
+
+LowPass lowPassAtCents(double cents, int rate, float damping) {
+    return lowPassFor(kCentsBase * exp2Fast(cents / 1200.0), rate, damping);
 }
 
 namespace {
@@ -147,18 +179,25 @@ void filterIntoFixed(const float* frames, int64_t n, const LowPass& c, double (*
 // own recursion, about ten cycles a frame; written as one step over four
 // frames, the recursion is one step per four frames, and everything else (what
 // the four inputs add to the state, the four outputs) is vector work off that
-// chain. A quad's lanes are four frames of one channel, or the two
-// integrators of each of two channels.
+// chain. Only the recursion needs double precision, to keep poles a hair from
+// the unit circle where they are; the rest is a sum of products of inputs,
+// which float holds as well as the float output does, eight lanes at a time:
+// four frames of both channels, interleaved as the output wants them.
 using Quad = double __attribute__((vector_size(32)));
 using Floats4 = float __attribute__((vector_size(16)));
 using Floats8 = float __attribute__((vector_size(32)));
 
+// LowPassSteps' four-frame form spread over the kernel's lanes: of the
+// output, lane 2j + c is frame j of channel c; of the state, lanes are
+// {band left, band right, low left, low right}, so that one frame's two
+// inputs, side by side, multiply both halves at once.
 struct LowPassQuad {
-    Quad fromBand, fromLow; ///< output j from the integrators at the first frame
-    Quad fromInput[4];      ///< output j from input i: the impulse response, shifted by i
-    Quad nextFromBand;      ///< the integrators four frames on, from the band-pass now
-    Quad nextFromLow;       ///< ... from the low-pass now
-    Quad nextFromInput[4];  ///< ... from input i
+    Floats8 fromInput[4]; ///< the output from input frame i: the impulse response, shifted by i
+    Floats8 fromBand;     ///< ... from the band-pass integrators at the first frame
+    Floats8 fromLow;      ///< ... from the low-pass ones
+    Floats4 toState[4];   ///< the integrators four frames on, from input frame i
+    Quad keep;            ///< ... from themselves now
+    Quad cross;           ///< ... from the other integrator of their channel now
 };
 
 struct Matrix2 {
@@ -174,110 +213,113 @@ struct Matrix2 {
     }
 };
 
-static_assert(sizeof(LowPassQuad) == sizeof(LowPassSteps::quad));
-
-LowPassQuad quadFor(const LowPass& c) {
-    // Powers of A, then C A^j (what the state gives output j) and A^k B (what
-    // input i gives the state k frames later).
-    Matrix2 power[5];
-    power[0] = {{{1.0, 0.0}, {0.0, 1.0}}};
+void quadInto(LowPassSteps& q, const LowPass& c) {
+    // Only what differs from lane to lane: a moving cutoff asks for this every
+    // block, and the kernel spreads it over its lanes with a few shuffles.
     const Matrix2 a{{{c.a00, c.a01}, {c.a10, c.a11}}};
-    for (int k = 1; k < 5; ++k) {
-        power[k] = power[k - 1] * a;
-    }
-    double fromState[4][2], toState[4][2], impulse[4];
+    const Matrix2 a2 = a * a;
+    const Matrix2 power[4] = {{{{1.0, 0.0}, {0.0, 1.0}}}, a, a2, a2 * a};
+    const Matrix2 four = a2 * a2;
+    q.impulse[0] = float(c.d);
     for (int k = 0; k < 4; ++k) {
         const Matrix2& p = power[k];
-        fromState[k][0] = c.c0 * p.m[0][0] + c.c1 * p.m[1][0];
-        fromState[k][1] = c.c0 * p.m[0][1] + c.c1 * p.m[1][1];
-        toState[k][0] = p.m[0][0] * c.b0 + p.m[0][1] * c.b1;
-        toState[k][1] = p.m[1][0] * c.b0 + p.m[1][1] * c.b1;
-    }
-    impulse[0] = c.d;
-    for (int k = 1; k < 4; ++k) {
-        impulse[k] = fromState[k - 1][0] * c.b0 + fromState[k - 1][1] * c.b1;
-    }
-    LowPassQuad q;
-    for (int j = 0; j < 4; ++j) {
-        q.fromBand[j] = fromState[j][0];
-        q.fromLow[j] = fromState[j][1];
-        for (int i = 0; i < 4; ++i) {
-            q.fromInput[i][j] = j < i ? 0.0 : impulse[j - i];
+        // C A^k: what the state gives output k; A^k B: what an input gives the state k frames on.
+        const double band = c.c0 * p.m[0][0] + c.c1 * p.m[1][0];
+        const double low = c.c0 * p.m[0][1] + c.c1 * p.m[1][1];
+        q.fromBand[k] = float(band);
+        q.fromLow[k] = float(low);
+        if (k < 3) {
+            q.impulse[k + 1] = float(band * c.b0 + low * c.b1);
         }
+        q.toBand[3 - k] = float(p.m[0][0] * c.b0 + p.m[0][1] * c.b1);
+        q.toLow[3 - k] = float(p.m[1][0] * c.b0 + p.m[1][1] * c.b1);
     }
-    const Matrix2& four = power[4];
-    q.nextFromBand = Quad{four.m[0][0], four.m[1][0], four.m[0][0], four.m[1][0]};
-    q.nextFromLow = Quad{four.m[0][1], four.m[1][1], four.m[0][1], four.m[1][1]};
+    std::copy(&four.m[0][0], &four.m[0][0] + 4, &q.four[0][0]);
+}
+
+LowPassQuad spread(const LowPassSteps& steps) {
+    Floats4 h, band, low, tb, tl;
+    __builtin_memcpy(&h, steps.impulse, sizeof h);
+    __builtin_memcpy(&band, steps.fromBand, sizeof band);
+    __builtin_memcpy(&low, steps.fromLow, sizeof low);
+    __builtin_memcpy(&tb, steps.toBand, sizeof tb);
+    __builtin_memcpy(&tl, steps.toLow, sizeof tl);
+    const Floats4 none{};
+    LowPassQuad q;
+    q.fromInput[0] = __builtin_shufflevector(h, none, 0, 0, 1, 1, 2, 2, 3, 3);
+    q.fromInput[1] = __builtin_shufflevector(h, none, 4, 4, 0, 0, 1, 1, 2, 2);
+    q.fromInput[2] = __builtin_shufflevector(h, none, 4, 4, 4, 4, 0, 0, 1, 1);
+    q.fromInput[3] = __builtin_shufflevector(h, none, 4, 4, 4, 4, 4, 4, 0, 0);
+    q.fromBand = __builtin_shufflevector(band, band, 0, 0, 1, 1, 2, 2, 3, 3);
+    q.fromLow = __builtin_shufflevector(low, low, 0, 0, 1, 1, 2, 2, 3, 3);
     for (int i = 0; i < 4; ++i) {
-        const double* s = toState[3 - i];
-        q.nextFromInput[i] = Quad{s[0], s[1], s[0], s[1]};
+        q.toState[i] = Floats4{tb[i], tb[i], tl[i], tl[i]};
     }
+    const auto& f = steps.four;
+    q.keep = Quad{f[0][0], f[0][0], f[1][1], f[1][1]};
+    q.cross = Quad{f[0][1], f[0][1], f[1][0], f[1][0]};
     return q;
+}
+
+/// Frame p's channels in every pair of lanes of x (a mono frame in all of
+/// them). Not returned: a 32-byte vector return would differ between the builds.
+template <int Channels> [[gnu::always_inline]] inline void framePairs(const float* p, Floats8& x) {
+    if constexpr (Channels == 2) {
+        // As one double, broadcast: one load, where a two-float vector went through the stack.
+        double two;
+        __builtin_memcpy(&two, p, sizeof two);
+        x = reinterpret_cast<Floats8>(Quad{two, two, two, two});
+    } else {
+        x = Floats8{} + p[0];
+    }
 }
 
 template <int Channels, bool Add>
 [[gnu::always_inline]] inline int64_t filterQuadsBody(const float* frames, int64_t n,
                                                       const LowPassQuad& q, double (*memory)[2],
                                                       const StereoTarget& t) {
-    // The inputs in double, once: each is used by eight products, which then
-    // take it straight from memory rather than shuffling it out of a register.
-    constexpr int64_t kChunk = 64;
-    double left[kChunk], right[kChunk];
-    Quad pairs[kChunk]; // {left, left, right, right}: what one input gives the two states
-    Quad state{memory[0][0], memory[0][1], memory[1][0], memory[1][1]};
+    constexpr int right = Channels - 1;
+    Quad state{memory[0][0], memory[right][0], memory[0][1], memory[right][1]};
     const Floats8 gains{t.gains[0], t.gains[1], t.gains[0], t.gains[1],
                         t.gains[0], t.gains[1], t.gains[0], t.gains[1]};
-    const float slope = t.slope;
-    Floats8 ramp = t.volume + slope * Floats8{0.0f, 0.0f, 1.0f, 1.0f, 2.0f, 2.0f, 3.0f, 3.0f};
+    Floats8 ramp =
+        gains * (t.volume + t.slope * Floats8{0.0f, 0.0f, 1.0f, 1.0f, 2.0f, 2.0f, 3.0f, 3.0f});
+    const Floats8 rampStep = gains * (4.0f * t.slope);
     float* out = t.out;
     const int64_t whole = n & ~int64_t(3);
-    for (int64_t start = 0; start < whole; start += kChunk) {
-        const int64_t count = std::min(kChunk, whole - start);
-        const float* in = frames + Channels * start;
-        for (int64_t j = 0; j < count; ++j) {
-            left[j] = in[Channels * j];
-            right[j] = in[Channels * j + Channels - 1];
+    for (int64_t j = 0; j < whole; j += 4) {
+        Floats8 x[4];
+        for (int i = 0; i < 4; ++i) {
+            framePairs<Channels>(frames + Channels * (j + i), x[i]);
         }
-        for (int64_t j = 0; j < count; ++j) {
-            pairs[j] = Quad{left[j], left[j], right[j], right[j]};
+        const Floats4 now = __builtin_convertvector(state, Floats4);
+        Floats8 y = q.fromBand * __builtin_shufflevector(now, now, 0, 1, 0, 1, 0, 1, 0, 1) +
+                    q.fromLow * __builtin_shufflevector(now, now, 2, 3, 2, 3, 2, 3, 2, 3);
+        Floats4 inputs = q.toState[0] * __builtin_shufflevector(x[0], x[0], 0, 1, 2, 3);
+        for (int i = 0; i < 4; ++i) {
+            y += q.fromInput[i] * x[i];
+            if (i > 0) {
+                inputs += q.toState[i] * __builtin_shufflevector(x[i], x[i], 0, 1, 2, 3);
+            }
         }
-        for (int64_t j = 0; j < count; j += 4) {
-            const Quad bands = __builtin_shufflevector(state, state, 0, 0, 2, 2);
-            const Quad lows = __builtin_shufflevector(state, state, 1, 1, 3, 3);
-            Quad y0 = q.fromBand * state[0] + q.fromLow * state[1];
-            Quad y1 = q.fromBand * state[2] + q.fromLow * state[3];
-            // What the inputs give the states is summed first, off the recursion,
-            // which then waits on one product and one sum only.
-            Quad inputs = q.nextFromInput[0] * pairs[j];
-            for (int i = 1; i < 4; ++i) {
-                inputs += q.nextFromInput[i] * pairs[j + i];
-            }
-            for (int i = 0; i < 4; ++i) {
-                y0 += q.fromInput[i] * left[j + i];
-                if constexpr (Channels == 2) {
-                    y1 += q.fromInput[i] * right[j + i];
-                }
-            }
-            state = q.nextFromBand * bands + (q.nextFromLow * lows + inputs);
+        // The recursion waits on two products: what the inputs give is summed off it.
+        const Quad other = __builtin_shufflevector(state, state, 2, 3, 0, 1);
+        state = q.cross * other + (q.keep * state + __builtin_convertvector(inputs, Quad));
 
-            const Floats4 l = __builtin_convertvector(y0, Floats4);
-            const Floats4 r = Channels == 2 ? __builtin_convertvector(y1, Floats4) : l;
-            const Floats8 y = __builtin_shufflevector(l, r, 0, 4, 1, 5, 2, 6, 3, 7);
-            Floats8 mixed = y * gains * ramp;
-            ramp += 4.0f * slope;
-            float* to = out + 2 * (start + j);
-            if constexpr (Add) {
-                Floats8 was;
-                __builtin_memcpy(&was, to, sizeof was);
-                mixed += was;
-            }
-            __builtin_memcpy(to, &mixed, sizeof mixed);
+        Floats8 mixed = y * ramp;
+        ramp += rampStep;
+        float* to = out + 2 * j;
+        if constexpr (Add) {
+            Floats8 was;
+            __builtin_memcpy(&was, to, sizeof was);
+            mixed += was;
         }
+        __builtin_memcpy(to, &mixed, sizeof mixed);
     }
     memory[0][0] = state[0];
-    memory[0][1] = state[1];
+    memory[0][1] = state[2];
     if constexpr (Channels == 2) {
-        memory[1][0] = state[2];
+        memory[1][0] = state[1];
         memory[1][1] = state[3];
     }
     return whole;
@@ -316,8 +358,7 @@ template <int Channels, bool Add>
 void filterQuads(const float* frames, int64_t n, const LowPassSteps& steps, double (*memory)[2],
                  const StereoTarget& t) {
     static const QuadKernel kernel = chooseQuadKernel<Channels, Add>();
-    LowPassQuad q;
-    __builtin_memcpy(&q, steps.quad, sizeof q);
+    const LowPassQuad q = spread(steps);
     const LowPass& c = steps.step;
     const int64_t done = kernel(frames, n, q, memory, t);
     // The last few frames, one at a time.
@@ -342,11 +383,9 @@ void filterIntoChannels(const float* frames, int64_t n, const LowPassSteps* filt
 
 } // namespace
 
-LowPassSteps stepsFor(const LowPass& filter) {
-    LowPassSteps steps{filter, {}};
-    const LowPassQuad q = quadFor(filter);
-    __builtin_memcpy(steps.quad, &q, sizeof q);
-    return steps;
+void setSteps(LowPassSteps& steps, const LowPass& filter) {
+    steps.step = filter;
+    quadInto(steps, filter);
 }
 
 void filterInto(const float* frames, int channels, int64_t n, const LowPassSteps* filter,

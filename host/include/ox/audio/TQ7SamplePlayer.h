@@ -181,17 +181,18 @@ private:
     float m_modReleaseLevel = 0;           ///< the modulation envelope's level then
     double m_filter[kMaxChannels][2] = {}; ///< per channel: the filter's two integrators
     float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
-    /// The filter's coefficients at m_filterCents, worked out again only when
-    /// the cutoff moves; m_filterKnown false: not worked out yet.
-    alignas(double) std::byte m_filterSteps[57 * sizeof(double)];
-    double m_filterCents = 0.0;
-    bool m_filterKnown = false;
+    /// The filter's coefficients for each of a control block's two steps, at
+    /// m_filterCents[k], worked out again only when the cutoff moves;
+    /// m_filterKnown false: not worked out yet.
+    alignas(double) std::byte m_filterSteps[2][23 * sizeof(double)];
+    double m_filterCents[2] = {};
+    bool m_filterKnown[2] = {};
 
     void updateStep();
     double stepFor(double semitones) const;
     void updateShape();
     double modEnvelopeAt(int64_t elapsed) const;
-    const voice::LowPassSteps* filterAt(int64_t elapsed);
+    const voice::LowPassSteps* filterAt(int64_t elapsed, int slot);
     const float* panned(int outChannels, const float* channelGains, float* gains) const;
     int64_t voice(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
     int64_t playShaped(float* out, int64_t frames, int outChannels, const float* channelGains,
