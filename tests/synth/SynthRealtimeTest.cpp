@@ -5,26 +5,12 @@
 
 #include "SynthTestSupport.h"
 #include "support/CountingAllocations.h"
+#include "support/CountingLocks.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <pthread.h>
-
 #include <algorithm>
 #include <cmath>
-
-namespace {
-std::atomic<long> lockCount{0};
-} // namespace
-
-// std::mutex locks through this; the executable's definition comes first.
-extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex) {
-    using Lock = int (*)(pthread_mutex_t*);
-    static const Lock next = reinterpret_cast<Lock>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
-    lockCount.fetch_add(1, std::memory_order_relaxed);
-    return next(mutex);
-}
 
 using namespace oxtest;
 using ox::synth::MidiEvent;
