@@ -131,11 +131,15 @@ void unrollLoop(Audio& audio, double seconds) {
     const auto channels = size_t(audio.channels);
     const auto start = size_t(audio.loopStart) * channels;
     const auto end = size_t(audio.loopEnd) * channels;
-    const double wanted = std::ceil(std::min(seconds, kMaxLoopTail) * audio.sampleRate);
+    // Rates beyond any real sample's must not make the tail a memory bomb.
+    const double rate = std::min(double(audio.sampleRate), 192000.0);
+    const auto wanted = size_t(std::ceil(std::min(seconds, kMaxLoopTail) * rate)) * channels;
+    const std::vector<int32_t> loop(audio.samples.begin() + long(start),
+                                    audio.samples.begin() + long(end));
     audio.samples.resize(end);
-    while (double(audio.samples.size() - end) < wanted * double(channels)) {
-        audio.samples.insert(audio.samples.end(), audio.samples.begin() + long(start),
-                             audio.samples.begin() + long(end));
+    audio.samples.reserve(end + wanted + loop.size());
+    while (audio.samples.size() - end < wanted) {
+        audio.samples.insert(audio.samples.end(), loop.begin(), loop.end());
     }
 }
 
