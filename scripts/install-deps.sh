@@ -12,6 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     librapidxml-dev qtbase5-dev libsndfile1-dev
     libcli11-dev libfmt-dev nlohmann-json3-dev libinstpatch-dev
+    libjack-jackd2-dev jackd2 # oxsf live, and its test's own server
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)
