@@ -13,6 +13,7 @@ packages=(
     librapidxml-dev qtbase5-dev libsndfile1-dev
     libcli11-dev libfmt-dev nlohmann-json3-dev libinstpatch-dev
     lv2-dev liblilv-dev lilv-utils sordi
+    libjack-jackd2-dev jackd2 # oxsf live, and its test's own server
 )
 if [[ "${1:-build}" == "fuzz" ]]; then
     packages+=(clang libclang-rt-14-dev llvm)

@@ -3,6 +3,7 @@
 // their names say, levels are honest, broken input is warned about or refused
 // in one line, and the tool plays what the synth library plays for a host.
 
+#include "ToneBanks.h"
 #include "ToolRunner.h"
 
 #include "support/TestSupport.h"
@@ -27,33 +28,6 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr uint32_t kBeat = 480; // ticks: half a second at the default 120 bpm
-
-/// A bank of one sine a second long per note, `notes` mapping MIDI notes to
-/// frequencies with whole periods in the loop: pitched banks loop, kits do not.
-/// File names carry the bank's name, since the audio cache knows files by name alone.
-std::string writeBank(const TempDir& dir, const std::string& name, bool kit,
-                      const std::vector<std::pair<int, double>>& notes) {
-    const std::string path = dir.file("banks/" + name);
-    std::string samples;
-    for (const auto& [midi, frequency] : notes) {
-        const std::string file = name + std::to_string(midi) + ".wav";
-        samples += "<Sample midi=\"" + std::to_string(midi) + "\" dynamic=\"F\"><Wave file=\"" +
-                   file + "\"/></Sample>";
-        EXPECT_TRUE(writeTone(path + "/Samples/" + file, AudioFormat::Wav16,
-                              Tone{.frames = kRate,
-                                   .frequency = frequency,
-                                   .loopStart = kit ? -1 : 4200,
-                                   .loopEnd = kit ? -1 : 42000}));
-    }
-    const std::string nodes = kit ? "<Node class=\"stick\"><Node class=\"hit\"><Node class=\"hit\">"
-                                  : "<Node class=\"pick\"><Node class=\"sustain\"><Node "
-                                    "class=\"down\">";
-    writeFile(path + "/Samples.xml", "<Bank id=\"" + name + "\" type=\"" +
-                                         (kit ? "drum" : "guitar") + "\"><SamplesTree>" + nodes +
-                                         "<Samples>" + samples +
-                                         "</Samples></Node></Node></Node></SamplesTree></Bank>");
-    return path;
-}
 
 std::string writeSong(const TempDir& dir, const MidiWriter& midi) {
     const std::string path = dir.file("song.mid");

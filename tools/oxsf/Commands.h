@@ -17,6 +17,7 @@ void addRenderCommand(CLI::App& app);
 void addArchiveCommands(CLI::App& app); // pack, unpack, ls
 void addDemoCommand(CLI::App& app);
 void addCheckCommand(CLI::App& app);
+void addLiveCommand(CLI::App& app); // built only with JACK (OXSF_HAVE_JACK)
 
 /// --quality standard|high of play and render: high sets `highQuality`, which
 /// transposes through the windowed sinc instead of the cubic.

@@ -1,7 +1,7 @@
 // oxsf render: a Standard MIDI File through banks chosen per channel and
 // program, streamed block by block into a sound file.
 
-#include "BankLoader.h"
+#include "BankOptions.h"
 #include "Commands.h"
 #include "Errors.h"
 #include "Midi.h"
@@ -22,7 +22,6 @@
 
 namespace oxsf {
 
-using ox::synth::BankRules;
 using ox::synth::Synth;
 
 namespace {
@@ -39,10 +38,7 @@ constexpr float kNormalizedPeak = 0.891f; // -1 dBFS
 
 struct RenderOptions {
     std::vector<std::string> positionals; ///< [BANK] SONG
-    std::vector<std::string> banks;       ///< CHANNELS=BANK
-    std::string instruments;
-    std::string drums;
-    std::string drumChannels = "10";
+    BankOptions banks;
     int channel = 0;
     std::string output;
     double gainDb = 0.0;
@@ -55,33 +51,6 @@ struct RenderOptions {
     bool strict = false;
     bool quiet = false;
 };
-
-BankRules bankRules(const RenderOptions& options) {
-    BankRules rules;
-    for (const std::string& assignment : options.banks) {
-        const size_t equals = assignment.find('=');
-        if (equals == std::string::npos || equals + 1 == assignment.size()) {
-            throw UsageError(fmt::format("--bank '{}' is not CHANNELS=BANK (for example "
-                                         "10=Kit.tq7bank or 1-9,11-16=Piano)",
-                                         assignment));
-        }
-        rules.channelBanks.emplace_back(parseChannels(assignment.substr(0, equals)),
-                                        assignment.substr(equals + 1));
-    }
-    rules.instruments = options.instruments;
-    rules.drums = options.drums;
-    if (options.positionals.size() == 2) {
-        rules.everything = options.positionals[0];
-    }
-    rules.drumChannels =
-        options.drumChannels == "none" ? Channels() : parseChannels(options.drumChannels);
-    if (rules.channelBanks.empty() && rules.instruments.empty() && rules.drums.empty() &&
-        rules.everything.empty()) {
-        throw UsageError("no bank: give one BANK before the song, --instruments DIR, --bank "
-                         "CHANNELS=BANK or --drums BANK");
-    }
-    return rules;
-}
 
 /// Plays the song through `synth` into `out`: rendering up to each event's
 /// frame, then after the last event on until every voice has ended.
@@ -156,17 +125,12 @@ void runRender(const RenderOptions& options) {
     Warnings warnings;
     ox::soundfont::SoundFontManager manager;
     ox::synth::BankChooser banks(
-        bankRules(options),
+        bankRules(options.banks, options.positionals.size() == 2 ? options.positionals[0] : "",
+                  "one BANK before the song"),
         [&warnings](const std::string& path, const std::string& what) {
             warnings.warn(path, what);
         },
-        [&manager](const std::string& path) {
-            try {
-                return openBank(manager, path).bank;
-            } catch (const ToolError& e) {
-                throw ox::synth::BankError(path, e.reason());
-            }
-        });
+        bankOpener(manager));
     MidiReader song(songPath);
 
     ox::synth::SynthSettings settings;
@@ -269,16 +233,7 @@ void addRenderCommand(CLI::App& app) {
         ->expected(1, 2);
     cmd->add_option("-o,--output", options->output, "Sound file to write: .wav, .flac or .ogg")
         ->required();
-    cmd->add_option("--bank", options->banks,
-                    "CHANNELS=BANK: these channels (like 10 or 1-9,11-16) play BANK, whatever "
-                    "their program (repeatable)");
-    cmd->add_option("--instruments", options->instruments,
-                    "Folder written by oxsf import: programs and bank selects choose from its "
-                    "instruments.json");
-    cmd->add_option("--drums", options->drums, "The drum kit of the drum channels");
-    cmd->add_option("--drum-channels", options->drumChannels,
-                    "Channels that play drum kits, or none")
-        ->capture_default_str();
+    addBankOptions(cmd, options->banks);
     cmd->add_option("--channel", options->channel, "Only this MIDI channel (1-16)")
         ->check(CLI::Range(1, 16));
     CLI::Option* gain = cmd->add_option("--gain", options->gainDb, "Gain of the mix in dB")

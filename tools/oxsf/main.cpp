@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
     oxsf::addArchiveCommands(app);
     oxsf::addDemoCommand(app);
     oxsf::addCheckCommand(app);
+#ifdef OXSF_HAVE_JACK
+    oxsf::addLiveCommand(app);
+#endif
 
     // Name a mistyped command instead of saying that one is missing.
     if (argc > 1 && argv[1][0] != '-') {
