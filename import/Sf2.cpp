@@ -117,8 +117,12 @@ struct Region {
     bool continuous = false;              ///< loops on through the release too
 };
 
-/// The longest release a loop is written out for, in seconds.
-constexpr double kMaxLoopTail = 10.0;
+/// The longest a loop is written out past its end, in seconds.
+constexpr double kMaxLoopTail = 5.0;
+/// The share of a release a loop is written out for: a release falls to
+/// -100 dB, and at 70% of it the note is 70 dB down, where ending it is not
+/// heard, while each second written costs the bank's files and memory.
+constexpr double kHeardRelease = 0.7;
 
 /// A loop that plays on through the release: a released player leaves its
 /// loop and plays on into the file, so the frames after the loop's end (which
@@ -505,7 +509,7 @@ std::optional<Region> Sf2File::Impl::region(IpatchSF2Sample* sample, const Voice
 
 size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2Sample* right,
                                const Region& r, double release, BankPlan& plan) const {
-    const double tail = l.continuous ? std::min(release, kMaxLoopTail) : 0.0;
+    const double tail = l.continuous ? std::min(release * kHeardRelease, kMaxLoopTail) : 0.0;
     const auto key = [](IpatchSF2Sample* sample, const Region& region) {
         char text[128];
         std::snprintf(text, sizeof text, "%p:%lld-%lld:%lld-%lld", static_cast<void*>(sample),
