@@ -224,6 +224,7 @@ std::vector<ZoneLayer> overlapsAt(const std::vector<Zone>& zones, int host, int 
             continue;
         }
         ZoneLayer layer{x.audio, x.gainDb, x.voice, x.envelope};
+        layer.loopRelease = x.loopRelease;
         layer.repitch = x.cents + (key - x.root) * x.keyTrack - repitch;
         layer.velLo = x.velLo;
         layer.velHi = x.velHi;
@@ -368,7 +369,8 @@ std::string description(const BankPlan& plan, const Layout& layout) {
                dynamicName(sample.dynamic) + "\"" +
                (zone.chokeGroup > 0 ? " chokeGroup=\"" + std::to_string(zone.chokeGroup) + "\""
                                     : std::string()) +
-               "><Wave file=\"" + escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
+               (zone.loopRelease ? " loopRelease=\"1\"" : "") + "><Wave file=\"" +
+               escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
         if (std::abs(zone.gainDb) > 1e-9) {
             attribute(xml, "gain", zone.gainDb);
         }
@@ -389,6 +391,9 @@ std::string description(const BankPlan& plan, const Layout& layout) {
             }
             if (layer.velHi < 127) {
                 xml += " velHi=\"" + std::to_string(layer.velHi) + "\"";
+            }
+            if (layer.loopRelease) {
+                xml += " loopRelease=\"1\"";
             }
             if (std::abs(layer.gainDb) > 1e-9) {
                 attribute(xml, "gain", layer.gainDb);
@@ -583,6 +588,7 @@ BankPlan withLayeredZones(const BankPlan& plan) {
                 continue;
             }
             ZoneLayer layer{extra.audio, extra.gainDb, extra.voice, extra.envelope};
+            layer.loopRelease = extra.loopRelease;
             layer.repitch = (host.root - extra.root) * 100.0 + extra.cents - host.cents;
             layer.velLo = extra.velLo;
             layer.velHi = extra.velHi;

@@ -51,6 +51,7 @@ struct ZoneLayer {
     Envelope envelope;
     double repitch = 0;         ///< cents against the zone it sounds with
     int velLo = 1, velHi = 127; ///< the velocities it sounds at
+    bool loopRelease = false;   ///< its loop plays on through the release
     bool operator==(const ZoneLayer&) const = default;
 };
 
@@ -62,7 +63,8 @@ struct Zone {
     double cents = 0;      ///< tuning on top, in cents
     double keyTrack = 100; ///< cents per key away from the root
     double gainDb = 0;
-    int chokeGroup = 0; ///< exclusive group: a new note of it cuts this one; 0 for none
+    int chokeGroup = 0;       ///< exclusive group: a new note of it cuts this one; 0 for none
+    bool loopRelease = false; ///< its loop plays on through the release
     Envelope envelope;
     /// Voice attributes of its Wave ("pan", "cutoff", "modLfoFreq"…) with their
     /// values in the description's units, in the order they are written.

@@ -114,38 +114,8 @@ private:
 struct Region {
     int64_t start = 0, end = 0;
     int64_t loopStart = -1, loopEnd = -1; ///< [start, end), -1 without loop
-    bool continuous = false;              ///< loops on through the release too
+    bool continuous = false;              ///< loops on through the release too (mode 1)
 };
-
-/// The longest a loop is written out past its end, in seconds.
-constexpr double kMaxLoopTail = 5.0;
-/// The share of a release a loop is written out for: a release falls to
-/// -100 dB, and at 70% of it the note is 70 dB down, where ending it is not
-/// heard, while each second written costs the bank's files and memory.
-constexpr double kHeardRelease = 0.7;
-
-/// A loop that plays on through the release: a released player leaves its
-/// loop and plays on into the file, so the frames after the loop's end (which
-/// the source never plays) become as many turns of the loop as `seconds` of
-/// release need.
-void unrollLoop(Audio& audio, double seconds) {
-    if (audio.loopStart < 0 || !(seconds > 0)) {
-        return;
-    }
-    const auto channels = size_t(audio.channels);
-    const auto start = size_t(audio.loopStart) * channels;
-    const auto end = size_t(audio.loopEnd) * channels;
-    // Rates beyond any real sample's must not make the tail a memory bomb.
-    const double rate = std::min(double(audio.sampleRate), 192000.0);
-    const auto wanted = size_t(std::ceil(std::min(seconds, kMaxLoopTail) * rate)) * channels;
-    const std::vector<int32_t> loop(audio.samples.begin() + long(start),
-                                    audio.samples.begin() + long(end));
-    audio.samples.resize(end);
-    audio.samples.reserve(end + wanted + loop.size());
-    while (audio.samples.size() - end < wanted) {
-        audio.samples.insert(audio.samples.end(), loop.begin(), loop.end());
-    }
-}
 
 std::optional<double> seconds(int timecents) {
     if (timecents <= -12000) { // the default, a millisecond: nothing to write
@@ -461,10 +431,8 @@ struct Sf2File::Impl {
     /// Where a voice's sample plays from, or a reason why it cannot.
     std::optional<Region> region(IpatchSF2Sample* sample, const Voice& voice,
                                  const std::string& where, BankPlan& plan) const;
-    /// The audio of a zone, mono or a stereo pair; `release`: the seconds a
-    /// continuous loop is written out for after its end.
     size_t audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2Sample* right, const Region& r,
-                    double release, BankPlan& plan) const;
+                    BankPlan& plan) const;
 };
 
 std::optional<Region> Sf2File::Impl::region(IpatchSF2Sample* sample, const Voice& voice,
@@ -508,8 +476,7 @@ std::optional<Region> Sf2File::Impl::region(IpatchSF2Sample* sample, const Voice
 }
 
 size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2Sample* right,
-                               const Region& r, double release, BankPlan& plan) const {
-    const double tail = l.continuous ? std::min(release * kHeardRelease, kMaxLoopTail) : 0.0;
+                               const Region& r, BankPlan& plan) const {
     const auto key = [](IpatchSF2Sample* sample, const Region& region) {
         char text[128];
         std::snprintf(text, sizeof text, "%p:%lld-%lld:%lld-%lld", static_cast<void*>(sample),
@@ -519,11 +486,10 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
         return std::string(text);
     };
     AudioSource source;
-    source.key = key(left, l) + (right ? "|" + key(right, r) : std::string()) +
-                 (tail > 0 ? "+" + std::to_string(tail) : std::string());
+    source.key = key(left, l) + (right ? "|" + key(right, r) : std::string());
     source.name = trimmed(left->name);
     const std::string file = path;
-    source.read = [file, left, l, right, r, tail] {
+    source.read = [file, left, l, right, r] {
         Audio audio;
         audio.sampleRate = left->rate;
         bool deep = false;
@@ -549,7 +515,6 @@ size_t Sf2File::Impl::audioFor(IpatchSF2Sample* left, const Region& l, IpatchSF2
             }
         }
         audio.bits = deep ? 24 : 16;
-        unrollLoop(audio, tail);
         return audio;
     };
     return plan.addAudio(std::move(source));
@@ -686,7 +651,9 @@ BankPlan Sf2File::plan(size_t index) const {
             // format was made for, attenuate by 0.4 of the centibels given.
             zone.gainDb = -voice.value(IPATCH_SF2_GEN_ATTENUATION) * kAttenuationDbPerUnit;
             zone.envelope = envelopeOf(voice);
-            const double release = zone.envelope.release.value_or(0.0);
+            // A released player leaves its loop for the file's tail, which a
+            // source that loops through the release never plays.
+            zone.loopRelease = left->region.continuous;
             const Modulation modulation = modulationOf(left->zone, instrument, pzone, preset);
             zone.voice = voiceOf(voice, partner != nullptr, modulation.velToCutoff);
             zone.chokeGroup = voice.value(IPATCH_SF2_GEN_EXCLUSIVE_CLASS);
@@ -694,19 +661,19 @@ BankPlan Sf2File::plan(size_t index) const {
                 // Each side keeps its own loop: the left as the sample, hard left, the
                 // right as its layer, hard right; 3 dB down each, as the centred
                 // stereo file of a pair whose loops agree sounds.
-                zone.audio =
-                    m_impl->audioFor(left->sample, left->region, nullptr, Region{}, release, plan);
+                zone.audio = m_impl->audioFor(left->sample, left->region, nullptr, Region{}, plan);
                 zone.voice.insert(zone.voice.begin(), {"pan", -1.0});
                 zone.gainDb -= 3.0103;
-                ZoneLayer side{m_impl->audioFor(right->sample, right->region, nullptr, Region{},
-                                                release, plan),
-                               zone.gainDb, zone.voice, zone.envelope};
+                ZoneLayer side{
+                    m_impl->audioFor(right->sample, right->region, nullptr, Region{}, plan),
+                    zone.gainDb, zone.voice, zone.envelope};
                 side.voice.front().second = 1.0;
+                side.loopRelease = right->region.continuous;
                 zone.layers.push_back(std::move(side));
             } else {
                 zone.audio =
                     m_impl->audioFor(left->sample, left->region, right ? right->sample : nullptr,
-                                     right ? right->region : Region{}, release, plan);
+                                     right ? right->region : Region{}, plan);
             }
             dropUnsupported(voice, partner != nullptr, plan);
             for (const std::string& what : modulation.dropped) {

@@ -279,6 +279,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_gain = other.m_gain;
         m_finished = other.m_finished;
         m_released = other.m_released;
+        m_loopRelease = other.m_loopRelease;
         m_hasEnvelope = other.m_hasEnvelope;
         m_envelopeStarted = other.m_envelopeStarted;
         m_nonBlocking = other.m_nonBlocking;
@@ -446,9 +447,19 @@ void TQ7SamplePlayer::release(double seconds) {
         m_modReleased = m_elapsed;
     }
     m_released = true;
-    m_wrapped = false; // from now on the frames before the loop play as recorded
+    if (!m_loopRelease) {
+        m_wrapped = false; // from now on the frames before the loop play as recorded
+    }
     m_level.release(seconds, m_outputRate);
     m_finished = m_finished || m_level.silent();
+}
+
+void TQ7SamplePlayer::setLoopsThroughRelease(bool on) {
+    m_loopRelease = on;
+}
+
+bool TQ7SamplePlayer::loopsThroughRelease() const {
+    return m_loopRelease;
 }
 
 bool TQ7SamplePlayer::released() const {
@@ -662,7 +673,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         m_finished = true;
         return 0;
     }
-    Source source(*stream, m_released, m_wrapped, !m_nonBlocking);
+    Source source(*stream, m_released && !m_loopRelease, m_wrapped, !m_nonBlocking);
 
     int64_t done = 0;
     while (done < frames) {
@@ -684,7 +695,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         const int64_t last =
             base + kernels::whole(phase + uint64_t(count - 1) * setup.step) + setup.reach.after;
         if (!source.prepare(first, last)) {
-            source = Source(*stream, m_released, m_wrapped, !m_nonBlocking);
+            source = Source(*stream, m_released && !m_loopRelease, m_wrapped, !m_nonBlocking);
             continue;
         }
         const GainRamp ramp{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};

@@ -196,7 +196,7 @@ OXSF_EXPORT int velocityFromDynamic(int dynamic);
 OXSF_EXPORT float gainFromVelocity(int velocity);
 
 /// When a sample or one of its layers sounds, and what its note silences: the
-/// optional "velLo", "velHi" and "chokeGroup" attributes of a Sample or Layer
+/// optional "velLo", "velHi", "chokeGroup" and "loopRelease" attributes of a Sample or Layer
 /// element, read as whole numbers like "velocity" (a malformed number is its
 /// numeric prefix or 0). The defaults answer every velocity and choke nothing.
 /// Plain data; thread-safe, allocation-free.
@@ -204,6 +204,10 @@ struct OXSF_EXPORT Trigger {
     int32_t velLo = 1;      ///< lowest MIDI velocity it answers, inclusive
     int32_t velHi = 127;    ///< highest, inclusive; below velLo the range answers none
     int32_t chokeGroup = 0; ///< exclusive group: a new note of it fades this one; 0 or less none
+    /// "loopRelease" (a whole number, not 0): its players keep looping through
+    /// the release, for a sound whose source loops on after note-off and holds
+    /// no tail to play (TQ7SamplePlayer::setLoopsThroughRelease).
+    bool loopRelease = false;
 
     /// True when `velocity` lies in velLo..velHi.
     bool answers(int velocity) const { return velLo <= velocity && velocity <= velHi; }

@@ -61,6 +61,7 @@ std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
         player.setShape(*sounding.shape);
         player.setVelocity(velocity);
     }
+    player.setLoopsThroughRelease(sounding.trigger.loopRelease);
     player.setTransposition(transposition);
     return {std::move(player), transposition};
 }

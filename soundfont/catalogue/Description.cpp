@@ -347,18 +347,20 @@ private:
         const Attribute* low = nullptr;
         const Attribute* high = nullptr;
         const Attribute* group = nullptr;
+        const Attribute* loopRelease = nullptr;
 
         const Attribute** slot(std::string_view name) {
-            return name == "velLo"        ? &low
-                   : name == "velHi"      ? &high
-                   : name == "chokeGroup" ? &group
-                                          : nullptr;
+            return name == "velLo"         ? &low
+                   : name == "velHi"       ? &high
+                   : name == "chokeGroup"  ? &group
+                   : name == "loopRelease" ? &loopRelease
+                                           : nullptr;
         }
     };
 
     // The first of each name counts, and a malformed number reads as "velocity" does.
     static void readTrigger(const TriggerAttributes& attributes, Trigger& trigger) {
-        const auto [low, high, group] = attributes;
+        const auto [low, high, group, loopRelease] = attributes;
         if (low) {
             trigger.velLo = integer(low->value());
         }
@@ -367,6 +369,9 @@ private:
         }
         if (group) {
             trigger.chokeGroup = integer(group->value());
+        }
+        if (loopRelease) {
+            trigger.loopRelease = integer(loopRelease->value()) != 0;
         }
     }
 

@@ -43,6 +43,18 @@ TEST(TQ7SamplePlayer, ReleaseEndsTheLoopForThatPlayerAloneAndPlaysTheTail) {
     play(held, 1000, 1, &sounding);
     EXPECT_NEAR(sounding, 441, 1);
     EXPECT_TRUE(held.finished());
+
+    // One that loops through its release stays in the loop until it is silent,
+    // far beyond the sound's end (its position is frame 5000 here, as above).
+    TQ7SamplePlayer looping(stream);
+    looping.setLoopsThroughRelease(true);
+    play(looping, 25000, 1);
+    looping.release(100000.0);
+    const std::vector<float> kept = play(looping, 60000, 1, &sounding);
+    EXPECT_EQ(sounding, 60000);
+    EXPECT_FALSE(looping.finished());
+    EXPECT_NEAR(kept[16000], all[1000], 1e-3); // went round the loop, not into the tail
+    EXPECT_NEAR(kept[56000], all[1000], 1e-3);
 }
 
 TEST(Envelope, LevelsAtChosenFrames) {

@@ -129,7 +129,7 @@ const char* kLayered = R"(
       <Wave file="layer-string.wav" ampRelease="0.5"/>
       <Layer file="layer-hammer.wav" gain="-6" repitch="50" ampAttack="0.002" ampRelease="0.05"
              velLo="100"/>
-      <Layer file="layer-pad.wav" gain="-12" chokeGroup="5"/>
+      <Layer file="layer-pad.wav" gain="-12" chokeGroup="5" loopRelease="1"/>
     </Sample>
     <Sample midi="72" dynamic="F"><Wave file="layer-plain.wav"/>
       <Layer file="layer-missing.wav"/><Layer velHi="0"/></Sample>)";
@@ -172,6 +172,9 @@ TEST(Layers, ALayeredNoteSoundsEveryLayerWithItsOwnGainEnvelopeAndGroup) {
     EXPECT_EQ(string.player.gain(), g);
     EXPECT_FLOAT_EQ(hammer.player.gain(), g * std::pow(10.0f, -6.0f / 20.0f));
     EXPECT_FLOAT_EQ(pad.player.gain(), g * std::pow(10.0f, -12.0f / 20.0f));
+    // The pad alone loops on through its release.
+    EXPECT_TRUE(pad.player.loopsThroughRelease());
+    EXPECT_FALSE(string.player.loopsThroughRelease() || hammer.player.loopsThroughRelease());
     // Transposed as their sample, each with its own repitch and envelope.
     EXPECT_EQ(string.transposition, 2.0);
     EXPECT_NEAR(hammer.transposition, 2.5, 1e-6);

@@ -118,6 +118,13 @@ public:
     void release(double seconds);
     /// True after a release(), until reset().
     bool released() const;
+    /// Whether release() keeps this player in its stream's loop (off by
+    /// default: it plays on into the recorded tail), for sounds whose source
+    /// loops through the release, which holds no tail to play.
+    ///@{
+    void setLoopsThroughRelease(bool on);
+    bool loopsThroughRelease() const;
+    ///@}
 
     /// Decodes, on the calling thread, every frame the next `frames` output
     /// frames can reach, loop or release alike; the stream keeps them for all its players.
@@ -158,6 +165,7 @@ private:
     float m_gain = 1.0f;
     bool m_finished = false;
     bool m_released = false;
+    bool m_loopRelease = false; ///< released, it keeps looping
     bool m_hasEnvelope = false;
     bool m_envelopeStarted = false;
     bool m_nonBlocking = false;
