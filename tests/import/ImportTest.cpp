@@ -48,6 +48,27 @@ int velocityOf(int dynamic) {
     return std::max(1, velocityFromDynamic(dynamic));
 }
 
+/// The level a player sounds at: its own gain times its decoded stream's.
+float levelOf(const VelocityPlayer& p) {
+    return p.player.gain() * p.player.stream()->gain();
+}
+
+/// Imports `source`, which must come out as one bank `folder` with nothing
+/// dropped, and opens that bank; null (the failure recorded) otherwise.
+std::shared_ptr<SoundFont> importWhole(const std::string& source, const std::string& out,
+                                       const std::string& folder) {
+    const auto result = importSource(source, out);
+    if (result.banks.size() != 1u) {
+        ADD_FAILURE() << result.banks.size() << " banks from " << source;
+        return nullptr;
+    }
+    EXPECT_TRUE(result.banks[0].dropped.empty()) << result.banks[0].dropped.front();
+    SoundFontManager manager;
+    auto bank = manager.addDirectory(out + "/" + folder);
+    EXPECT_TRUE(bank) << folder;
+    return bank;
+}
+
 using Loop = std::pair<int64_t, int64_t>;
 
 /// The loop our own decoder reads from a written FLAC file; {-1, -1} for none.
@@ -226,8 +247,7 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
     };
     EXPECT_EQ(attributes("Wave"), attributes("Layer"));
     // The Wave's gain is its stream's; a Layer's, its player's.
-    EXPECT_FLOAT_EQ(played[0].player.gain() * played[0].player.stream()->gain(),
-                    played[1].player.gain() * played[1].player.stream()->gain());
+    EXPECT_FLOAT_EQ(levelOf(played[0]), levelOf(played[1]));
 }
 
 TEST(ImportSf3, OggVorbisSamplesDecodeToTheFramesAndLoopsOfTheirSf2) {
@@ -292,11 +312,7 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
          lovel=64 ampeg_release=0.05 pan=-50
 <region> sample=bell.wav lokey=50 hikey=70 pitch_keycenter=60
 )");
-    const auto result = importSource(dir.file("stack.sfz"), dir.file("out"));
-    ASSERT_EQ(result.banks.size(), 1u);
-    EXPECT_TRUE(result.banks[0].dropped.empty()) << result.banks[0].dropped.front();
-    SoundFontManager manager;
-    const auto bank = manager.addDirectory(dir.file("out/stack"));
+    const auto bank = importWhole(dir.file("stack.sfz"), dir.file("out"), "stack");
     ASSERT_TRUE(bank);
     for (const auto& [key, string] : {std::pair{40, "-low.flac"}, {90, "-high.flac"}}) {
         const auto loud = bank->samplePlayersForVelocity(key, 100);
@@ -307,10 +323,7 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
         // (the high string's tuning included).
         EXPECT_NEAR(loud[0].transposition, key < 60 ? key - 48 : key - 72 - 0.2, 1e-5) << key;
         EXPECT_NEAR(loud[1].transposition, key - 66 + 0.1, 1e-5) << key;
-        const auto level = [](const VelocityPlayer& p) {
-            return p.player.gain() * p.player.stream()->gain();
-        };
-        EXPECT_NEAR(level(loud[1]) / level(loud[0]), std::pow(10.0, -6.0 / 20.0), 1e-4);
+        EXPECT_NEAR(levelOf(loud[1]) / levelOf(loud[0]), std::pow(10.0, -6.0 / 20.0), 1e-4);
         ASSERT_TRUE(loud[1].player.envelope() && loud[1].player.shape());
         EXPECT_FLOAT_EQ(loud[1].player.envelope()->release, 0.05f);
         EXPECT_FLOAT_EQ(*loud[1].player.shape()->pan, -0.5f);
@@ -344,16 +357,9 @@ TEST(ImportSfz, RootsBeyondTheirKeysStillServeTheirOwnKeys) {
 <region> sample=c.wav lokey=60 hikey=67 pitch_keycenter=75
 <region> sample=c.wav lokey=68 hikey=127 pitch_keycenter=75 volume=-6
 )");
-    const auto result = importSource(dir.file("far.sfz"), dir.file("out"));
-    ASSERT_EQ(result.banks.size(), 1u);
-    EXPECT_TRUE(result.banks[0].dropped.empty()) << result.banks[0].dropped.front();
-    SoundFontManager manager;
-    const auto bank = manager.addDirectory(dir.file("out/far"));
+    const auto bank = importWhole(dir.file("far.sfz"), dir.file("out"), "far");
     ASSERT_TRUE(bank);
-    const auto level = [](const VelocityPlayer& p) {
-        return p.player.gain() * p.player.stream()->gain();
-    };
-    const float full = level(bank->samplePlayersForVelocity(60, 100).at(0));
+    const float full = levelOf(bank->samplePlayersForVelocity(60, 100).at(0));
     for (int key = 0; key < 128; ++key) {
         const auto played = bank->samplePlayersForVelocity(key, 100);
         ASSERT_EQ(played.size(), 1u) << key;
@@ -363,7 +369,7 @@ TEST(ImportSfz, RootsBeyondTheirKeysStillServeTheirOwnKeys) {
                                               : std::pair{"-c.flac", 75.0};
         EXPECT_TRUE(has(file, part)) << key << " " << file;
         EXPECT_NEAR(played[0].transposition, key - root, 1e-4) << key;
-        EXPECT_NEAR(level(played[0]) / full, key >= 68 ? std::pow(10.0, -6.0 / 20.0) : 1.0, 1e-4)
+        EXPECT_NEAR(levelOf(played[0]) / full, key >= 68 ? std::pow(10.0, -6.0 / 20.0) : 1.0, 1e-4)
             << key;
     }
 }
