@@ -245,4 +245,30 @@ std::shared_ptr<ox::audio::AudioStream> MemoryBank::audioStream(const std::strin
     return std::make_shared<ox::audio::AudioStream>(makeDecoder(stream), 0);
 }
 
+std::string writeSineBank(const std::string& path, const std::string& name, bool kit,
+                          const std::vector<std::pair<int, double>>& notes,
+                          const std::string& waveAttributes) {
+    std::string samples;
+    for (const auto& [midi, frequency] : notes) {
+        const std::string file = name + std::to_string(midi) + ".wav";
+        samples += "<Sample midi=\"" + std::to_string(midi) + "\" dynamic=\"F\"><Wave file=\"" +
+                   file + "\"" + waveAttributes + "/></Sample>";
+        if (!writeTone(path + "/Samples/" + file, AudioFormat::Wav16,
+                       Tone{.frames = 44100,
+                            .frequency = frequency,
+                            .loopStart = kit ? -1 : 4200,
+                            .loopEnd = kit ? -1 : 42000})) {
+            throw std::runtime_error("cannot write " + path + "/Samples/" + file);
+        }
+    }
+    const std::string nodes = kit ? "<Node class=\"stick\"><Node class=\"hit\"><Node class=\"hit\">"
+                                  : "<Node class=\"pick\"><Node class=\"sustain\"><Node "
+                                    "class=\"down\">";
+    writeFile(path + "/Samples.xml", "<Bank id=\"" + name + "\" type=\"" +
+                                         (kit ? "drum" : "guitar") + "\"><SamplesTree>" + nodes +
+                                         "<Samples>" + samples +
+                                         "</Samples></Node></Node></Node></SamplesTree></Bank>");
+    return path;
+}
+
 } // namespace oxtest

@@ -59,6 +59,15 @@ struct Tone {
 std::vector<float> toneSamples(const Tone& tone);
 /// Writes `tone` to `path` in `format` through libsndfile; returns false on failure.
 bool writeTone(const std::string& path, AudioFormat format, const Tone& tone);
+
+/// A directory bank at `path` of one sine a second long at 44.1 kHz per note,
+/// `notes` mapping MIDI notes to frequencies with whole periods in the loop:
+/// pitched banks (type "guitar") loop, kits (type "drum") do not. File names
+/// carry `name`, since the audio cache knows files by name alone; each Wave
+/// takes `waveAttributes` (" ampRelease=\"0.05\"", say) too. Returns `path`.
+std::string writeSineBank(const std::string& path, const std::string& name, bool kit,
+                          const std::vector<std::pair<int, double>>& notes,
+                          const std::string& waveAttributes = "");
 /// The encoded bytes of `tone` in `format` (written to a temporary file and read back).
 std::string encodeTone(AudioFormat format, const Tone& tone);
 

@@ -21,23 +21,8 @@ constexpr int kSynthRate = 44100;
 /// by name alone, so every bank of a test binary needs a name of its own.
 inline void writeSineBank(const TempDir& dir, const std::string& name,
                           const std::vector<std::pair<int, double>>& notes) {
-    const std::string path = dir.file(name);
-    std::string samples;
-    for (const auto& [midi, frequency] : notes) {
-        const std::string file = name + std::to_string(midi) + ".wav";
-        samples += "<Sample midi=\"" + std::to_string(midi) + "\" dynamic=\"F\"><Wave file=\"" +
-                   file + "\" ampRelease=\"0.05\"/></Sample>";
-        EXPECT_TRUE(writeTone(path + "/Samples/" + file, AudioFormat::Wav16,
-                              Tone{.frames = kSynthRate,
-                                   .frequency = frequency,
-                                   .loopStart = 4200,
-                                   .loopEnd = 42000}));
-    }
-    writeFile(path + "/Samples.xml", "<Bank id=\"" + name +
-                                         "\" type=\"guitar\"><SamplesTree><Node class=\"pick\">"
-                                         "<Node class=\"sustain\"><Node class=\"down\"><Samples>" +
-                                         samples +
-                                         "</Samples></Node></Node></Node></SamplesTree></Bank>");
+    static_assert(kSynthRate == 44100, "the banks are written at 44.1 kHz");
+    writeSineBank(dir.file(name), name, false, notes, " ampRelease=\"0.05\"");
 }
 
 /// An instruments folder whose programs 0, 1, ... are the banks `names`, in order.
