@@ -195,10 +195,26 @@ OXSF_EXPORT int velocityFromDynamic(int dynamic);
 /// 90 about -6 dB, 64 about -11.9 dB and 1 about -42 dB; 0 or less is silent.
 OXSF_EXPORT float gainFromVelocity(int velocity);
 
+/// Which strike of its key a note is, for samples that take turns: round-robin
+/// alternates answer one strike in every few, random ones a part of the draw.
+/// A player keeps a count per key (0 for the first strike) and draws `random`
+/// anew for each note. Plain data.
+struct OXSF_EXPORT Strike {
+    uint32_t count = 0;  ///< strikes of this key before this one
+    float random = 0.0f; ///< a draw in [0, 1)
+    /// Answered by every alternate, for a caller that prepares the audio of all
+    /// of them rather than playing one.
+    bool everyAlternate = false;
+};
+/// The strike every alternate answers.
+inline constexpr Strike kEveryAlternate{0, 0.0f, true};
+
 /// When a sample or one of its layers sounds, and what its note silences: the
-/// optional "velLo", "velHi", "chokeGroup" and "loopRelease" attributes of a Sample or Layer
-/// element, read as whole numbers like "velocity" (a malformed number is its
-/// numeric prefix or 0). The defaults answer every velocity and choke nothing.
+/// optional "velLo", "velHi", "chokeGroup", "loopRelease", "seqLength" and
+/// "seqPosition" attributes of a Sample or Layer element, read as whole numbers
+/// like "velocity" (a malformed number is its numeric prefix or 0), and
+/// "randLo" and "randHi", read as decimals like "gain". The defaults answer
+/// every velocity and every strike, and choke nothing.
 /// Plain data; thread-safe, allocation-free.
 struct OXSF_EXPORT Trigger {
     int32_t velLo = 1;      ///< lowest MIDI velocity it answers, inclusive
@@ -208,9 +224,30 @@ struct OXSF_EXPORT Trigger {
     /// the release, for a sound whose source loops on after note-off and holds
     /// no tail to play (TQ7SamplePlayer::setLoopsThroughRelease).
     bool loopRelease = false;
+    /// Round robin: one of `seqLength` alternates, the one strike `seqPosition`
+    /// (counted from 1) of every `seqLength` plays. A length of 1 or less plays
+    /// at every strike; a position past the length at none.
+    int32_t seqLength = 1;
+    int32_t seqPosition = 1; ///< see seqLength
+    /// Random alternates: it plays when a strike's draw lies in randLo to
+    /// randHi (randLo included; randHi excluded unless it is 1 or more).
+    float randLo = 0.0f;
+    float randHi = 1.0f; ///< see randLo
 
     /// True when `velocity` lies in velLo..velHi.
     bool answers(int velocity) const { return velLo <= velocity && velocity <= velHi; }
+    /// True when it plays at `strike` (see seqLength and randLo).
+    bool answers(const Strike& strike) const {
+        if (strike.everyAlternate) {
+            return true;
+        }
+        const bool turn =
+            seqLength <= 1 || int64_t(strike.count % uint32_t(seqLength)) + 1 == seqPosition;
+        const bool drawn = randLo <= strike.random && (strike.random < randHi || randHi >= 1.0f);
+        return turn && drawn;
+    }
+    /// True when some strikes skip it: it is one of several alternates.
+    bool alternates() const { return seqLength > 1 || randLo > 0.0f || randHi < 1.0f; }
     /// True when the range is narrower than 1..127 (or out of it).
     bool ranged() const { return velLo != 1 || velHi != 127; }
 };

@@ -230,7 +230,13 @@ public:
     /// has its own envelope and the gain gainFromVelocity(velocity) times the
     /// layer's gain, and is transposed as its sample's, with its own repitch. Empty
     /// when nothing fits. Not for an audio thread (see trySamplePlayersForVelocity()).
+    /// The first strike of the key: samplePlayersForVelocity(midi, velocity, Strike{}).
     std::vector<VelocityPlayer> samplePlayersForVelocity(int midi, int velocity) const;
+    /// As above, for the strike `strike` of the key: the sample and the layers
+    /// whose turn it is not (Trigger::answers(const Strike&)) are left out, so the
+    /// sample's own player may be missing when an alternate layer plays instead.
+    std::vector<VelocityPlayer> samplePlayersForVelocity(int midi, int velocity,
+                                                         const Strike& strike) const;
     /// As samplePlayersForVelocity(), for an audio thread: clears `out` and fills
     /// it when every file of the note is in the audio cache already and nobody
     /// holds the cache's lock; otherwise leaves it empty and returns false, at once.
@@ -238,11 +244,16 @@ public:
     /// tree must have been built). Nothing fits: true, and `out` empty.
     bool trySamplePlayersForVelocity(int midi, int velocity,
                                      std::vector<VelocityPlayer>& out) const;
+    /// As above, for the strike `strike` of the key.
+    bool trySamplePlayersForVelocity(int midi, int velocity, const Strike& strike,
+                                     std::vector<VelocityPlayer>& out) const;
     /// Every player a note at `midi` at `dynamic` sounds: samplePlayer(midi,
     /// dynamic) (its gain left at 1), then a player for each layer of that sample
     /// whose range answers velocityFromDynamic(dynamic), with the layer's gain.
-    /// Empty when nothing fits.
+    /// Empty when nothing fits. The first strike of the key.
     std::vector<VelocityPlayer> samplePlayers(int midi, int dynamic) const;
+    /// As above, for the strike `strike` of the key.
+    std::vector<VelocityPlayer> samplePlayers(int midi, int dynamic, const Strike& strike) const;
     /// samplePlayer(midi, dynamic) when the sample's file is in the audio cache
     /// already and nobody holds the cache's lock; otherwise nothing, at once. It
     /// opens no file and allocates nothing (the tree must have been built).

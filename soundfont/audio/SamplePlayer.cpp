@@ -83,20 +83,24 @@ VelocityPlayer velocityPlayer(TQ7SamplePlayer player, const SampleTreeNodeSample
     return {std::move(note), transposition, dynamic, &sounding, sounding.trigger.chokeGroup};
 }
 
-/// Every player of a note on `sample` at `velocity`: the sample's, then its
-/// layers' that answer the velocity. `load` gives the player of a file, or
-/// nothing; the first it refuses ends the note there and returns false.
+/// Every player of a note on `sample` at `velocity` and `strike`: the sample's,
+/// then its layers' that answer the velocity, each unless its turn is another
+/// strike's. `load` gives the player of a file, or nothing; the first it
+/// refuses ends the note there and returns false.
 template <class Load>
 bool notePlayers(const SampleTreeNodeSample& sample, int midi, int velocity, int dynamic,
-                 float gain, Load&& load, std::vector<VelocityPlayer>& out) {
-    std::optional<TQ7SamplePlayer> player = load(sample);
-    if (!player) {
-        return false;
+                 float gain, const Strike& strike, Load&& load, std::vector<VelocityPlayer>& out) {
+    std::optional<TQ7SamplePlayer> player;
+    if (sample.trigger.answers(strike)) {
+        player = load(sample);
+        if (!player) {
+            return false;
+        }
+        out.push_back(
+            velocityPlayer(std::move(*player), sample, sample, midi, velocity, dynamic, gain));
     }
-    out.push_back(
-        velocityPlayer(std::move(*player), sample, sample, midi, velocity, dynamic, gain));
     for (const SampleTreeNodeSample& layer : sample.layers) {
-        if (!layer.trigger.answers(velocity)) {
+        if (!layer.trigger.answers(velocity) || !layer.trigger.answers(strike)) {
             continue;
         }
         player = load(layer);
@@ -156,17 +160,27 @@ std::optional<TQ7SamplePlayer> loadedPlayer(const SoundFont& bank,
 } // namespace
 
 std::vector<VelocityPlayer> SoundFont::samplePlayersForVelocity(int midi, int velocity) const {
+    return samplePlayersForVelocity(midi, velocity, Strike{});
+}
+
+std::vector<VelocityPlayer> SoundFont::samplePlayersForVelocity(int midi, int velocity,
+                                                                const Strike& strike) const {
     std::vector<VelocityPlayer> out;
     const SampleTreeNodeSample* sample = sampleTree().findSampleForVelocity(midi, velocity);
     if (sample && playedFile(sample)) {
         const auto load = [this](const SampleTreeNodeSample& s) { return loadedPlayer(*this, s); };
         notePlayers(*sample, midi, std::min(velocity, 127), dynamicFromVelocity(velocity),
-                    gainFromVelocity(velocity), load, out);
+                    gainFromVelocity(velocity), strike, load, out);
     }
     return out;
 }
 
 bool SoundFont::trySamplePlayersForVelocity(int midi, int velocity,
+                                            std::vector<VelocityPlayer>& out) const {
+    return trySamplePlayersForVelocity(midi, velocity, Strike{}, out);
+}
+
+bool SoundFont::trySamplePlayersForVelocity(int midi, int velocity, const Strike& strike,
                                             std::vector<VelocityPlayer>& out) const {
     out.clear();
     const SampleTreeNodeSample* sample = sampleTree().findSampleForVelocity(midi, velocity);
@@ -178,7 +192,7 @@ bool SoundFont::trySamplePlayersForVelocity(int midi, int velocity,
         return file ? processAudioCache().tryLoadSample(*file) : TQ7SamplePlayer(emptyStream());
     };
     if (!notePlayers(*sample, midi, std::min(velocity, 127), dynamicFromVelocity(velocity),
-                     gainFromVelocity(velocity), load, out)) {
+                     gainFromVelocity(velocity), strike, load, out)) {
         out.clear();
         return false;
     }
@@ -186,11 +200,16 @@ bool SoundFont::trySamplePlayersForVelocity(int midi, int velocity,
 }
 
 std::vector<VelocityPlayer> SoundFont::samplePlayers(int midi, int dynamic) const {
+    return samplePlayers(midi, dynamic, Strike{});
+}
+
+std::vector<VelocityPlayer> SoundFont::samplePlayers(int midi, int dynamic,
+                                                     const Strike& strike) const {
     std::vector<VelocityPlayer> out;
     const SampleTreeNodeSample* sample = sampleTree().findSampleByMidi(midi, dynamic);
     if (sample && playedFile(sample)) {
         const auto load = [this](const SampleTreeNodeSample& s) { return loadedPlayer(*this, s); };
-        notePlayers(*sample, midi, velocityFromDynamic(dynamic), dynamic, 1.0f, load, out);
+        notePlayers(*sample, midi, velocityFromDynamic(dynamic), dynamic, 1.0f, strike, load, out);
     }
     return out;
 }

@@ -348,19 +348,41 @@ private:
         const Attribute* high = nullptr;
         const Attribute* group = nullptr;
         const Attribute* loopRelease = nullptr;
+        const Attribute* seqLength = nullptr;
+        const Attribute* seqPosition = nullptr;
+        const Attribute* randLo = nullptr;
+        const Attribute* randHi = nullptr;
 
         const Attribute** slot(std::string_view name) {
             return name == "velLo"         ? &low
                    : name == "velHi"       ? &high
                    : name == "chokeGroup"  ? &group
                    : name == "loopRelease" ? &loopRelease
+                   : name == "seqLength"   ? &seqLength
+                   : name == "seqPosition" ? &seqPosition
+                   : name == "randLo"      ? &randLo
+                   : name == "randHi"      ? &randHi
                                            : nullptr;
         }
     };
 
-    // The first of each name counts, and a malformed number reads as "velocity" does.
-    static void readTrigger(const TriggerAttributes& attributes, Trigger& trigger) {
-        const auto [low, high, group, loopRelease] = attributes;
+    // The first of each name counts; a malformed number reads as "velocity"
+    // does, a malformed decimal as "gain" does.
+    void readTrigger(const TriggerAttributes& attributes, Trigger& trigger) const {
+        const auto [low, high, group, loopRelease, seqLength, seqPosition, randLo, randHi] =
+            attributes;
+        if (seqLength) {
+            trigger.seqLength = integer(seqLength->value());
+        }
+        if (seqPosition) {
+            trigger.seqPosition = integer(seqPosition->value());
+        }
+        if (randLo) {
+            trigger.randLo = decimal(*randLo);
+        }
+        if (randHi) {
+            trigger.randHi = decimal(*randHi);
+        }
         if (low) {
             trigger.velLo = integer(low->value());
         }

@@ -72,7 +72,8 @@ void Bank::prepare() {
             if (!found || !tried.insert({found, velocity}).second) {
                 continue;
             }
-            for (const VelocityPlayer& played : m_bank->samplePlayersForVelocity(midi, velocity)) {
+            for (const VelocityPlayer& played :
+                 m_bank->samplePlayersForVelocity(midi, velocity, kEveryAlternate)) {
                 const auto& stream = played.player.stream();
                 if (stream && kept.insert(stream.get()).second) {
                     stream->ensureDecoded(stream->frameCount());

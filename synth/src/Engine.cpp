@@ -121,23 +121,34 @@ void Engine::noteOn(int ch, int key, int velocity) {
     if (!sample || (bank->kit() && (*sample)[SampleCoordinate::Midi] != key)) {
         return;
     }
-    if (!startNote(*bank, ch, key, velocity)) {
-        defer(*bank, ch, key, velocity);
+    const Strike struck = strike(ch, key);
+    if (!startNote(*bank, ch, key, velocity, struck)) {
+        defer(*bank, ch, key, velocity, struck);
     }
 }
 
-void Engine::defer(const Bank& bank, int channel, int key, int velocity) {
+Strike Engine::strike(int channel, int key) {
+    // xorshift32: cheap, and the same song renders the same alternates every time.
+    m_draw ^= m_draw << 13;
+    m_draw ^= m_draw >> 17;
+    m_draw ^= m_draw << 5;
+    uint32_t& count = m_strikes[static_cast<size_t>(channel * 128 + key)];
+    return Strike{count++, float(m_draw >> 8) * 0x1p-24f};
+}
+
+void Engine::defer(const Bank& bank, int channel, int key, int velocity, const Strike& strike) {
     if (m_pendingCount == m_pending.size()) {
         ++m_missed;
         return;
     }
-    m_pending[m_pendingCount++] = Pending{&bank, channel, key, velocity, 0, false};
+    m_pending[m_pendingCount++] = Pending{&bank, channel, key, velocity, strike, 0, false};
 }
 
 void Engine::retryPending(int frames) {
     for (size_t i = 0; i < m_pendingCount;) {
         Pending& note = m_pending[i];
-        const bool started = startNote(*note.bank, note.channel, note.key, note.velocity);
+        const bool started =
+            startNote(*note.bank, note.channel, note.key, note.velocity, note.strike);
         if (started && note.letGo) {
             noteOff(note.channel, note.key);
         }
@@ -151,10 +162,10 @@ void Engine::retryPending(int frames) {
     }
 }
 
-bool Engine::startNote(const Bank& bank, int ch, int key, int velocity) {
+bool Engine::startNote(const Bank& bank, int ch, int key, int velocity, const Strike& strike) {
     // Every layer of the note, each a voice of its own. The files are cached:
     // failing means the cache is busy, while the loader opens a file.
-    if (!bank.bank().trySamplePlayersForVelocity(key, velocity, m_notePlayers)) {
+    if (!bank.bank().trySamplePlayersForVelocity(key, velocity, strike, m_notePlayers)) {
         return false;
     }
     const Channel& channel = m_channels[static_cast<size_t>(ch)];

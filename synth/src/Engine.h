@@ -84,6 +84,7 @@ private:
         int channel;
         int key;
         int velocity;
+        ox::soundfont::Strike strike;
         int waited; ///< frames since it was struck
         bool letGo; ///< its note-off came while it waited
     };
@@ -100,14 +101,21 @@ private:
     std::array<Pending, 32> m_pending{};
     size_t m_pendingCount = 0;
     int m_maxPendingFrames = 0;
+    /// Strikes of each key of each channel, for alternates that take turns.
+    std::array<uint32_t, 16 * 128> m_strikes{};
+    uint32_t m_draw = 0x9E3779B9u; ///< random alternates' generator: a render repeats exactly
 
     /// The channel's bank, asking the loader for it when it is not ready; false
     /// while it is not.
     bool choose(int channel);
     void noteOn(int channel, int key, int velocity);
     /// Starts the voices of a note; false when the audio cache is busy.
-    bool startNote(const Bank& bank, int channel, int key, int velocity);
-    void defer(const Bank& bank, int channel, int key, int velocity);
+    bool startNote(const Bank& bank, int channel, int key, int velocity,
+                   const ox::soundfont::Strike& strike);
+    void defer(const Bank& bank, int channel, int key, int velocity,
+               const ox::soundfont::Strike& strike);
+    /// The next strike of `key` on `channel`, with a fresh draw.
+    ox::soundfont::Strike strike(int channel, int key);
     /// Starts the notes that wait, or gives up on those that waited too long.
     void retryPending(int frames);
     void noteOff(int channel, int key);

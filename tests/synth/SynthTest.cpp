@@ -198,3 +198,53 @@ TEST(Synth, ANoteTheBusyCacheCannotServeStartsLateOrIsMissed) {
         EXPECT_FALSE(synth.sounding());
     }
 }
+
+TEST(Synth, RoundRobinAlternatesTakeTurnsKeyByKey) {
+    // Key 69 alternates between two tones, each strike the other; a prepared
+    // bank holds both decoded, so no strike is missed.
+    TempDir dir;
+    const std::string bank = dir.file("Turns");
+    for (const auto& [file, frequency] : {std::pair{"turn-a.wav", 441.0}, {"turn-b.wav", 882.0}}) {
+        ASSERT_TRUE(writeTone(
+            bank + "/Samples/" + file, AudioFormat::Wav16,
+            Tone{.frames = 44100, .frequency = frequency, .loopStart = 4200, .loopEnd = 42000}));
+    }
+    writeFile(bank + "/Samples.xml",
+              R"(<Bank id="turns"><SamplesTree><Node class="pick"><Node class="sustain">)"
+              R"(<Node class="down"><Samples><Sample midi="69" dynamic="F" seqLength="2" )"
+              R"(seqPosition="1"><Wave file="turn-a.wav" ampRelease="0.01"/><Layer )"
+              R"(file="turn-b.wav" ampRelease="0.01" seqLength="2" seqPosition="2"/>)"
+              R"(</Sample></Samples></Node></Node></Node></SamplesTree></Bank>)");
+    ox::synth::BankRules rules;
+    rules.everything = bank;
+    ox::synth::BankChooser banks(rules);
+    Synth synth(banks, {});
+    ASSERT_TRUE(synth.prepare(0, 0, 0, 0));
+    const int strike = 8820; // 0.2 s
+    std::vector<MidiEvent> events;
+    for (uint32_t i = 0; i < 3; ++i) {
+        events.push_back(midiEvent(i * strike, 0x90, 69, 100));
+        events.push_back(midiEvent(i * strike + strike - 1000, 0x80, 69));
+    }
+    std::vector<float> out(size_t(3 * strike) * 2);
+    for (int start = 0; start < 3 * strike; start += 512) {
+        std::vector<MidiEvent> inBlock;
+        for (const MidiEvent& e : events) {
+            if (int(e.frame) >= start && int(e.frame) < start + 512) {
+                inBlock.push_back(e);
+                inBlock.back().frame -= uint32_t(start);
+            }
+        }
+        const int count = std::min(512, 3 * strike - start);
+        synth.process(&out[size_t(start) * 2], count, inBlock.data(), inBlock.size());
+    }
+    EXPECT_EQ(synth.missedNotes(), 0);
+    const double expected[] = {441.0, 882.0, 441.0};
+    for (int i = 0; i < 3; ++i) {
+        int crossings = 0;
+        for (int f = i * strike + 200; f < i * strike + 7000; ++f) {
+            crossings += out[size_t(f) * 2] < 0.0f && out[size_t(f + 1) * 2] >= 0.0f;
+        }
+        EXPECT_NEAR(crossings / (6800.0 / kSynthRate), expected[i], 15.0) << "strike " << i;
+    }
+}

@@ -282,7 +282,10 @@ TEST(Check, VoiceAttributesTriggersAndLayerFiles) {
                   "<Layer file=\"gone.wav\" velLo=\"90\" velHi=\"20\"/></Sample>\n" +
                   sample(62, wave("a.wav", "cutoff=\"5\" resonance=\"120\" modSustain=\"2\" "
                                            "vibLfoFreq=\"-1\" modAttack=\"-1\"")) +
-                  sample(64, wave("b.wav", "cutoff=\"19900\" pan=\"1\" vibLfoFreq=\"6\""))));
+                  sample(64, wave("b.wav", "cutoff=\"19900\" pan=\"1\" vibLfoFreq=\"6\"")) +
+                  "<Sample midi=\"66\" dynamic=\"F\" seqLength=\"3\" seqPosition=\"4\" "
+                  "randLo=\"0.8\" randHi=\"0.2\">" +
+                  wave("b.wav", "") + "</Sample>"));
     const ToolResult result = runTool({"check", bank, "--json"});
     EXPECT_EQ(result.exitCode, 1) << result.err;
     const nlohmann::json report = nlohmann::json::parse(result.out);
@@ -295,6 +298,8 @@ TEST(Check, VoiceAttributesTriggersAndLayerFiles) {
                                        "warning trigger " + first + ", its Layer \"gone.wav\"",
                                        "warning voice " + first,
                                        "warning voice " + second,
+                                       "warning trigger Sample midi=\"66\" dynamic=\"F\" in "
+                                       "pick/sustain/down",
                                    }))
         << result.out;
     for (const auto& f : report.at("banks").at(0).at("findings")) {
@@ -304,6 +309,11 @@ TEST(Check, VoiceAttributesTriggersAndLayerFiles) {
         if (f.at("check") == "trigger" && f.at("subject") == first) {
             EXPECT_EQ(f.at("message"), "velocities 0 to 200 reach outside 1 to 127, chokeGroup -1 "
                                        "is negative: it is in no group");
+        }
+        if (f.at("check") == "trigger" &&
+            f.at("subject").get<std::string>().find("66") != std::string::npos) {
+            EXPECT_EQ(f.at("message"), "seqPosition 4 lies outside 1 to 3: no strike plays it, "
+                                       "random draws 0.8 to 0.2 hold no draw from 0 to 1");
         }
     }
 }

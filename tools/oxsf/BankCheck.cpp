@@ -120,7 +120,7 @@ void checkShape(const Wav& wav, const std::string& subject, std::vector<Finding>
     }
 }
 
-/// Velocity ranges outside 1..127, reversed, and negative groups.
+/// Velocity ranges outside 1..127, reversed, negative groups, and alternates no strike plays.
 void checkTrigger(const Trigger& trigger, const std::string& subject, std::vector<Finding>& out) {
     std::vector<std::string> problems;
     if (trigger.velLo < 1 || trigger.velLo > 127 || trigger.velHi < 1 || trigger.velHi > 127) {
@@ -134,11 +134,26 @@ void checkTrigger(const Trigger& trigger, const std::string& subject, std::vecto
         problems.push_back(
             fmt::format("chokeGroup {} is negative: it is in no group", trigger.chokeGroup));
     }
+    if (trigger.seqLength > 1 &&
+        (trigger.seqPosition < 1 || trigger.seqPosition > trigger.seqLength)) {
+        problems.push_back(fmt::format("seqPosition {} lies outside 1 to {}: no strike plays it",
+                                       trigger.seqPosition, trigger.seqLength));
+    }
+    // Written as negations so that a draw bound that is no number is caught too.
+    if (!(trigger.randLo < trigger.randHi) || !(trigger.randLo < 1.0f) ||
+        !(trigger.randHi > 0.0f)) {
+        problems.push_back(fmt::format("random draws {} to {} hold no draw from 0 to 1",
+                                       trigger.randLo, trigger.randHi));
+    }
     if (!problems.empty()) {
-        out.push_back(finding(Severity::Warning, "trigger", subject, listed(problems, 3),
+        out.push_back(finding(Severity::Warning, "trigger", subject, listed(problems, 5),
                               {{"velLo", trigger.velLo},
                                {"velHi", trigger.velHi},
-                               {"chokeGroup", trigger.chokeGroup}}));
+                               {"chokeGroup", trigger.chokeGroup},
+                               {"seqLength", trigger.seqLength},
+                               {"seqPosition", trigger.seqPosition},
+                               {"randLo", trigger.randLo},
+                               {"randHi", trigger.randHi}}));
     }
 }
 

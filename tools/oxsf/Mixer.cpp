@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <numeric>
 
 namespace oxsf {
 
@@ -76,9 +78,19 @@ Mix renderNotes(const std::vector<Note>& notes, const MixSettings& settings,
     int64_t soundEnd = 0;
     // Every layer of every note first, so that a voice knows the later notes of its group.
     std::vector<std::vector<VelocityPlayer>> players(notes.size());
-    for (size_t i = 0; i < notes.size(); ++i) {
+    // Alternates take turns by strike of each key, in the order the notes start.
+    std::vector<size_t> order(notes.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return notes[a].start < notes[b].start; });
+    std::map<std::pair<const SoundFont*, int>, uint32_t> strikes;
+    uint32_t draw = 0x9E3779B9u;
+    for (const size_t i : order) {
         if (notes[i].bank) {
-            players[i] = notes[i].bank->samplePlayers(notes[i].midi, notes[i].dynamic);
+            draw = draw * 1664525u + 1013904223u;
+            const Strike strike{strikes[{notes[i].bank, notes[i].midi}]++,
+                                float(draw >> 8) * 0x1p-24f};
+            players[i] = notes[i].bank->samplePlayers(notes[i].midi, notes[i].dynamic, strike);
         }
     }
     // The first frame after a voice's start where another note of `group` starts.

@@ -78,6 +78,14 @@ std::string voiceText(const SampleTreeNodeSample& sample) {
     if (sample.trigger.chokeGroup > 0) {
         parts.push_back(fmt::format("choke group {}", sample.trigger.chokeGroup));
     }
+    if (sample.trigger.seqLength > 1) {
+        parts.push_back(fmt::format("strike {} of every {}", sample.trigger.seqPosition,
+                                    sample.trigger.seqLength));
+    }
+    if (sample.trigger.randLo > 0.0f || sample.trigger.randHi < 1.0f) {
+        parts.push_back(fmt::format("random draws {:.2f}-{:.2f}", sample.trigger.randLo,
+                                    sample.trigger.randHi));
+    }
     if (sample.gain != 1.0f) {
         parts.push_back(fmt::format("gain {:+.1f} dB", 20.0 * std::log10(double(sample.gain))));
     }
@@ -120,10 +128,14 @@ nlohmann::json sampleJson(Kind kind, const SampleTreeNodeSample& sample) {
     for (const auto& [pickup, file] : sample.files) {
         j["files"][pickup] = file;
     }
-    if (sample.trigger.ranged() || sample.trigger.chokeGroup > 0) {
+    if (sample.trigger.ranged() || sample.trigger.chokeGroup > 0 || sample.trigger.alternates()) {
         j["trigger"] = {{"velLo", sample.trigger.velLo},
                         {"velHi", sample.trigger.velHi},
-                        {"chokeGroup", sample.trigger.chokeGroup}};
+                        {"chokeGroup", sample.trigger.chokeGroup},
+                        {"seqLength", sample.trigger.seqLength},
+                        {"seqPosition", sample.trigger.seqPosition},
+                        {"randLo", sample.trigger.randLo},
+                        {"randHi", sample.trigger.randHi}};
     }
     if (const std::string voice = voiceText(sample); !voice.empty()) {
         j["voice"] = voice;

@@ -135,7 +135,8 @@ void SongSurvey::checkFiles(const Bank& bank, const SampleTreeNodeSample& sample
     if (!m_checkedSamples.insert(&sample).second) {
         return;
     }
-    for (const VelocityPlayer& played : bank.bank().samplePlayersForVelocity(key, velocity)) {
+    for (const VelocityPlayer& played :
+         bank.bank().samplePlayersForVelocity(key, velocity, kEveryAlternate)) {
         const auto& stream = played.player.stream();
         if (played.sample && !played.sample->files.empty() && (!stream || stream->empty())) {
             m_warnings.warn(bank.path(), fmt::format("sample file {} cannot be opened or decoded; "
