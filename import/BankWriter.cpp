@@ -121,8 +121,8 @@ bool sameSound(const Zone& a, const Zone& b) {
     const Envelope& x = a.envelope;
     const Envelope& y = b.envelope;
     return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice &&
-           a.layers == b.layers && a.chokeGroup == b.chokeGroup && x.delay == y.delay &&
-           x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
+           a.layers == b.layers && a.chokeGroup == b.chokeGroup && a.turn == b.turn &&
+           x.delay == y.delay && x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
            x.sustain == y.sustain && x.release == y.release;
 }
 
@@ -228,6 +228,7 @@ std::vector<ZoneLayer> overlapsAt(const std::vector<Zone>& zones, int host, int 
         layer.repitch = x.cents + (key - x.root) * x.keyTrack - repitch;
         layer.velLo = x.velLo;
         layer.velHi = x.velHi;
+        layer.turn = x.turn;
         out.push_back(layer);
         for (ZoneLayer side : x.layers) {
             side.repitch += layer.repitch;
@@ -352,6 +353,19 @@ void envelopeAttributes(std::string& xml, const Envelope& envelope) {
     attribute(xml, "ampRelease", envelope.release);
 }
 
+void turnAttributes(std::string& xml, const Turn& turn) {
+    if (turn.seqLength > 1) {
+        xml += " seqLength=\"" + std::to_string(turn.seqLength) + "\" seqPosition=\"" +
+               std::to_string(turn.seqPosition) + "\"";
+    }
+    if (turn.randLo > 0) {
+        attribute(xml, "randLo", turn.randLo);
+    }
+    if (turn.randHi < 1) {
+        attribute(xml, "randHi", turn.randHi);
+    }
+}
+
 std::string description(const BankPlan& plan, const Layout& layout) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<Bank id=\"" + escapeXml(plan.id) + "\" type=\"" +
@@ -369,8 +383,9 @@ std::string description(const BankPlan& plan, const Layout& layout) {
                dynamicName(sample.dynamic) + "\"" +
                (zone.chokeGroup > 0 ? " chokeGroup=\"" + std::to_string(zone.chokeGroup) + "\""
                                     : std::string()) +
-               (zone.loopRelease ? " loopRelease=\"1\"" : "") + "><Wave file=\"" +
-               escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
+               (zone.loopRelease ? " loopRelease=\"1\"" : "");
+        turnAttributes(xml, zone.turn);
+        xml += "><Wave file=\"" + escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
         if (std::abs(zone.gainDb) > 1e-9) {
             attribute(xml, "gain", zone.gainDb);
         }
@@ -395,6 +410,7 @@ std::string description(const BankPlan& plan, const Layout& layout) {
             if (layer.loopRelease) {
                 xml += " loopRelease=\"1\"";
             }
+            turnAttributes(xml, layer.turn);
             if (std::abs(layer.gainDb) > 1e-9) {
                 attribute(xml, "gain", layer.gainDb);
             }
@@ -570,6 +586,12 @@ bool stackedUnderEarlier(const std::vector<Zone>& zones, size_t z) {
 /// holds no sample's key is left as it was: the layout still reports it lost.
 BankPlan withLayeredZones(const BankPlan& plan) {
     BankPlan stacked = plan;
+    // A zone's own layers (its stereo side) take their turns with it.
+    for (Zone& zone : stacked.zones) {
+        for (ZoneLayer& side : zone.layers) {
+            side.turn = zone.turn;
+        }
+    }
     std::vector<bool> isStacked(plan.zones.size());
     for (size_t z = 0; z < plan.zones.size(); ++z) {
         isStacked[z] = stackedUnderEarlier(plan.zones, z);
@@ -592,6 +614,7 @@ BankPlan withLayeredZones(const BankPlan& plan) {
             layer.repitch = (host.root - extra.root) * 100.0 + extra.cents - host.cents;
             layer.velLo = extra.velLo;
             layer.velHi = extra.velHi;
+            layer.turn = extra.turn;
             std::vector<ZoneLayer>& layers = stacked.zones[h].layers;
             layers.push_back(std::move(layer));
             // What sounds with the stacked zone (its stereo side) sounds here too.
@@ -599,6 +622,7 @@ BankPlan withLayeredZones(const BankPlan& plan) {
                 side.repitch += layers.back().repitch;
                 side.velLo = extra.velLo;
                 side.velHi = extra.velHi;
+                side.turn = extra.turn;
                 layers.push_back(std::move(side));
             }
             stacked.zones[z].layered = true;

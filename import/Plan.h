@@ -41,6 +41,15 @@ struct AudioSource {
     std::function<Audio()> read; ///< throws ImportError
 };
 
+/// Which strikes of its key a zone answers: one of several round-robin
+/// alternates (strike `seqPosition` of every `seqLength`), or a random one
+/// (a draw from 0 to 1 in [randLo, randHi)). The default answers every strike.
+struct Turn {
+    int seqLength = 1, seqPosition = 1;
+    double randLo = 0, randHi = 1;
+    bool operator==(const Turn&) const = default;
+};
+
 /// A further file that sounds with a zone (a Layer element): the other side
 /// of a stereo pair that loops at its own frames, or another zone of the
 /// source sounding at the same keys (a hammer over a string).
@@ -52,6 +61,7 @@ struct ZoneLayer {
     double repitch = 0;         ///< cents against the zone it sounds with
     int velLo = 1, velHi = 127; ///< the velocities it sounds at
     bool loopRelease = false;   ///< its loop plays on through the release
+    Turn turn = {};             ///< the strikes it sounds at; a zone's own side takes the zone's
     bool operator==(const ZoneLayer&) const = default;
 };
 
@@ -65,6 +75,7 @@ struct Zone {
     double gainDb = 0;
     int chokeGroup = 0;       ///< exclusive group: a new note of it cuts this one; 0 for none
     bool loopRelease = false; ///< its loop plays on through the release
+    Turn turn;                ///< the strikes of its key it answers
     Envelope envelope;
     /// Voice attributes of its Wave ("pan", "cutoff", "modLfoFreq"…) with their
     /// values in the description's units, in the order they are written.

@@ -441,13 +441,6 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
         plan.drop("regions played on trigger=" + *trigger);
         return;
     }
-    opcodes.text("seq_length");
-    opcodes.text("hirand");
-    if (opcodes.number("seq_position").value_or(1) > 1 ||
-        opcodes.number("lorand").value_or(0) > 0) {
-        plan.drop("round-robin alternates (seq_position, lorand)");
-        return;
-    }
     const std::string* sample = opcodes.text("sample");
     if (!sample || sample->empty()) {
         plan.drop("regions without a sample");
@@ -491,6 +484,16 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
     zone.cents = opcodes.number("tune").value_or(0) + 100 * opcodes.number("transpose").value_or(0);
     zone.keyTrack = opcodes.number("pitch_keytrack").value_or(100);
     zone.gainDb = opcodes.number("volume").value_or(0);
+    // Alternates: successive strikes of a key take them in turn, or by a draw.
+    zone.turn.seqLength = std::max(1, int(opcodes.number("seq_length").value_or(1)));
+    zone.turn.seqPosition = int(opcodes.number("seq_position").value_or(1));
+    zone.turn.randLo = std::clamp(opcodes.number("lorand").value_or(0), 0.0, 1.0);
+    zone.turn.randHi = std::clamp(opcodes.number("hirand").value_or(1), 0.0, 1.0);
+    if (zone.turn.seqPosition < 1 || zone.turn.seqPosition > zone.turn.seqLength ||
+        zone.turn.randLo >= zone.turn.randHi) {
+        plan.drop("alternates no strike plays (seq_position, lorand, hirand)");
+        return;
+    }
     Envelope& envelope = zone.envelope;
     envelope.delay = opcodes.number("ampeg_delay");
     envelope.attack = opcodes.number("ampeg_attack");

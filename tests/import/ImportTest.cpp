@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include "Sfz.h"
+#include "ToolRunner.h"
 
 #include <demo/SoundFontWriter.h>
 
@@ -340,6 +341,81 @@ TEST(ImportSfz, RegionsStackedOverOthersSoundWithThemAsLayers) {
             EXPECT_TRUE(has(played[1].sample->files.begin()->second, "-bell.flac")) << key;
             EXPECT_NEAR(played[1].transposition, key - 60, 1e-5) << key;
         }
+    }
+}
+
+TEST(ImportSfz, RoundRobinAndRandomAlternatesTakeTheirTurns) {
+    // Three strikes in turn over a thump that sounds at every strike; above
+    // them, two alternates split the random draw.
+    TempDir dir;
+    for (const auto& [name, frequency] :
+         {std::pair{"one", 300.0}, {"two", 450.0}, {"three", 675.0}, {"thump", 100.0}}) {
+        ASSERT_TRUE(writeTone(dir.file(std::string(name) + ".wav"), AudioFormat::Wav16,
+                              Tone{.frames = 22050, .frequency = frequency}));
+    }
+    for (const char* name : {"heads", "tails"}) {
+        ASSERT_TRUE(writeTone(dir.file(std::string(name) + ".wav"), AudioFormat::Wav16,
+                              Tone{.frames = 1000}));
+    }
+    writeFile(dir.file("turns.sfz"), R"(
+<group> seq_length=3 lokey=0 hikey=63 pitch_keycenter=60
+<region> sample=one.wav seq_position=1
+<region> sample=two.wav seq_position=2
+<region> sample=three.wav seq_position=3
+<group> lokey=0 hikey=63 pitch_keycenter=60
+<region> sample=thump.wav volume=-12
+<group>
+<region> sample=heads.wav lokey=64 hikey=127 hirand=0.4
+<region> sample=tails.wav lokey=64 hikey=127 lorand=0.4
+<region> sample=tails.wav key=100 seq_length=2 seq_position=3
+)");
+    const auto result = importSource(dir.file("turns.sfz"), dir.file("out"));
+    ASSERT_EQ(result.banks.size(), 1u);
+    ASSERT_EQ(result.banks[0].dropped.size(), 1u);
+    EXPECT_TRUE(has(result.banks[0].dropped[0], "alternates no strike plays"))
+        << result.banks[0].dropped[0];
+    SoundFontManager manager;
+    const auto bank = manager.addDirectory(dir.file("out/turns"));
+    ASSERT_TRUE(bank);
+    const auto files = [&](int key, const Strike& strike) {
+        std::string names;
+        for (const VelocityPlayer& p : bank->samplePlayersForVelocity(key, 100, strike)) {
+            const std::string file = p.sample->files.begin()->second;
+            names += file.substr(file.rfind('-') + 1) + " ";
+        }
+        return names;
+    };
+    for (const int key : {40, 60, 63}) {
+        EXPECT_EQ(files(key, {0}), "one.flac thump.flac ") << key;
+        EXPECT_EQ(files(key, {1}), "two.flac thump.flac ") << key;
+        EXPECT_EQ(files(key, {2}), "three.flac thump.flac ") << key;
+        EXPECT_EQ(files(key, {3}), "one.flac thump.flac ") << key;
+        EXPECT_EQ(files(key, kEveryAlternate), "one.flac two.flac three.flac thump.flac ");
+    }
+    // Without a strike, the first: what a host that counts no strikes hears.
+    EXPECT_EQ(bank->samplePlayersForVelocity(60, 100).size(), 2u);
+    EXPECT_EQ(files(90, {0, 0.0f}), "heads.flac ");
+    EXPECT_EQ(files(90, {5, 0.39f}), "heads.flac ");
+    EXPECT_EQ(files(90, {0, 0.4f}), "tails.flac ");
+    EXPECT_EQ(files(90, {0, 0.99f}), "tails.flac ");
+
+    // oxsf play counts the strikes of each key: four strikes, three alternates.
+    const std::string wav = dir.file("turns.wav");
+    const ToolResult played = runTool({"play", dir.file("out/turns"), "C4@0:0.4", "C4@0.5:0.4",
+                                       "C4@1:0.4", "C4@1.5:0.4", "-o", wav, "--release", "0.01"});
+    ASSERT_EQ(played.exitCode, 0) << played.err;
+    const SoundFile sound = readSound(wav);
+    const double expected[] = {300.0, 450.0, 675.0, 300.0};
+    for (int note = 0; note < 4; ++note) {
+        // The thump sits a decade lower and 12 dB down: the crossings follow the alternate.
+        int crossings = 0;
+        const size_t from = size_t((0.5 * note + 0.05) * sound.sampleRate);
+        const size_t to = size_t((0.5 * note + 0.35) * sound.sampleRate);
+        for (size_t f = from; f < to; ++f) {
+            const size_t c = size_t(sound.channels);
+            crossings += sound.samples[f * c] < 0.0f && sound.samples[(f + 1) * c] >= 0.0f;
+        }
+        EXPECT_NEAR(crossings / 0.3, expected[note], 12.0) << "strike " << note;
     }
 }
 
