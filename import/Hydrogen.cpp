@@ -10,10 +10,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -99,11 +102,57 @@ double childNumber(const Node* node, const char* name, double fallback) {
     return end == text.c_str() || !std::isfinite(value) ? fallback : value;
 }
 
+// Hydrogen plays its kits at the output's rate; its filter's coefficients are
+// read against the rate most kits are made and played at.
+constexpr double kKitRate = 44100.0;
+
+/// The instrument's resonant filter as a low-pass of the voice: cutoff (Hz) and
+/// resonance (dB); nothing when it is off or fully open.
+///
+/// Hydrogen's filter is a two-pole resonator whose "filterCutoff" c and
+/// "filterResonance" r (0 to 1 each) are its coefficients: the band-pass
+/// step b = r b + c (x - l), then l = l + c b (l the output), which gives
+/// H(z) = c^2 / (1 - (1 + r - c^2) z^-1 + r z^-2), unity at DC. Our low-pass
+/// takes the frequency of its poles and the height of its peak.
+std::optional<std::pair<double, double>> kitLowPass(const Node* instrument) {
+    if (childText(instrument, "filterActive") != "true") {
+        return std::nullopt;
+    }
+    const double c = std::clamp(childNumber(instrument, "filterCutoff", 1), 0.0, 1.0);
+    const double r = std::clamp(childNumber(instrument, "filterResonance", 0), 0.0, 0.999);
+    if (c >= 1.0 && r <= 0.0) {
+        return std::nullopt; // poles at 0: the input passes as it is
+    }
+    if (c <= 0.0) {
+        return std::pair{5.0, 0.0}; // closed: the lowest cutoff the voice takes
+    }
+    // The poles' natural frequency, as the analogue pole s = rate ln z.
+    const double a1 = 1.0 + r - c * c;
+    const double discriminant = a1 * a1 - 4.0 * r;
+    double omega = 0; // radians per sample
+    if (discriminant < 0) {
+        const double theta = std::acos(std::clamp(a1 / (2.0 * std::sqrt(r)), -1.0, 1.0));
+        omega = std::hypot(0.5 * std::log(r), theta);
+    } else {
+        // Real poles: the geometric mean of the two, or the one pole a zero r leaves.
+        const double z1 = (a1 + std::sqrt(discriminant)) / 2.0;
+        const double z2 = (a1 - std::sqrt(discriminant)) / 2.0;
+        omega =
+            z2 > 1e-12 ? std::sqrt(std::log(z1) * std::log(z2)) : -std::log(std::max(z1, 1e-12));
+    }
+    const double hz = std::min(omega * kKitRate / (2.0 * std::numbers::pi), 0.499 * kKitRate);
+    // The peak: the response's largest value over the band, against DC.
+    double peak = 1.0;
+    for (int i = 1; i <= 4096; ++i) {
+        const double w = std::numbers::pi * i / 4096.0;
+        const std::complex<double> z1 = std::polar(1.0, -w);
+        peak = std::max(peak, c * c / std::abs(1.0 - a1 * z1 + r * z1 * z1));
+    }
+    return std::pair{hz, 20.0 * std::log10(peak)};
+}
+
 /// What the bank cannot hold of an instrument's own settings.
 void dropSettings(const Node* instrument, BankPlan& plan) {
-    if (childText(instrument, "filterActive") == "true") {
-        plan.drop("filter");
-    }
     if (childNumber(instrument, "randomPitchFactor", 0) > 0) {
         plan.drop("random pitch");
     }
@@ -255,6 +304,12 @@ BankPlan planHydrogenKit(const std::string& path) {
             zone.gainDb = gain > 1e-5 ? 20 * std::log10(gain) : -100;
             if (const double pan = panOf(instrument); std::abs(pan) > 1e-6) {
                 zone.voice.emplace_back("pan", pan);
+            }
+            if (const auto filter = kitLowPass(instrument)) {
+                zone.voice.emplace_back("cutoff", filter->first);
+                if (filter->second > 0.01) {
+                    zone.voice.emplace_back("resonance", filter->second);
+                }
             }
             // Mute groups count from 0, choke groups from 1.
             zone.chokeGroup = std::max(0, int(childNumber(instrument, "muteGroup", -1)) + 1);

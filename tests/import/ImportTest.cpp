@@ -582,10 +582,12 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
   <name>Test Kit</name>
   <instrumentList>
     <instrument><id>0</id><name>Kick</name>
+      <filterActive>true</filterActive><filterCutoff>1</filterCutoff><filterResonance>0</filterResonance>
       <layer><filename>kick soft.wav</filename><min>0</min><max>0.5</max></layer>
       <layer><filename>Cowbell-Hard.wav</filename><min>0.5</min><max>1</max><pitch>-1.5</pitch></layer>
     </instrument>
     <instrument><id>1</id><name>Snare</name>
+      <filterActive>true</filterActive><filterCutoff>0.5</filterCutoff><filterResonance>0.5</filterResonance>
       <instrumentComponent><gain>0.5</gain>
         <layer><filename>snare.aiff</filename><min>0</min><max>1</max></layer>
       </instrumentComponent>
@@ -630,6 +632,15 @@ TEST(ImportHydrogen, PiecesByNameLayersAsDynamicsAndNoSharedFileNames) {
     EXPECT_EQ(hat[0].chokeGroup, 1);
     EXPECT_EQ(box[0].chokeGroup, 1);
     EXPECT_EQ(kit->samplePlayersForVelocity(36, 100).at(0).chokeGroup, 0);
+    // The snare's filter, its poles at 4194 Hz and its peak 0.58 dB up; the
+    // kick's is on but wide open, which filters nothing.
+    const auto snarePlayers = kit->samplePlayersForVelocity(38, 100);
+    const auto kickPlayers = kit->samplePlayersForVelocity(36, 100);
+    ASSERT_TRUE(snarePlayers.at(0).player.shape());
+    EXPECT_NEAR(snarePlayers[0].player.shape()->cutoff, 4193.6, 1.0);
+    EXPECT_NEAR(snarePlayers[0].player.shape()->resonance, 0.58, 0.01);
+    const ox::audio::VoiceShape* kick = kickPlayers.at(0).player.shape();
+    EXPECT_TRUE(!kick || !kick->filtered());
     const Wav* snare = kit->layer().findWav(served(*kit, 38, 10));
     ASSERT_TRUE(snare);
     EXPECT_NEAR(snare->gain, 0.5, 1e-4);
