@@ -361,9 +361,6 @@ void dropUnsupported(const Voice& voice, bool stereo, BankPlan& plan) {
     if (stereo && voice.value(IPATCH_SF2_GEN_PAN) != 0) {
         found.push_back("pan of stereo pairs");
     }
-    if ((voice.instrument(IPATCH_SF2_GEN_SAMPLE_MODES) & 3) == 3) {
-        found.push_back("the sample's tail after a release (loop until release)");
-    }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());
     for (const std::string& what : found) {

@@ -531,9 +531,6 @@ void addRegion(const SfzRegion& region, const fs::path& dir, const std::string& 
                                     ": loop outside the frames played; imported without loop");
             slice.loopStart = slice.loopEnd = -1;
         }
-        if (mode == "loop_sustain") {
-            plan.drop("the sample's tail after a release (loop_mode=loop_sustain)");
-        }
         zone.loopRelease = mode == "loop_continuous" && slice.loopStart >= 0;
     } else if (mode != "no_loop" && mode != "one_shot") {
         plan.drop("loop_mode=" + mode);
