@@ -118,12 +118,9 @@ std::vector<int> nearestLevels(const std::vector<int>& levels, int dynamic) {
 }
 
 bool sameSound(const Zone& a, const Zone& b) {
-    const Envelope& x = a.envelope;
-    const Envelope& y = b.envelope;
     return a.gainDb == b.gainDb && a.cents == b.cents && a.voice == b.voice &&
            a.layers == b.layers && a.chokeGroup == b.chokeGroup && a.turn == b.turn &&
-           x.delay == y.delay && x.attack == y.attack && x.hold == y.hold && x.decay == y.decay &&
-           x.sustain == y.sustain && x.release == y.release;
+           a.envelope == b.envelope;
 }
 
 /// One Sample element to write.
@@ -353,6 +350,12 @@ void envelopeAttributes(std::string& xml, const Envelope& envelope) {
     attribute(xml, "ampRelease", envelope.release);
 }
 
+/// Whether the Sample or Layer says its release is timed from full level;
+/// only a release that is written needs it.
+bool releasedFromFull(const Envelope& envelope) {
+    return envelope.releaseFromFull && envelope.release;
+}
+
 void turnAttributes(std::string& xml, const Turn& turn) {
     if (turn.seqLength > 1) {
         xml += " seqLength=\"" + std::to_string(turn.seqLength) + "\" seqPosition=\"" +
@@ -383,7 +386,8 @@ std::string description(const BankPlan& plan, const Layout& layout) {
                dynamicName(sample.dynamic) + "\"" +
                (zone.chokeGroup > 0 ? " chokeGroup=\"" + std::to_string(zone.chokeGroup) + "\""
                                     : std::string()) +
-               (zone.loopRelease ? " loopRelease=\"1\"" : "");
+               (zone.loopRelease ? " loopRelease=\"1\"" : "") +
+               (releasedFromFull(zone.envelope) ? " releaseFromFull=\"1\"" : "");
         turnAttributes(xml, zone.turn);
         xml += "><Wave file=\"" + escapeXml(layout.files.at({zone.audio, zone.gainDb})) + "\"";
         if (std::abs(zone.gainDb) > 1e-9) {
@@ -409,6 +413,9 @@ std::string description(const BankPlan& plan, const Layout& layout) {
             }
             if (layer.loopRelease) {
                 xml += " loopRelease=\"1\"";
+            }
+            if (releasedFromFull(layer.envelope)) {
+                xml += " releaseFromFull=\"1\"";
             }
             turnAttributes(xml, layer.turn);
             if (std::abs(layer.gainDb) > 1e-9) {

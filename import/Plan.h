@@ -18,6 +18,8 @@ namespace ox::import {
 /// (0 full level, negative below).
 struct Envelope {
     std::optional<double> delay, attack, hold, decay, sustain, release;
+    /// The release is timed from full level: released lower, it is shorter.
+    bool releaseFromFull = false;
     bool operator==(const Envelope&) const = default;
 };
 

@@ -138,11 +138,9 @@ Envelope envelopeOf(const Voice& voice) {
     if (decay && sustain < 0) {
         envelope.decay = *decay * -sustain / 100.0;
     }
-    // A note released while still decaying falls from above the sustain level:
-    // keep at least a fifth of the full-span time so that it is not cut short.
-    if (const auto release = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_RELEASE))) {
-        envelope.release = *release * std::max(100.0 + sustain, 20.0) / 100.0;
-    }
+    // So is the release: from wherever the note is released, at the same rate.
+    envelope.release = seconds(voice.value(IPATCH_SF2_GEN_VOL_ENV_RELEASE));
+    envelope.releaseFromFull = true;
     return envelope;
 }
 

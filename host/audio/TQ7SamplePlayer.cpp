@@ -437,7 +437,18 @@ void TQ7SamplePlayer::startEnvelope() {
 }
 
 void TQ7SamplePlayer::release() {
-    release(m_hasEnvelope ? m_envelope.release : 0.0);
+    release(releaseTime());
+}
+
+double TQ7SamplePlayer::releaseTime() const {
+    if (!m_hasEnvelope) {
+        return 0.0;
+    }
+    if (!m_envelope.releaseFromFull) {
+        return m_envelope.release;
+    }
+    const double db = 20.0 * std::log10(std::max(double(m_level.level()), 1e-5));
+    return double(m_envelope.release) * std::clamp(1.0 + db / 100.0, 0.0, 1.0);
 }
 
 void TQ7SamplePlayer::release(double seconds) {

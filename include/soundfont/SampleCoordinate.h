@@ -210,8 +210,8 @@ struct OXSF_EXPORT Strike {
 inline constexpr Strike kEveryAlternate{0, 0.0f, true};
 
 /// When a sample or one of its layers sounds, and what its note silences: the
-/// optional "velLo", "velHi", "chokeGroup", "loopRelease", "seqLength" and
-/// "seqPosition" attributes of a Sample or Layer element, read as whole numbers
+/// optional "velLo", "velHi", "chokeGroup", "loopRelease", "releaseFromFull",
+/// "seqLength" and "seqPosition" attributes of a Sample or Layer element, read as whole numbers
 /// like "velocity" (a malformed number is its numeric prefix or 0), and
 /// "randLo" and "randHi", read as decimals like "gain". The defaults answer
 /// every velocity and every strike, and choke nothing.
@@ -224,6 +224,10 @@ struct OXSF_EXPORT Trigger {
     /// the release, for a sound whose source loops on after note-off and holds
     /// no tail to play (TQ7SamplePlayer::setLoopsThroughRelease).
     bool loopRelease = false;
+    /// "releaseFromFull" (a whole number, not 0): its envelope's release time is
+    /// that of a fall from full level, so a note released lower takes less
+    /// (ox::audio::Envelope::releaseFromFull), as soundfonts time their releases.
+    bool releaseFromFull = false;
     /// Round robin: one of `seqLength` alternates, the one strike `seqPosition`
     /// (counted from 1) of every `seqLength` plays. A length of 1 or less plays
     /// at every strike; a position past the length at none.

@@ -54,7 +54,8 @@ std::pair<TQ7SamplePlayer, double> notePlayer(TQ7SamplePlayer player,
     float repitch = 0.0f;
     sounding.tryGetCorrection(SoundCorrection::Repitch, repitch);
     const double transposition = double(midi - recorded) + double(repitch);
-    if (const auto envelope = envelopeOf(sounding)) {
+    if (auto envelope = envelopeOf(sounding)) {
+        envelope->releaseFromFull = sounding.trigger.releaseFromFull;
         player.setEnvelope(*envelope);
     }
     if (sounding.shape) {

@@ -348,29 +348,34 @@ private:
         const Attribute* high = nullptr;
         const Attribute* group = nullptr;
         const Attribute* loopRelease = nullptr;
+        const Attribute* releaseFromFull = nullptr;
         const Attribute* seqLength = nullptr;
         const Attribute* seqPosition = nullptr;
         const Attribute* randLo = nullptr;
         const Attribute* randHi = nullptr;
 
         const Attribute** slot(std::string_view name) {
-            return name == "velLo"         ? &low
-                   : name == "velHi"       ? &high
-                   : name == "chokeGroup"  ? &group
-                   : name == "loopRelease" ? &loopRelease
-                   : name == "seqLength"   ? &seqLength
-                   : name == "seqPosition" ? &seqPosition
-                   : name == "randLo"      ? &randLo
-                   : name == "randHi"      ? &randHi
-                                           : nullptr;
+            return name == "velLo"             ? &low
+                   : name == "velHi"           ? &high
+                   : name == "chokeGroup"      ? &group
+                   : name == "loopRelease"     ? &loopRelease
+                   : name == "releaseFromFull" ? &releaseFromFull
+                   : name == "seqLength"       ? &seqLength
+                   : name == "seqPosition"     ? &seqPosition
+                   : name == "randLo"          ? &randLo
+                   : name == "randHi"          ? &randHi
+                                               : nullptr;
         }
     };
 
     // The first of each name counts; a malformed number reads as "velocity"
     // does, a malformed decimal as "gain" does.
     void readTrigger(const TriggerAttributes& attributes, Trigger& trigger) const {
-        const auto [low, high, group, loopRelease, seqLength, seqPosition, randLo, randHi] =
-            attributes;
+        const auto [low, high, group, loopRelease, releaseFromFull, seqLength, seqPosition, randLo,
+                    randHi] = attributes;
+        if (releaseFromFull) {
+            trigger.releaseFromFull = integer(releaseFromFull->value()) != 0;
+        }
         if (seqLength) {
             trigger.seqLength = integer(seqLength->value());
         }

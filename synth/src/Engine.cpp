@@ -250,7 +250,7 @@ void Engine::releaseAll() {
 
 void Engine::release(Voice& voice) {
     const ox::audio::Envelope* envelope = voice.player.envelope();
-    release(voice, envelope ? envelope->release : m_settings.release);
+    release(voice, envelope ? voice.player.releaseTime() : m_settings.release);
 }
 
 void Engine::release(Voice& voice, double seconds) {

@@ -104,4 +104,25 @@ TEST(Envelope, LevelsAtChosenFrames) {
                 << f << " with " << channels << " channels";
         }
     }
+
+    // Timed from full level, the release falls 100 dB in its 50 frames from
+    // wherever it starts: from the sustain (-20 dB) in 40, from -10 dB in 45.
+    Envelope fromFull = envelope;
+    fromFull.releaseFromFull = true;
+    for (const auto& [releasedAt, frames] : {std::pair{300, 40}, {90, 45}}) {
+        TQ7SamplePlayer player(stream);
+        player.setEnvelope(fromFull);
+        play(player, releasedAt, 1);
+        EXPECT_NEAR(player.releaseTime(), frames / 1000.0, 1e-4) << releasedAt;
+        player.release();
+        int64_t sounding = 0;
+        const std::vector<float> after = play(player, 100, 1, &sounding);
+        EXPECT_NEAR(sounding, frames, 1) << releasedAt;
+        // 20 dB below where it started after 10 frames, as a full-level release falls.
+        const double start = std::pow(10.0, (releasedAt == 300 ? -20.0 : -10.0) / 20.0);
+        const int f = releasedAt % 4 == 0 ? 10 : 12; // a frame at the sine's full amplitude
+        EXPECT_NEAR(std::fabs(after[size_t(f)]) / 0.5, start * std::pow(10.0, -2.0 * f / 20.0),
+                    0.02 * start)
+            << releasedAt;
+    }
 }

@@ -197,10 +197,13 @@ TEST(ImportSf2, LoopsHoldToTheFrameStereoPairsJoinAndBadZonesAreSkipped) {
         const auto played = bank->samplePlayersForVelocity(64, 100);
         ASSERT_FALSE(played.empty());
         EXPECT_TRUE(played[0].player.loopsThroughRelease());
+        // The release is the soundfont's, timed from full level.
+        ASSERT_TRUE(played[0].player.envelope());
+        EXPECT_TRUE(played[0].player.envelope()->releaseFromFull);
     }
     const std::string xml = readFile(pluck + "/Samples.xml");
-    for (const char* envelope :
-         {"ampDecay=\"0.12\"", "ampSustain=\"-12\"", "ampRelease=\"0.44\""}) {
+    for (const char* envelope : {"ampDecay=\"0.12\"", "ampSustain=\"-12\"", "ampRelease=\"0.5\"",
+                                 "releaseFromFull=\"1\""}) {
         EXPECT_TRUE(has(xml, envelope)) << envelope;
     }
     EXPECT_TRUE(has(nlohmann::json(result.banks[0].dropped).dump(), "reverb send"));

@@ -46,7 +46,7 @@ int64_t renderVoice(ox::audio::TQ7SamplePlayer& player, const Note& note, int64_
         if (position == chokedAt && (position < noteOff || release > kChokeSeconds)) {
             player.release(kChokeSeconds);
         } else if (position == noteOff && !player.released()) {
-            player.release(release);
+            player.release(envelope ? std::min(player.releaseTime(), kMaxReleaseSeconds) : release);
         }
         int64_t stop = position + BlockFrames;
         for (const int64_t event : {noteOff, chokedAt}) {

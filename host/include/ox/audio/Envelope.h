@@ -28,6 +28,10 @@ struct Envelope {
     float decay = 0.0f;   ///< seconds from full level to the sustain level
     float sustain = 1.0f; ///< linear level held until the release
     float release = 0.0f; ///< seconds from the level at note-off to -100 dB
+    /// When set, `release` is the time of a fall from full level to -100 dB: a
+    /// note released lower falls at the same rate in dB, in proportionally less
+    /// time (TQ7SamplePlayer::releaseTime()), as soundfont releases are timed.
+    bool releaseFromFull = false;
 
     /// Equal when every time and level is.
     bool operator==(const Envelope&) const = default;

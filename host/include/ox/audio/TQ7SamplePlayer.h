@@ -110,8 +110,12 @@ public:
     int velocity() const;
     ///@}
 
-    /// Note-off with the envelope's release time (none: silent at once).
+    /// Note-off with the envelope's release time (none: silent at once): release(releaseTime()).
     void release();
+    /// The envelope's release time from where the note is now: its `release`,
+    /// or with Envelope::releaseFromFull that share of it the fall from the
+    /// current level to -100 dB takes. 0 without an envelope.
+    double releaseTime() const;
     /// Note-off: this player (and no other of its stream) stops wrapping at the
     /// loop end and plays on into the recorded tail, falling from its current
     /// level to -100 dB in `seconds` (0 or less: silent at once).
