@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace ox::soundfont::description {
 
@@ -147,6 +148,23 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kExcluded
     {"Jang12-Guitar", "Jng12-Pck-Sus-Down-01-6E40-040-NK-none.ogg"},
 }};
 
+// A record built by `fill` right where a vector's emplace_back() puts it.
+// emplace_back() with no argument value-initializes, clearing every byte of
+// the record before its members take their defaults; converting from this
+// default-initializes instead, and the record is neither cleared nor moved.
+template <class Record, class Fill> struct Built {
+    Fill fill;
+    operator Record() const {
+        Record record;
+        fill(record);
+        return record;
+    }
+};
+
+template <class Record, class Fill> Built<Record, Fill> built(Fill fill) {
+    return {fill};
+}
+
 /// What reading one description needs to know of the bank, worked out once.
 class Reader {
 public:
@@ -201,144 +219,154 @@ private:
         return description::decimal(attribute, m_dotDecimals);
     }
 
-    // The optional envelope attributes of a "Wave", in the order of Envelope's fields.
-    static constexpr std::array<std::string_view, 6> kEnvelopeAttributes{
-        "ampDelay", "ampAttack", "ampHold", "ampDecay", "ampSustain", "ampRelease"};
-    using EnvelopeAttributes = std::array<const Attribute*, kEnvelopeAttributes.size()>;
+    // The attributes a "Wave" reads, each at its slot: its own, then the
+    // envelope's in the order of Envelope's fields, then the voice shape's in
+    // the order of readShape's values.
+    static constexpr std::array<std::string_view, 33> kWavAttributes{
+        "file",           "peak",
+        "pickup",         "repitch",
+        "velocity",       "ratio",
+        "gain",           "ampDelay",
+        "ampAttack",      "ampHold",
+        "ampDecay",       "ampSustain",
+        "ampRelease",     "pan",
+        "cutoff",         "resonance",
+        "velToCutoff",    "modDelay",
+        "modAttack",      "modHold",
+        "modDecay",       "modSustain",
+        "modRelease",     "modEnvToPitch",
+        "modEnvToCutoff", "modLfoDelay",
+        "modLfoFreq",     "modLfoToPitch",
+        "modLfoToCutoff", "modLfoToVolume",
+        "vibLfoDelay",    "vibLfoFreq",
+        "vibLfoToPitch"};
+    enum : size_t {
+        kFile,
+        kPeak,
+        kPickup,
+        kRepitch,
+        kVelocity,
+        kRatio,
+        kGain,
+        kEnvelope,
+        kShape = 13
+    };
 
-    // The slot of `name` among `names`; null when it is none of them.
-    template <size_t N>
-    static const Attribute** namedSlot(std::string_view name,
-                                       const std::array<std::string_view, N>& names,
-                                       std::array<const Attribute*, N>& slots) {
-        for (size_t i = 0; i < N; ++i) {
-            if (name == names[i]) {
-                return &slots[i];
+    static_assert(kWavAttributes[kEnvelope] == "ampDelay" && kWavAttributes[kShape] == "pan");
+
+    // The first attribute of each name a Wave reads. Which slots are filled is
+    // kept in a mask, so that the slots themselves need no clearing per Wave.
+    class WavAttributes {
+    public:
+        explicit WavAttributes(const Element& element) {
+            for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
+                const size_t i = slotOf(std::string_view(a->name(), a->name_size()),
+                                        std::make_index_sequence<kWavAttributes.size()>());
+                if (i < kWavAttributes.size() && !(m_filled >> i & 1)) {
+                    m_filled |= uint64_t(1) << i;
+                    m_slots[i] = a;
+                }
             }
         }
-        return nullptr;
+
+        const Attribute* operator[](size_t i) const {
+            return m_filled >> i & 1 ? m_slots[i] : nullptr;
+        }
+
+        // Whether any of the `count` slots from `first` is filled.
+        bool any(size_t first, size_t count) const {
+            return (m_filled >> first) & ((uint64_t(1) << count) - 1);
+        }
+
+    private:
+        // Unrolled, so that each name is compared as constants, most common first.
+        template <size_t... I>
+        static size_t slotOf(std::string_view name, std::index_sequence<I...>) {
+            size_t slot = sizeof...(I);
+            static_cast<void>(((name == kWavAttributes[I] && (slot = I, true)) || ...));
+            return slot;
+        }
+
+        uint64_t m_filled = 0;
+        std::array<const Attribute*, kWavAttributes.size()> m_slots;
+    };
+
+    float value(const WavAttributes& attributes, size_t i, float absent = 0.0f) const {
+        const Attribute* a = attributes[i];
+        return a ? decimal(*a) : absent;
     }
 
     // Times in seconds, the sustain in decibels; absent parts are 0 s and 0 dB.
-    ox::audio::Envelope readEnvelope(const EnvelopeAttributes& attributes) const {
-        const auto value = [&](size_t i) { return attributes[i] ? decimal(*attributes[i]) : 0.0f; };
+    ox::audio::Envelope readEnvelope(const WavAttributes& attributes) const {
+        const auto part = [&](size_t i) { return value(attributes, kEnvelope + i); };
         ox::audio::Envelope envelope;
-        envelope.delay = value(0);
-        envelope.attack = value(1);
-        envelope.hold = value(2);
-        envelope.decay = value(3);
-        envelope.sustain = powf(10.0f, value(4) / 20.0f);
-        envelope.release = value(5);
+        envelope.delay = part(0);
+        envelope.attack = part(1);
+        envelope.hold = part(2);
+        envelope.decay = part(3);
+        envelope.sustain = powf(10.0f, part(4) / 20.0f);
+        envelope.release = part(5);
         return envelope;
     }
 
-    // The voice shape's attributes, in the order of readShape's values.
-    static constexpr std::array<std::string_view, 20> kShapeAttributes{"pan",
-                                                                       "cutoff",
-                                                                       "resonance",
-                                                                       "velToCutoff",
-                                                                       "modDelay",
-                                                                       "modAttack",
-                                                                       "modHold",
-                                                                       "modDecay",
-                                                                       "modSustain",
-                                                                       "modRelease",
-                                                                       "modEnvToPitch",
-                                                                       "modEnvToCutoff",
-                                                                       "modLfoDelay",
-                                                                       "modLfoFreq",
-                                                                       "modLfoToPitch",
-                                                                       "modLfoToCutoff",
-                                                                       "modLfoToVolume",
-                                                                       "vibLfoDelay",
-                                                                       "vibLfoFreq",
-                                                                       "vibLfoToPitch"};
-    using ShapeAttributes = std::array<const Attribute*, kShapeAttributes.size()>;
-
     // Units as the player takes them: Hz, dB, seconds and cents; the
     // modulation envelope's sustain a level from 0 to 1. Absent parts are off.
-    ox::audio::VoiceShape readShape(const ShapeAttributes& attributes) const {
-        const auto value = [&](size_t i, float absent = 0.0f) {
-            return attributes[i] ? decimal(*attributes[i]) : absent;
+    ox::audio::VoiceShape readShape(const WavAttributes& attributes) const {
+        const auto part = [&](size_t i, float absent = 0.0f) {
+            return value(attributes, kShape + i, absent);
         };
         ox::audio::VoiceShape shape;
-        if (attributes[0]) {
-            shape.pan = value(0);
+        if (attributes[kShape]) {
+            shape.pan = part(0);
         }
-        shape.cutoff = value(1);
-        shape.resonance = value(2);
-        shape.velocityToCutoff = value(3);
-        shape.modEnvelope = {value(4), value(5), value(6), value(7), value(8, 1.0f), value(9)};
-        shape.modEnvelopeToPitch = value(10);
-        shape.modEnvelopeToCutoff = value(11);
-        shape.modLfo = {value(12), value(13)};
-        shape.modLfoToPitch = value(14);
-        shape.modLfoToCutoff = value(15);
-        shape.modLfoToVolume = value(16);
-        shape.vibratoLfo = {value(17), value(18)};
-        shape.vibratoToPitch = value(19);
+        shape.cutoff = part(1);
+        shape.resonance = part(2);
+        shape.velocityToCutoff = part(3);
+        shape.modEnvelope = {part(4), part(5), part(6), part(7), part(8, 1.0f), part(9)};
+        shape.modEnvelopeToPitch = part(10);
+        shape.modEnvelopeToCutoff = part(11);
+        shape.modLfo = {part(12), part(13)};
+        shape.modLfoToPitch = part(14);
+        shape.modLfoToCutoff = part(15);
+        shape.modLfoToVolume = part(16);
+        shape.vibratoLfo = {part(17), part(18)};
+        shape.vibratoToPitch = part(19);
         return shape;
     }
 
     // One pass over the attributes; the first of each name counts.
     void readWav(const Element& element, Wav& wav) const {
-        const Attribute* file = nullptr;
-        const Attribute* peak = nullptr;
-        const Attribute* pickup = nullptr;
-        const Attribute* repitch = nullptr;
-        const Attribute* velocity = nullptr;
-        const Attribute* ratio = nullptr;
-        const Attribute* gain = nullptr;
-        EnvelopeAttributes envelope{};
-        ShapeAttributes shape{};
-        for (const Attribute* a = element.first_attribute(); a; a = a->next_attribute()) {
-            const std::string_view name(a->name(), a->name_size());
-            const Attribute** slot = name == "file"       ? &file
-                                     : name == "peak"     ? &peak
-                                     : name == "pickup"   ? &pickup
-                                     : name == "repitch"  ? &repitch
-                                     : name == "velocity" ? &velocity
-                                     : name == "ratio"    ? &ratio
-                                     : name == "gain"
-                                         ? &gain
-                                         : namedSlot(name, kEnvelopeAttributes, envelope);
-            if (!slot) {
-                slot = namedSlot(name, kShapeAttributes, shape);
-            }
-            if (slot && !*slot) {
-                *slot = a;
-            }
-        }
-        if (file) {
+        const WavAttributes attributes(element);
+        if (const Attribute* file = attributes[kFile]) {
             wav.file.assign(file->value(), file->value_size());
         }
-        if (peak) {
+        if (const Attribute* peak = attributes[kPeak]) {
             wav.peak = decimal(*peak);
         }
-        if (pickup) {
+        if (const Attribute* pickup = attributes[kPickup]) {
             wav.pickup.assign(pickup->value(), pickup->value_size());
         }
-        if (repitch) {
+        if (const Attribute* repitch = attributes[kRepitch]) {
             wav.repitch = decimal(*repitch);
         }
         // Banks marked with a trailing "+" were recorded with the opposite sign.
         if (m_flipRepitch) {
             wav.repitch = static_cast<float>(wav.repitch * -1.0);
         }
-        if (velocity) {
+        if (const Attribute* velocity = attributes[kVelocity]) {
             wav.velocity = integer(velocity->value());
         }
-        if (ratio) {
+        if (const Attribute* ratio = attributes[kRatio]) {
             wav.ratio = decimal(*ratio);
         }
-        if (gain) {
+        if (const Attribute* gain = attributes[kGain]) {
             wav.gain = powf(10.0f, decimal(*gain) / 20.0f);
         }
-        if (std::any_of(envelope.begin(), envelope.end(), [](const Attribute* a) { return a; })) {
-            wav.envelope = readEnvelope(envelope);
+        if (attributes.any(kEnvelope, kShape - kEnvelope)) {
+            wav.envelope = readEnvelope(attributes);
         }
-        if (std::any_of(shape.begin(), shape.end(), [](const Attribute* a) { return a; })) {
-            wav.shape = std::make_shared<const ox::audio::VoiceShape>(readShape(shape));
+        if (attributes.any(kShape, kWavAttributes.size() - kShape)) {
+            wav.shape = std::make_shared<const ox::audio::VoiceShape>(readShape(attributes));
         }
     }
 
@@ -453,9 +481,10 @@ private:
         sample.wavs.reserve(waves);
         for (const Element* child = element.first_node(); child; child = child->next_sibling()) {
             if (named(*child, "Wave")) {
-                readWav(*child, sample.wavs.emplace_back());
+                sample.wavs.emplace_back(built<Wav>([&](Wav& wav) { readWav(*child, wav); }));
             } else if (named(*child, "Layer")) {
-                readLayerElement(*child, sample.layers.emplace_back());
+                sample.layers.emplace_back(built<SampleLayer>(
+                    [&](SampleLayer& layer) { readLayerElement(*child, layer); }));
             }
         }
     }
@@ -467,7 +496,8 @@ private:
             if (!named(*child, "Sample")) {
                 continue;
             }
-            readSample(*child, samples.emplace_back());
+            samples.emplace_back(
+                built<Sample>([&](Sample& sample) { readSample(*child, sample); }));
             if (m_excludedCount > 0 && isExcluded(samples.back())) {
                 samples.pop_back();
             }

@@ -76,6 +76,60 @@ TEST(Description, ConvertsAttributes) {
         "top(44/2:MF:a&b[a.wav{-12.5 0.5 90 bridge 0 0.501187}, -{-0 0 -1 - 1 1}] -1/127 -1)");
 }
 
+// Each of a Wave's attributes reaches its own field, the first of a name
+// counting, in a Wave as in a Layer; names it does not read change nothing.
+TEST(Description, EveryWaveAttributeReachesItsOwnField) {
+    const char* const names[] = {"peak",        "repitch",       "velocity",       "ratio",
+                                 "gain",        "ampDelay",      "ampAttack",      "ampHold",
+                                 "ampDecay",    "ampSustain",    "ampRelease",     "pan",
+                                 "cutoff",      "resonance",     "velToCutoff",    "modDelay",
+                                 "modAttack",   "modHold",       "modDecay",       "modSustain",
+                                 "modRelease",  "modEnvToPitch", "modEnvToCutoff", "modLfoDelay",
+                                 "modLfoFreq",  "modLfoToPitch", "modLfoToCutoff", "modLfoToVolume",
+                                 "vibLfoDelay", "vibLfoFreq",    "vibLfoToPitch"};
+    std::string attributes = R"(file="w.wav" pickup="neck" Peak="9" fil="x")";
+    for (size_t i = 0; i < std::size(names); ++i) {
+        attributes += " " + std::string(names[i]) + "=\"" + std::to_string(i + 1) + "\"";
+    }
+    for (const char* name : names) {
+        attributes += " " + std::string(name) + "=\"99\"";
+    }
+    MemoryBank bank(R"(<Bank><SamplesTree><Samples><Sample><Wave )" + attributes + R"(/><Layer )" +
+                    attributes + R"( file="no.wav"/></Sample></Samples></SamplesTree></Bank>)");
+    bank.initialize();
+    ASSERT_EQ(bank.layer().samples.size(), 1u);
+    const ox::soundfont::Sample& sample = bank.layer().samples[0];
+    ASSERT_EQ(sample.wavs.size(), 1u);
+    ASSERT_EQ(sample.layers.size(), 1u);
+    const auto decibels = [](float db) { return powf(10.0f, db / 20.0f); };
+    for (const ox::soundfont::Wav& wav : {sample.wavs[0], sample.layers[0].wave}) {
+        EXPECT_EQ(wav.file, "w.wav");
+        EXPECT_EQ(wav.pickup, "neck");
+        EXPECT_EQ(wav.peak, 1.0f);
+        EXPECT_EQ(wav.repitch, 2.0f);
+        EXPECT_EQ(wav.velocity, 3);
+        EXPECT_EQ(wav.ratio, 4.0f);
+        EXPECT_EQ(wav.gain, decibels(5.0f));
+        ASSERT_TRUE(wav.envelope);
+        EXPECT_EQ(*wav.envelope, (ox::audio::Envelope{6, 7, 8, 9, decibels(10.0f), 11}));
+        ASSERT_TRUE(wav.shape);
+        const ox::audio::VoiceShape& s = *wav.shape;
+        EXPECT_EQ(s.pan, 12.0f);
+        EXPECT_EQ(s.cutoff, 13.0f);
+        EXPECT_EQ(s.resonance, 14.0f);
+        EXPECT_EQ(s.velocityToCutoff, 15.0f);
+        EXPECT_EQ(s.modEnvelope, (ox::audio::Envelope{16, 17, 18, 19, 20, 21}));
+        EXPECT_EQ(s.modEnvelopeToPitch, 22.0f);
+        EXPECT_EQ(s.modEnvelopeToCutoff, 23.0f);
+        EXPECT_EQ(s.modLfo, (ox::audio::Lfo{24, 25}));
+        EXPECT_EQ(s.modLfoToPitch, 26.0f);
+        EXPECT_EQ(s.modLfoToCutoff, 27.0f);
+        EXPECT_EQ(s.modLfoToVolume, 28.0f);
+        EXPECT_EQ(s.vibratoLfo, (ox::audio::Lfo{29, 30}));
+        EXPECT_EQ(s.vibratoToPitch, 31.0f);
+    }
+}
+
 TEST(Description, Tuning) {
     // The tuning as read, or the kind and text of the exception that passes out
     // (a doubled or leading blank makes an empty part).
