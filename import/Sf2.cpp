@@ -309,6 +309,11 @@ std::vector<std::pair<std::string, double>> voiceOf(const Voice& voice, bool ste
     if (modEnv) {
         time("modDelay", IPATCH_SF2_GEN_MOD_ENV_DELAY);
         time("modAttack", IPATCH_SF2_GEN_MOD_ENV_ATTACK);
+        // Soundfont players raise the modulation envelope's attack on a convex
+        // curve: a filter opening over a long attack is bright well before its end.
+        if (voice.value(IPATCH_SF2_GEN_MOD_ENV_ATTACK) > -12000) {
+            add("modAttackConvex", 1);
+        }
         time("modHold", IPATCH_SF2_GEN_MOD_ENV_HOLD);
         time("modDecay", IPATCH_SF2_GEN_MOD_ENV_DECAY);
         add("modSustain",

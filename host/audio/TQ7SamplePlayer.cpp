@@ -526,7 +526,8 @@ int64_t TQ7SamplePlayer::mix(float* out, int64_t frames, int outChannels,
 double TQ7SamplePlayer::modEnvelopeAt(int64_t elapsed) const {
     const double rate = double(m_outputRate);
     if (m_modReleased < 0) {
-        return voice::envelopeAt(m_shape.modEnvelope, double(elapsed) / rate);
+        return voice::envelopeAt(m_shape.modEnvelope, double(elapsed) / rate,
+                                 m_shape.modAttackConvex);
     }
     const double since = double(elapsed - m_modReleased) / rate;
     const double release = m_shape.modEnvelope.release;

@@ -53,8 +53,9 @@ inline double exp2Fast(double x) {
     return estrin(kExp2Series, f) * std::bit_cast<double>(uint64_t(whole + 1023) << 52);
 }
 
-/// The level of `envelope` (0 to 1) `seconds` after the note's start, before its release.
-double envelopeAt(const Envelope& envelope, double seconds);
+/// The level of `envelope` (0 to 1) `seconds` after the note's start, before
+/// its release; with `convexAttack` the attack rises as VoiceShape::modAttackConvex says.
+double envelopeAt(const Envelope& envelope, double seconds, bool convexAttack = false);
 /// The level of `lfo` (-1 to 1) `seconds` after the note's start: a triangle
 /// rising from 0. Inline: a shaped voice asks for it several times a block.
 inline double lfoAt(const Lfo& lfo, double seconds) {

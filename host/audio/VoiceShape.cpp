@@ -26,13 +26,15 @@ double hzToCents(double hz) {
 
 namespace voice {
 
-double envelopeAt(const Envelope& e, double t) {
+double envelopeAt(const Envelope& e, double t, bool convexAttack) {
     if (t < e.delay) {
         return 0.0;
     }
     t -= e.delay;
     if (t < e.attack) {
-        return t / e.attack;
+        const double x = t / e.attack;
+        return convexAttack ? (x > 0.0 ? std::max(0.0, 1.0 + (40.0 / 96.0) * std::log10(x)) : 0.0)
+                            : x;
     }
     t -= e.attack;
     if (t < e.hold) {

@@ -222,7 +222,7 @@ private:
     // The attributes a "Wave" reads, each at its slot: its own, then the
     // envelope's in the order of Envelope's fields, then the voice shape's in
     // the order of readShape's values.
-    static constexpr std::array<std::string_view, 33> kWavAttributes{
+    static constexpr std::array<std::string_view, 34> kWavAttributes{
         "file",           "peak",
         "pickup",         "repitch",
         "velocity",       "ratio",
@@ -239,7 +239,7 @@ private:
         "modLfoFreq",     "modLfoToPitch",
         "modLfoToCutoff", "modLfoToVolume",
         "vibLfoDelay",    "vibLfoFreq",
-        "vibLfoToPitch"};
+        "vibLfoToPitch",  "modAttackConvex"};
     enum : size_t {
         kFile,
         kPeak,
@@ -331,6 +331,9 @@ private:
         shape.modLfoToVolume = part(16);
         shape.vibratoLfo = {part(17), part(18)};
         shape.vibratoToPitch = part(19);
+        if (const Attribute* convex = attributes[kShape + 20]) {
+            shape.modAttackConvex = integer(convex->value()) != 0;
+        }
         return shape;
     }
 

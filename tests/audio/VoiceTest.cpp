@@ -335,6 +335,19 @@ TEST(Voice, VibratoAndModulationEnvelopeMoveThePitchByTheirDepth) {
     const std::vector<float> swept = rendered(stream, &sweep, 44100);
     EXPECT_NEAR(frequencyIn(swept, 2205, 2205), 2000.0, 2.0);  // an octave up while held
     EXPECT_NEAR(frequencyIn(swept, 35280, 2205), 1000.0, 1.0); // back after the decay
+
+    // A convex attack is most of the way up early: 0.58 of it at a tenth of
+    // the attack, 0.87 at half, where a straight one is at 0.1 and 0.5.
+    VoiceShape convex;
+    convex.modEnvelope = Envelope{.attack = 1.0f};
+    convex.modEnvelopeToPitch = 1200.0f;
+    convex.modAttackConvex = true;
+    const std::vector<float> rising = rendered(stream, &convex, 44100);
+    for (const auto& [seconds, level] : {std::pair{0.1, 0.5833}, {0.5, 0.8746}}) {
+        const double cents =
+            1200.0 * std::log2(frequencyIn(rising, int64_t(seconds * kRate), 220) / 1000.0);
+        EXPECT_NEAR(cents, 1200.0 * level, 15.0) << seconds;
+    }
 }
 
 TEST(Voice, PanLawAtTheExtremesAndTheCentre) {

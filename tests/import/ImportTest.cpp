@@ -742,7 +742,8 @@ TEST(ImportSf2, PanFilterAndOscillatorsReachTheVoice) {
         }
         for (const Sf2Generator g :
              {sf2Value(Pan, -250), sf2Value(FilterCutoff, 6900), sf2Value(FilterQ, 60),
-              sf2Value(VibLfoToPitch, 30), sf2Value(VibLfoFreq, 1200)}) {
+              sf2Value(VibLfoToPitch, 30), sf2Value(VibLfoFreq, 1200),
+              sf2Value(ModEnvToFilterFc, 1200), sf2Value(ModEnvAttack, 0)}) {
             zone.generators.insert(zone.generators.begin(), g);
         }
     }
@@ -768,6 +769,10 @@ TEST(ImportSf2, PanFilterAndOscillatorsReachTheVoice) {
     EXPECT_EQ(shape->velocityToCutoff, -2400.0f);
     EXPECT_NEAR(shape->vibratoLfo.frequency, 16.35f, 0.01f);
     EXPECT_EQ(shape->vibratoToPitch, 30.0f);
+    // A second's attack of the modulation envelope, on the convex curve soundfonts rise on.
+    EXPECT_NEAR(shape->modEnvelope.attack, 1.0f, 1e-6f);
+    EXPECT_EQ(shape->modEnvelopeToCutoff, 1200.0f);
+    EXPECT_TRUE(shape->modAttackConvex);
     EXPECT_EQ(played[0].player.velocity(), 100);
 }
 

@@ -44,6 +44,10 @@ struct VoiceShape {
 
     /// The modulation envelope; its sustain is a linear level, 0 to 1.
     Envelope modEnvelope;
+    /// Its attack rises on the convex curve soundfont players give it, 1 +
+    /// (40 / 96) log10(t / attack) (at least 0), 0.29 of the way up at a
+    /// fiftieth of the attack, rather than in a straight line.
+    bool modAttackConvex = false;
     float modEnvelopeToPitch = 0.0f;  ///< cents
     float modEnvelopeToCutoff = 0.0f; ///< cents
 
