@@ -101,8 +101,9 @@ std::string voiceText(const SampleTreeNodeSample& sample) {
         }
         if (s->modEnvelopeToPitch != 0.0f || s->modEnvelopeToCutoff != 0.0f) {
             parts.push_back(
-                fmt::format("modulation envelope to pitch {:+.0f}, cutoff {:+.0f} cents",
-                            s->modEnvelopeToPitch, s->modEnvelopeToCutoff));
+                fmt::format("modulation envelope{} to pitch {:+.0f}, cutoff {:+.0f} cents",
+                            s->modAttackConvex ? " (convex attack)" : "", s->modEnvelopeToPitch,
+                            s->modEnvelopeToCutoff));
         }
         if (s->modLfo.frequency > 0.0f) {
             parts.push_back(fmt::format("modulation LFO {:.2f} Hz to pitch {:+.0f}, cutoff {:+.0f} "
