@@ -317,31 +317,12 @@ void copies(const Sample* p, int64_t n, GainRamp ramp, float left, float right, 
     }
 }
 
-/// Four frames at a time (n a multiple of 4) for copies and the cubic, mono or
-/// stereo in and out. `factors` holds the output channels' factors (scale times
-/// channel gain). Same arguments as interpolate() otherwise.
-template <class Sample, int In, int Out, bool Add, bool Cubic>
-void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n,
-           GainRamp ramp, const float* factors, float* out) {
-    // 16-bit samples load at 65536 times their value.
-    const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
-    if constexpr (!Cubic && In == Out) {
-        copies<Sample, In, Add>(data + (shift + whole(phase)) * In, n, ramp, factors[0] * unit,
-                                factors[Out - 1] * unit, out);
-        return;
-    }
-    const float half = Out == 1 ? 0.5f : 1.0f;
-    const __m128 left = _mm_set1_ps(factors[0] * unit * half);
-    const __m128 right = _mm_set1_ps(factors[Out - 1] * unit * half);
-    Lanes<1> gains(ramp, 1, _mm_set1_ps(1.0f));
-    if constexpr (!Cubic) {
-        const Sample* p = data + (shift + whole(phase)) * In;
-        for (int64_t j = 0; j < n; j += 4) {
-            storeFrames<Out, Add>(loadFrames<In>(p + j * In), gains.next(), left, right,
-                                  out + j * Out);
-        }
-        return;
-    }
+/// The cubic four frames at a time (n a multiple of 4), mono or stereo: put(j,
+/// v) takes frames j .. j + 3, one vector per channel (16-bit samples at
+/// 65536 times their value). Same arguments as interpolate() otherwise.
+template <class Sample, int In, class Put>
+[[gnu::always_inline]] inline void cubicQuads(const Sample* data, int64_t shift, uint64_t phase,
+                                              uint64_t step, int64_t n, Put&& put) {
     const __m128 half1 = _mm_set1_ps(0.5f), one = _mm_set1_ps(1.0f), three = _mm_set1_ps(3.0f);
     const __m128 four = _mm_set1_ps(4.0f), five = _mm_set1_ps(5.0f);
     const __m128 toFraction = _mm_set1_ps(1.0f / 16777216.0f);
@@ -371,8 +352,39 @@ void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int
                                       _mm_mul_ps(w2, y[2][c])),
                            _mm_mul_ps(w3, y[3][c]));
         }
-        storeFrames<Out, Add>({v[0], v[In - 1]}, gains.next(), left, right, out + j * Out);
+        put(j, Quad{v[0], v[In - 1]});
     }
+}
+
+/// Four frames at a time (n a multiple of 4) for copies and the cubic, mono or
+/// stereo in and out. `factors` holds the output channels' factors (scale times
+/// channel gain). Same arguments as interpolate() otherwise.
+template <class Sample, int In, int Out, bool Add, bool Cubic>
+void quads(const Sample* data, int64_t shift, uint64_t phase, uint64_t step, int64_t n,
+           GainRamp ramp, const float* factors, float* out) {
+    // 16-bit samples load at 65536 times their value.
+    const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
+    if constexpr (!Cubic && In == Out) {
+        copies<Sample, In, Add>(data + (shift + whole(phase)) * In, n, ramp, factors[0] * unit,
+                                factors[Out - 1] * unit, out);
+        return;
+    }
+    const float half = Out == 1 ? 0.5f : 1.0f;
+    const __m128 left = _mm_set1_ps(factors[0] * unit * half);
+    const __m128 right = _mm_set1_ps(factors[Out - 1] * unit * half);
+    Lanes<1> gains(ramp, 1, _mm_set1_ps(1.0f));
+    if constexpr (!Cubic) {
+        const Sample* p = data + (shift + whole(phase)) * In;
+        for (int64_t j = 0; j < n; j += 4) {
+            storeFrames<Out, Add>(loadFrames<In>(p + j * In), gains.next(), left, right,
+                                  out + j * Out);
+        }
+        return;
+    }
+    cubicQuads<Sample, In>(
+        data, shift, phase, step, n, [&](int64_t j, Quad v) __attribute__((always_inline)) {
+            storeFrames<Out, Add>(v, gains.next(), left, right, out + j * Out);
+        });
 }
 
 template <class Sample>

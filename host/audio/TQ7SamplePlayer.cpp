@@ -164,6 +164,9 @@ struct Run {
     int outChannels;
     const float* channelGains;
     bool add;
+    /// Not null: frames go through the sink's filter into its target, from frame `first` on.
+    const voice::FilterSink* sink = nullptr;
+    int64_t first = 0;
     int64_t missed = 0;
 
     void render() {
@@ -223,9 +226,19 @@ struct Run {
     /// Frames j .. j + n - 1 from `data` (index i of the run at data + (shift + i) * channels).
     template <class Sample>
     void write(const Sample* data, int64_t shift, uint64_t at, int64_t j, int64_t n, float scale) {
+        if (sink) {
+            filtered(data, shift, at, j, n, scale);
+        } else {
+            put(data, shift, at, n, scale, j > 0 ? ramp.after(j) : ramp, out + j * outChannels,
+                outChannels, channelGains, add);
+        }
+    }
+
+    /// Frames from position `at` on into `to`, as write() describes them.
+    template <class Sample>
+    void put(const Sample* data, int64_t shift, uint64_t at, int64_t n, float scale, GainRamp gain,
+             float* to, int outChannels, const float* channelGains, bool add) const {
         const int inChannels = source.channels;
-        float* to = out + j * outChannels;
-        GainRamp gain = j > 0 ? ramp.after(j) : ramp;
 #ifdef OX_AUDIO_SSE2
         if (setup.kind != Kind::Sinc && inChannels <= 2 && outChannels <= 2 && n >= 4) {
             const float factors[2] = {scale * (channelGains ? channelGains[0] : 1.0f),
@@ -250,6 +263,44 @@ struct Run {
             kernels::mapFrames(frames, inChannels, m, gain, to, outChannels, channelGains, add);
             at += uint64_t(m) * setup.step;
             to += m * outChannels;
+            n -= m;
+        }
+    }
+
+    /// write() through the sink's filter: the cubic in one pass with it, what
+    /// else there is (a few frames at the end, copies) through a scratch.
+    template <class Sample>
+    void filtered(const Sample* data, int64_t shift, uint64_t at, int64_t j, int64_t n,
+                  float scale) {
+        const int channels = source.channels;
+        GainRamp gain = j > 0 ? ramp.after(j) : ramp;
+#ifdef OX_AUDIO_SSE2
+        if (setup.kind == Kind::Cubic && n >= 4) {
+            // 16-bit samples load at 65536 times their value.
+            const float unit = sizeof(Sample) == 2 ? 1.0f / 65536.0f : 1.0f;
+            const int64_t m = n & ~int64_t(3);
+            voice::filterCubic({data, shift, at, setup.step, m, gain, scale * unit}, channels,
+                               *sink, first + j);
+            n -= m;
+            if (n == 0) {
+                return;
+            }
+            at += uint64_t(m) * setup.step;
+            j += m;
+            gain = gain.after(m);
+        }
+#endif
+        float frames[kChunkFrames * kMaxChannels];
+        while (n > 0) {
+            const int64_t m = std::min(n, kChunkFrames);
+            put(data, shift, at, m, scale, gain, frames, channels, nullptr, false);
+            voice::StereoTarget target = sink->target;
+            target.out += 2 * (first + j);
+            target.volume += target.slope * float(first + j);
+            voice::filterInto(frames, channels, m, sink->filter, sink->memory, target);
+            at += uint64_t(m) * setup.step;
+            gain = gain.after(m);
+            j += m;
             n -= m;
         }
     }
@@ -557,25 +608,42 @@ int64_t TQ7SamplePlayer::voice(float* out, int64_t frames, int outChannels,
     return playShaped(out, frames, outChannels, mapped, add);
 }
 
-const voice::LowPassSteps* TQ7SamplePlayer::filterAt(int64_t elapsed, int slot) {
+void TQ7SamplePlayer::filtersAt(const int64_t* middles, int steps,
+                                const voice::LowPassSteps** filters) {
     static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps[0]));
-    // The cutoff of the step's middle: it moves by at most a little per step.
+    // Each step's cutoff at its middle: it moves by at most a little per step.
     const VoiceShape& s = m_shape;
-    double cutoff = m_baseCutoff;
-    if (s.modEnvelopeToCutoff != 0.0f) {
-        cutoff += modEnvelopeAt(elapsed) * s.modEnvelopeToCutoff;
+    double cents[2];
+    bool moved = false;
+    for (int k = 0; k < 2; ++k) {
+        const int64_t elapsed = middles[std::min(k, steps - 1)];
+        double cutoff = m_baseCutoff;
+        if (s.modEnvelopeToCutoff != 0.0f) {
+            cutoff += modEnvelopeAt(elapsed) * s.modEnvelopeToCutoff;
+        }
+        if (s.modLfoToCutoff != 0.0f) {
+            cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
+        }
+        cents[k] = cutoff;
+        moved = moved || !m_filterKnown[k] || cutoff != m_filterCents[k];
     }
-    if (s.modLfoToCutoff != 0.0f) {
-        cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
+    voice::LowPassSteps* slots[2];
+    for (int k = 0; k < 2; ++k) {
+        slots[k] = m_filterKnown[k]
+                       ? std::launder(reinterpret_cast<voice::LowPassSteps*>(m_filterSteps[k]))
+                       : new (m_filterSteps[k]) voice::LowPassSteps;
     }
-    std::byte* steps = m_filterSteps[slot];
-    if (!m_filterKnown[slot] || cutoff != m_filterCents[slot]) {
-        voice::setSteps(*new (steps) voice::LowPassSteps,
-                        voice::lowPassAtCents(cutoff, m_outputRate, m_damping));
-        m_filterCents[slot] = cutoff;
-        m_filterKnown[slot] = true;
+    if (moved) {
+        // Both at once: as cheap as one.
+        voice::setStepsAtCents(slots, cents, m_outputRate, m_damping);
+        for (int k = 0; k < 2; ++k) {
+            m_filterCents[k] = cents[k];
+            m_filterKnown[k] = true;
+        }
     }
-    return std::launder(reinterpret_cast<const voice::LowPassSteps*>(steps));
+    for (int k = 0; k < steps; ++k) {
+        filters[k] = slots[k];
+    }
 }
 
 int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
@@ -617,6 +685,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         double pitch[kMostSteps];
         const voice::LowPassSteps* filters[kMostSteps] = {};
         float volumes[kMostSteps + 1] = {v0};
+        int64_t middles[kMostSteps];
         for (int k = 0; k < steps; ++k) {
             const int64_t start = m_elapsed + k * kShapeFrames;
             const int64_t m = std::min(kShapeFrames, n - k * kShapeFrames);
@@ -630,7 +699,10 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
             pitch[k] = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
             lfo0 = voice::lfoAt(s.modLfo, double(start + m) / rate);
             volumes[k + 1] = volumeAt(lfo0);
-            filters[k] = m_filterRuns ? filterAt(start + m / 2, k) : nullptr;
+            middles[k] = start + m / 2;
+        }
+        if (m_filterRuns) {
+            filtersAt(middles, steps, filters);
         }
         v0 = volumes[steps];
 
@@ -638,11 +710,21 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
         for (int k = 0; k < steps && got == k * kShapeFrames; ++k) {
             const int64_t m = std::min(kShapeFrames, n - got);
             m_step = pitch[k];
-            float scratch[kShapeFrames * kMaxChannels];
-            const int64_t count = play(scratch, m, channels, nullptr, false);
-            missed += m_missed;
             const float slope = (volumes[k + 1] - volumes[k]) / float(m);
             float* to = out + (done + got) * outChannels;
+            int64_t count = 0;
+            if (outChannels == 2 && channels <= 2 && filters[k]) {
+                // Rendered straight through the filter into the output.
+                const voice::FilterSink sink{
+                    filters[k], m_filter, {to, {gains[0], gains[1]}, volumes[k], slope, add}};
+                count = play(to, m, channels, nullptr, false, &sink);
+                missed += m_missed;
+                got += count;
+                continue;
+            }
+            float scratch[kShapeFrames * kMaxChannels];
+            count = play(scratch, m, channels, nullptr, false);
+            missed += m_missed;
             if (outChannels == 2 && channels <= 2) {
                 const voice::StereoTarget target{to, {gains[0], gains[1]}, volumes[k], slope, add};
                 voice::filterInto(scratch, channels, count, filters[k], m_filter, target);
@@ -671,7 +753,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
 }
 
 int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
-                              const float* channelGains, bool add) {
+                              const float* channelGains, bool add, const voice::FilterSink* sink) {
     if (!out || frames <= 0 || outChannels <= 0) {
         return 0;
     }
@@ -679,7 +761,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
     startEnvelope();
     const AudioStream* stream = m_stream.get();
     if (!stream || stream->empty() || m_level.silent()) {
-        if (!add) {
+        if (!add && !sink) {
             std::fill(out, out + frames * outChannels, 0.0f);
         }
         m_finished = true;
@@ -712,7 +794,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         }
         const GainRamp ramp{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};
         Run run{source,      setup,        base, phase, count, ramp, out + done * outChannels,
-                outChannels, channelGains, add};
+                outChannels, channelGains, add,  sink,  done};
         run.render();
         m_missed += run.missed;
         m_level.advance(count);
@@ -725,7 +807,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         }
         done += count;
     }
-    if (!add) {
+    if (!add && !sink) {
         std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
     }
     if ((!source.looping && m_position >= double(source.frames)) || m_level.silent()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ox/audio/AudioStream.h>
 #include <ox/audio/VoiceShape.h>
 
 #include <algorithm>
@@ -15,17 +16,17 @@ namespace ox::audio::voice {
 /// A polynomial of degree N - 1, coefficients from the constant term up, by
 /// Estrin's scheme: pairs of terms, then pairs of pairs, so that its chain of
 /// dependent operations is about log2(N) long rather than Horner's N.
-template <size_t N>
-[[gnu::always_inline]] inline double estrin(const std::array<double, N>& c, double x) {
+template <class C, size_t N, class X>
+[[gnu::always_inline]] inline X estrin(const std::array<C, N>& c, X x) {
     if constexpr (N == 1) {
-        return c[0];
+        return c[0] + X{}; // a vector x: every lane
     } else {
-        std::array<double, (N + 1) / 2> pairs{};
+        std::array<X, (N + 1) / 2> pairs{};
         for (size_t k = 0; k < N / 2; ++k) {
             pairs[k] = c[2 * k] + c[2 * k + 1] * x;
         }
         if constexpr (N % 2 == 1) {
-            pairs[N / 2] = c[N - 1];
+            pairs[N / 2] = c[N - 1] + X{};
         }
         return estrin(pairs, x * x);
     }
@@ -81,20 +82,37 @@ LowPass lowPassFor(double hz, int rate, float damping);
 /// The same at a cutoff in absolute cents, as a moving cutoff asks for it every control block.
 LowPass lowPassAtCents(double cents, int rate, float damping);
 
+// Vectors of the four-frame filter kernels (GCC's, so that one source builds
+// both the baseline and the AVX2 kernels). Only ever passed by reference: a
+// 32-byte vector passed by value would differ between the builds.
+using Doubles4 = double __attribute__((vector_size(32)));
+using Floats4 = float __attribute__((vector_size(16)));
+using Floats8 = float __attribute__((vector_size(32)));
+
+/// A low-pass's form over four frames at a time, spread over the kernels'
+/// lanes: of the output, lane 2j + c is frame j of channel c; of the state,
+/// lanes are {band left, band right, low left, low right}, so that one frame's
+/// two inputs, side by side, multiply both halves at once.
+struct LowPassQuad {
+    Floats8 fromInput[4]; ///< the output from input frame i: the impulse response, shifted by i
+    Floats8 fromBand;     ///< ... from the band-pass integrators at the first frame
+    Floats8 fromLow;      ///< ... from the low-pass ones
+    Floats4 toState[4];   ///< the integrators four frames on, from input frame i
+    Doubles4 keep;        ///< ... from themselves now
+    Doubles4 cross;       ///< ... from the other integrator of their channel now
+};
+
 /// A low-pass with the form it takes over four frames at a time, which the
 /// stereo path runs. A player keeps it while its cutoff holds.
 struct LowPassSteps {
     LowPass step;
-    // Its four-frame form, k = 0..3; the kernel spreads these over its lanes.
-    float impulse[4];  ///< output k from the input k frames before it: C A^(k-1) B, D at 0
-    float fromBand[4]; ///< output k from the band-pass integrator at the first frame
-    float fromLow[4];  ///< ... from the low-pass one
-    float toBand[4];   ///< the band-pass integrator four frames on, from input frame 3 - k
-    float toLow[4];    ///< ... the low-pass one
-    double four[2][2]; ///< the integrators four frames on, from themselves now: A^4
+    LowPassQuad quad;
 };
 /// Puts `filter` and its four-frame form into `steps`.
 void setSteps(LowPassSteps& steps, const LowPass& filter);
+/// setSteps() of lowPassAtCents() for both steps of a control block at once,
+/// side by side in vectors: a moving cutoff asks for two every block.
+void setStepsAtCents(LowPassSteps* const steps[2], const double cents[2], int rate, float damping);
 
 /// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
 /// with memory[c]: its band-pass and low-pass integrators.
@@ -115,5 +133,34 @@ struct StereoTarget {
 /// filter's recursion and the mixing overlap.
 void filterInto(const float* frames, int channels, int64_t n, const LowPassSteps* filter,
                 double (*memory)[2], const StereoTarget& target);
+
+/// A shaped step's filter and where it goes, for the player to render
+/// straight into: its target is the step's first frame.
+struct FilterSink {
+    const LowPassSteps* filter;
+    double (*memory)[2];
+    StereoTarget target;
+};
+
+/// Frames of a mono or stereo source for the cubic, as the player's four-frame
+/// loop takes them: `n` (a multiple of 4) at positions phase, phase + step ...
+/// (32.32) from data + shift * channels, times the ramp and `factor`.
+template <class Sample> struct CubicFrames {
+    const Sample* data;
+    int64_t shift;
+    uint64_t phase;
+    uint64_t step;
+    int64_t n;
+    GainRamp ramp;
+    float factor;
+};
+
+/// Interpolates `frames` with the cubic and filters them into the sink's
+/// target from frame `at` on in one pass: no scratch between the two, and
+/// the filter's recursion overlaps the interpolation. x86 only.
+void filterCubic(const CubicFrames<int16_t>& frames, int channels, const FilterSink& sink,
+                 int64_t at);
+void filterCubic(const CubicFrames<float>& frames, int channels, const FilterSink& sink,
+                 int64_t at);
 
 } // namespace ox::audio::voice

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -25,16 +26,17 @@ namespace {
 
 constexpr int kRate = 44100;
 
-/// A source of float samples held in memory: noise and exact tones without a file.
+/// A source of samples held in memory: noise and exact tones without a file,
+/// as float or (`int16`) as 16-bit samples.
 class FloatDecoder : public ox::audio::IDecoder {
 public:
-    FloatDecoder(std::vector<float> samples, int channels)
-        : m_samples(std::move(samples)), m_channels(channels) {}
+    FloatDecoder(std::vector<float> samples, int channels, bool int16 = false)
+        : m_samples(std::move(samples)), m_channels(channels), m_int16(int16) {}
     int channels() const override { return m_channels; }
     int sampleRate() const override { return kRate; }
     int64_t frameCount() const override { return int64_t(m_samples.size()) / m_channels; }
     float gain() const override { return 1.0f; }
-    int bitsPerSample() const override { return 0; }
+    int bitsPerSample() const override { return m_int16 ? 16 : 0; }
     bool loop(Loop&) const override { return false; }
     int64_t readFrames(float* out, int64_t frames) override {
         const int64_t n = std::min(frames, frameCount() - m_at);
@@ -42,7 +44,15 @@ public:
         m_at += n;
         return n;
     }
-    int64_t readFrames16(int16_t*, int64_t) override { return 0; }
+    int64_t readFrames16(int16_t* out, int64_t frames) override {
+        const int64_t n = std::min(frames, frameCount() - m_at);
+        for (int64_t i = 0; i < n * m_channels; ++i) {
+            const float v = std::clamp(m_samples[size_t(m_at * m_channels + i)], -1.0f, 1.0f);
+            out[i] = int16_t(std::lround(v * 32767.0f));
+        }
+        m_at += n;
+        return n;
+    }
     bool seekFrame(int64_t frame) override {
         if (frame < 0 || frame > frameCount()) {
             return false;
@@ -54,12 +64,14 @@ public:
 private:
     std::vector<float> m_samples;
     int m_channels;
+    bool m_int16;
     int64_t m_at = 0;
 };
 
-std::shared_ptr<ox::audio::AudioStream> streamOf(std::vector<float> samples, int channels = 1) {
+std::shared_ptr<ox::audio::AudioStream> streamOf(std::vector<float> samples, int channels = 1,
+                                                 bool int16 = false) {
     return std::make_shared<ox::audio::AudioStream>(
-        std::make_shared<FloatDecoder>(std::move(samples), channels), 0);
+        std::make_shared<FloatDecoder>(std::move(samples), channels, int16), 0);
 }
 
 /// The frequency of a sine in `x[from, from + n)`: whole cycles between its
@@ -399,10 +411,15 @@ TEST(Voice, ModulationLfoMovesTheVolumeAfterItsDelay) {
 }
 
 TEST(Voice, StereoShapedVoicesFilterEachSideAsAMonoVoiceWould) {
-    // The stereo output path filters and mixes in one pass; the general path
-    // filters in place then maps. Both must agree, side by side.
+    // The stereo output path interpolates and filters in one pass (for 16-bit
+    // stereo eight frames at a time); the general path filters in place then
+    // maps. Both must agree, side by side, for float and 16-bit sources,
+    // mixed and rendered, across runs and control blocks, the cutoff moving.
     const std::vector<float> left = noise(8192);
     std::vector<float> right = sine(8192, 3000.0);
+    for (float& v : right) {
+        v *= 0.5f;
+    }
     std::vector<float> both(2 * 8192);
     for (size_t f = 0; f < 8192; ++f) {
         both[2 * f] = left[f];
@@ -414,25 +431,41 @@ TEST(Voice, StereoShapedVoicesFilterEachSideAsAMonoVoiceWould) {
     shape.modLfo = Lfo{.delay = 0.0f, .frequency = 7.0f};
     shape.modLfoToCutoff = 1200.0f;
     shape.modLfoToVolume = 3.0f;
-    TQ7SamplePlayer stereo(streamOf(both, 2));
-    stereo.setShape(shape);
-    stereo.setTransposition(0.5);
-    std::vector<float> mixed(2 * 8192, 0.125f);
-    const float gains[2] = {0.5f, 2.0f};
-    for (int64_t at = 0; at < 8192; at += 300) {
-        stereo.mix(mixed.data() + 2 * at, std::min<int64_t>(300, 8192 - at), 2, gains);
-    }
-    for (int side = 0; side < 2; ++side) {
-        TQ7SamplePlayer mono(streamOf(side == 0 ? left : right));
-        mono.setShape(shape);
-        mono.setTransposition(0.5);
-        std::vector<float> alone(8192);
+    const auto played = [&](const std::vector<float>& samples, int channels, bool int16,
+                            int outChannels, const float* gains) {
+        TQ7SamplePlayer player(streamOf(samples, channels, int16));
+        player.setShape(shape);
+        player.setTransposition(0.5);
+        std::vector<float> out(size_t(outChannels) * 8192, gains ? 0.125f : 0.0f);
         for (int64_t at = 0; at < 8192; at += 300) {
-            mono.render(alone.data() + at, std::min<int64_t>(300, 8192 - at), 1);
+            const int64_t n = std::min<int64_t>(300, 8192 - at);
+            float* to = out.data() + outChannels * at;
+            gains ? player.mix(to, n, outChannels, gains) : player.render(to, n, outChannels);
         }
-        for (size_t f = 0; f < 8192; f += 7) {
-            ASSERT_NEAR(mixed[2 * f + size_t(side)], 0.125f + gains[side] * alone[f], 1e-5f)
-                << "side " << side << ", frame " << f;
+        return out;
+    };
+    const float gains[2] = {0.5f, 2.0f};
+    for (const bool int16 : {false, true}) {
+        for (const float* g :
+             {static_cast<const float*>(gains), static_cast<const float*>(nullptr)}) {
+            const std::vector<float> stereo = played(both, 2, int16, 2, g);
+            for (int side = 0; side < 2; ++side) {
+                const std::vector<float>& source = side == 0 ? left : right;
+                const std::vector<float> alone = played(source, 1, int16, 1, nullptr);
+                // A mono source into stereo output takes the one-pass path too.
+                const std::vector<float> spread = played(source, 1, int16, 2, g);
+                const float base = g ? 0.125f : 0.0f;
+                const float gain = g ? g[side] : 1.0f;
+                for (size_t f = 0; f < 8192; f += 3) {
+                    const float want = base + gain * alone[f];
+                    ASSERT_NEAR(stereo[2 * f + size_t(side)], want, 1e-5f)
+                        << "16-bit " << int16 << ", mixed " << bool(g) << ", side " << side
+                        << ", frame " << f;
+                    ASSERT_NEAR(spread[2 * f + size_t(side)], want, 1e-5f)
+                        << "mono source, 16-bit " << int16 << ", mixed " << bool(g) << ", side "
+                        << side << ", frame " << f;
+                }
+            }
         }
     }
 }

@@ -17,6 +17,7 @@ namespace ox::audio {
 
 namespace voice {
 struct LowPassSteps;
+struct FilterSink;
 } // namespace voice
 
 /// How a player computes the sound between recorded frames when it transposes.
@@ -194,9 +195,9 @@ private:
     double m_filter[kMaxChannels][2] = {}; ///< per channel: the filter's two integrators
     float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
     /// The filter's coefficients for each of a control block's two steps, at
-    /// m_filterCents[k], worked out again only when the cutoff moves;
+    /// m_filterCents[k], worked out again (both) only when the cutoff moves;
     /// m_filterKnown false: not worked out yet.
-    alignas(double) std::byte m_filterSteps[2][23 * sizeof(double)];
+    alignas(32) std::byte m_filterSteps[2][416];
     double m_filterCents[2] = {};
     bool m_filterKnown[2] = {};
 
@@ -204,13 +205,16 @@ private:
     double stepFor(double semitones) const;
     void updateShape();
     double modEnvelopeAt(int64_t elapsed) const;
-    const voice::LowPassSteps* filterAt(int64_t elapsed, int slot);
+    void filtersAt(const int64_t* middles, int steps, const voice::LowPassSteps** filters);
     const float* panned(int outChannels, const float* channelGains, float* gains) const;
     int64_t voice(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
     int64_t playShaped(float* out, int64_t frames, int outChannels, const float* channelGains,
                        bool add);
     void startEnvelope();
-    int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
+    /// Renders the plain voice into `out`, or (`sink` not null) through the
+    /// sink's filter into its target, `out` then unused.
+    int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add,
+                 const voice::FilterSink* sink = nullptr);
 };
 
 } // namespace ox::audio
