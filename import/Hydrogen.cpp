@@ -276,6 +276,7 @@ BankPlan planHydrogenKit(const std::string& path) {
                              childNumber(instrument, "gain", 1) *
                              (holder == instrument ? 1.0 : childNumber(holder, "gain", 1));
         const double pitchOffset = childNumber(instrument, "pitchOffset", 0);
+        const auto filter = kitLowPass(instrument); // the instrument's, for all its layers
         bool played = false;
         for (const Layer& layer : layers) {
             // Hydrogen plays a layer when min <= velocity / 127 <= max.
@@ -305,7 +306,7 @@ BankPlan planHydrogenKit(const std::string& path) {
             if (const double pan = panOf(instrument); std::abs(pan) > 1e-6) {
                 zone.voice.emplace_back("pan", pan);
             }
-            if (const auto filter = kitLowPass(instrument)) {
+            if (filter) {
                 zone.voice.emplace_back("cutoff", filter->first);
                 if (filter->second > 0.01) {
                     zone.voice.emplace_back("resonance", filter->second);
