@@ -550,7 +550,6 @@ struct WideCubic {
 struct WideFilter {
     __m256d state;
     __m256 ramp, rampStep;
-    alignas(16) float now[4];
 
     OX_WIDE WideFilter(const double (*memory)[2], const StereoTarget& t) {
         state = _mm256_setr_pd(memory[0][0], memory[1][0], memory[0][1], memory[1][1]);
@@ -569,6 +568,9 @@ struct WideFilter {
         for (int i = 0; i < 4; ++i) {
             x[i] = pairAt(pairs + at[i]);
         }
+        // A local: were it a member, the state would live on the stack too,
+        // and the recursion would wait on a store and a load every step.
+        alignas(16) float now[4];
         _mm_store_ps(now, _mm256_cvtpd_ps(state));
         const __m256 fromState = _mm256_fmadd_ps(Floats8(q.fromLow), pairAt(now + 2),
                                                  _mm256_mul_ps(Floats8(q.fromBand), pairAt(now)));
