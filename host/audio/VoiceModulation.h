@@ -64,7 +64,10 @@ inline double lfoAt(const Lfo& lfo, double seconds) {
         return 0.0;
     }
     const double cycles = (seconds - lfo.delay) * lfo.frequency + 0.25;
-    return 1.0 - 4.0 * std::abs(cycles - std::floor(cycles) - 0.5);
+    // cycles > 0, where truncation is the floor: without SSE4.1 std::floor
+    // is a call. From 2^52 on every double is whole.
+    const double whole = cycles < 0x1p52 ? double(int64_t(cycles)) : cycles;
+    return 1.0 - 4.0 * std::abs(cycles - whole - 0.5);
 }
 /// The filter's damping (1/Q) for a peak `resonance` dB above its DC gain.
 float damping(float resonance);
