@@ -31,7 +31,7 @@ constexpr double kMaxStep = 4096.0; // twelve octaves
 // its peak.
 constexpr int64_t kShapeFrames = 64;
 // Frames whose settings are worked out together, before they render.
-constexpr int64_t kControlFrames = 2 * kShapeFrames;
+constexpr int64_t kControlFrames = 8 * kShapeFrames;
 
 /// What a render call knows of the stream, read at once so that a run sees one
 /// consistent state; read again when decoding finds the sound shorter than announced.
@@ -351,7 +351,7 @@ TQ7SamplePlayer& TQ7SamplePlayer::operator=(TQ7SamplePlayer&& other) noexcept {
         m_modReleaseLevel = other.m_modReleaseLevel;
         std::copy(&other.m_filter[0][0], &other.m_filter[0][0] + 2 * kMaxChannels, &m_filter[0][0]);
         std::copy(other.m_panGains, other.m_panGains + 2, m_panGains);
-        std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
+        m_filterKnown = false;
         other.m_finished = true;
     }
     return *this;
@@ -441,7 +441,7 @@ void TQ7SamplePlayer::updateShape() {
     m_baseCutoff =
         float(hzToCents(s.cutoff) + double(s.velocityToCutoff) * double(127 - m_velocity) / 127.0);
     m_damping = voice::damping(s.resonance);
-    std::fill(std::begin(m_filterKnown), std::end(m_filterKnown), false);
+    m_filterKnown = false;
     const bool cutoffMoves =
         s.modEnvelopeToCutoff != 0.0f || (s.modLfo.frequency > 0.0f && s.modLfoToCutoff != 0.0f);
     // Fully open, still and without a peak, the filter would only cost time.
@@ -608,42 +608,50 @@ int64_t TQ7SamplePlayer::voice(float* out, int64_t frames, int outChannels,
     return playShaped(out, frames, outChannels, mapped, add);
 }
 
-void TQ7SamplePlayer::filtersAt(const int64_t* middles, int steps,
-                                const voice::LowPassSteps** filters) {
-    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps[0]));
+double TQ7SamplePlayer::filtersAt(const int64_t* middles, int steps,
+                                  const voice::LowPassSteps** filters, voice::LowPassSteps* fresh) {
+    static_assert(sizeof(voice::LowPassSteps) == sizeof(m_filterSteps));
     // Each step's cutoff at its middle: it moves by at most a little per step.
     const VoiceShape& s = m_shape;
-    double cents[2];
-    bool moved = false;
-    for (int k = 0; k < 2; ++k) {
-        const int64_t elapsed = middles[std::min(k, steps - 1)];
-        double cutoff = m_baseCutoff;
+    const double perFrame = 1.0 / double(m_outputRate);
+    const auto* kept = std::launder(reinterpret_cast<const voice::LowPassSteps*>(m_filterSteps));
+    voice::LowPassSteps* targets[kControlFrames / kShapeFrames];
+    double cents[kControlFrames / kShapeFrames];
+    int count = 0;
+    double cutoff = 0.0;
+    for (int k = 0; k < steps; ++k) {
+        cutoff = m_baseCutoff;
         if (s.modEnvelopeToCutoff != 0.0f) {
-            cutoff += modEnvelopeAt(elapsed) * s.modEnvelopeToCutoff;
+            cutoff += modEnvelopeAt(middles[k]) * s.modEnvelopeToCutoff;
         }
         if (s.modLfoToCutoff != 0.0f) {
-            cutoff += voice::lfoAt(s.modLfo, double(elapsed) / m_outputRate) * s.modLfoToCutoff;
+            cutoff += voice::lfoAt(s.modLfo, double(middles[k]) * perFrame) * s.modLfoToCutoff;
         }
-        cents[k] = cutoff;
-        moved = moved || !m_filterKnown[k] || cutoff != m_filterCents[k];
-    }
-    voice::LowPassSteps* slots[2];
-    for (int k = 0; k < 2; ++k) {
-        slots[k] = m_filterKnown[k]
-                       ? std::launder(reinterpret_cast<voice::LowPassSteps*>(m_filterSteps[k]))
-                       : new (m_filterSteps[k]) voice::LowPassSteps;
-    }
-    if (moved) {
-        // Both at once: as cheap as one.
-        voice::setStepsAtCents(slots, cents, m_outputRate, m_damping);
-        for (int k = 0; k < 2; ++k) {
-            m_filterCents[k] = cents[k];
-            m_filterKnown[k] = true;
+        if (m_filterKnown && cutoff == m_filterCents) {
+            filters[k] = kept;
+        } else if (count > 0 && cutoff == cents[count - 1]) {
+            filters[k] = targets[count - 1];
+        } else {
+            targets[count] = &fresh[k];
+            cents[count++] = cutoff;
+            filters[k] = &fresh[k];
         }
     }
-    for (int k = 0; k < steps; ++k) {
-        filters[k] = slots[k];
+    // All at once, four side by side: as cheap as one.
+    voice::setStepsAtCents(targets, cents, count, m_outputRate, m_damping);
+    return cutoff;
+}
+
+void TQ7SamplePlayer::keepFilter(const voice::LowPassSteps& filter, double cents) {
+    auto* kept = std::launder(reinterpret_cast<voice::LowPassSteps*>(m_filterSteps));
+    if (!m_filterKnown) {
+        kept = new (m_filterSteps) voice::LowPassSteps;
     }
+    if (&filter != kept) {
+        *kept = filter;
+    }
+    m_filterCents = cents;
+    m_filterKnown = true;
 }
 
 int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
@@ -656,20 +664,14 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     // The LFO's volume, dB to gain: 10^(dB / 20) = 2^(dB * log2(10) / 20).
     const double toVolume =
         s.modLfo.frequency > 0.0f ? double(s.modLfoToVolume) * std::log2(10.0) / 20.0 : 0.0;
-    const auto volumeAt = [toVolume](double lfo) {
-        return toVolume != 0.0 ? float(voice::exp2Fast(lfo * toVolume)) : 1.0f;
-    };
+    const double perFrame = 1.0 / double(rate);
     // Each block opens where the last one closed.
-    double lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed) / rate);
-    float v0 = volumeAt(lfo0);
+    double lfo0 = voice::lfoAt(s.modLfo, double(m_elapsed) * perFrame);
+    float v0 = toVolume != 0.0 ? float(voice::exp2Fast(lfo0 * toVolume)) : 1.0f;
     const double plainStep = stepFor(m_transposition);
     // stepFor() with the cheaper exponential, for the moving pitch.
     const int sourceRate = m_stream->sampleRate();
     const double rates = sourceRate > 0 ? double(sourceRate) / double(rate) : 0.0;
-    const auto movedStep = [&](double cents) {
-        const double step = rates * voice::exp2Fast((100.0 * m_transposition + cents) / 1200.0);
-        return std::clamp(step, 1.0 / kMaxStep, kMaxStep);
-    };
     int64_t missed = 0;
     int64_t done = 0;
     const float gains[2] = {channelGains ? channelGains[0] : 1.0f,
@@ -677,14 +679,14 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
     while (done < frames && !m_finished) {
         const int64_t n = std::min(frames - done, kControlFrames);
         // The pitch, the cutoff and the volume move every kShapeFrames. Each
-        // setting is a long chain of dependent arithmetic; worked out one
-        // after another before the block renders, those of a block overlap.
+        // setting is a long chain of dependent arithmetic; worked out for the
+        // whole block before it renders, side by side in vectors, those of a
+        // block overlap.
         constexpr int kMostSteps = int(kControlFrames / kShapeFrames);
-        static_assert(kMostSteps == std::size(decltype(m_filterKnown){}));
         const int steps = int((n + kShapeFrames - 1) / kShapeFrames);
-        double pitch[kMostSteps];
-        const voice::LowPassSteps* filters[kMostSteps] = {};
-        float volumes[kMostSteps + 1] = {v0};
+        // The exponents: of the pitch steps, then of the volumes at each step's end.
+        double powers[2 * kMostSteps];
+        bool moving[kMostSteps];
         int64_t middles[kMostSteps];
         for (int k = 0; k < steps; ++k) {
             const int64_t start = m_elapsed + k * kShapeFrames;
@@ -694,36 +696,52 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
                 cents += modEnvelopeAt(start) * s.modEnvelopeToPitch;
             }
             if (s.vibratoToPitch != 0.0f) {
-                cents += voice::lfoAt(s.vibratoLfo, double(start) / rate) * s.vibratoToPitch;
+                cents += voice::lfoAt(s.vibratoLfo, double(start) * perFrame) * s.vibratoToPitch;
             }
-            pitch[k] = cents == 0.0 || rates == 0.0 ? plainStep : movedStep(cents);
-            lfo0 = voice::lfoAt(s.modLfo, double(start + m) / rate);
-            volumes[k + 1] = volumeAt(lfo0);
+            moving[k] = cents != 0.0 && rates != 0.0;
+            powers[k] = (100.0 * m_transposition + cents) / 1200.0;
+            lfo0 = voice::lfoAt(s.modLfo, double(start + m) * perFrame);
+            powers[steps + k] = lfo0 * toVolume;
             middles[k] = start + m / 2;
         }
-        if (m_filterRuns) {
-            filtersAt(middles, steps, filters);
+        voice::exp2Each(powers, toVolume != 0.0 ? 2 * steps : steps);
+        double pitch[kMostSteps];
+        float volumes[kMostSteps + 1] = {v0};
+        for (int k = 0; k < steps; ++k) {
+            pitch[k] =
+                moving[k] ? std::clamp(rates * powers[k], 1.0 / kMaxStep, kMaxStep) : plainStep;
+            volumes[k + 1] = toVolume != 0.0 ? float(powers[steps + k]) : 1.0f;
         }
         v0 = volumes[steps];
+        const voice::LowPassSteps* filters[kMostSteps] = {};
+        voice::LowPassSteps fresh[kMostSteps];
+        const double lastCutoff = m_filterRuns ? filtersAt(middles, steps, filters, fresh) : 0.0;
 
         int64_t got = 0;
-        for (int k = 0; k < steps && got == k * kShapeFrames; ++k) {
+        const bool planned = outChannels == 2 && channels <= 2 && m_filterRuns;
+        if (planned) {
+            // Rendered straight through the filter into the output, all the
+            // block's steps in one call.
+            voice::FilterSink sinks[kMostSteps];
+            for (int k = 0; k < steps; ++k) {
+                const int64_t at = done + k * kShapeFrames;
+                const int64_t m = std::min(kShapeFrames, n - k * kShapeFrames);
+                const float slope = (volumes[k + 1] - volumes[k]) / float(m);
+                sinks[k] = {filters[k],
+                            m_filter,
+                            {out + at * outChannels, {gains[0], gains[1]}, volumes[k], slope, add}};
+            }
+            const voice::SinkSteps plan{pitch, sinks, kShapeFrames};
+            got = play(out + done * outChannels, n, channels, nullptr, false, &plan);
+            missed += m_missed;
+        }
+        for (int k = 0; !planned && k < steps && got == k * kShapeFrames; ++k) {
             const int64_t m = std::min(kShapeFrames, n - got);
             m_step = pitch[k];
             const float slope = (volumes[k + 1] - volumes[k]) / float(m);
             float* to = out + (done + got) * outChannels;
-            int64_t count = 0;
-            if (outChannels == 2 && channels <= 2 && filters[k]) {
-                // Rendered straight through the filter into the output.
-                const voice::FilterSink sink{
-                    filters[k], m_filter, {to, {gains[0], gains[1]}, volumes[k], slope, add}};
-                count = play(to, m, channels, nullptr, false, &sink);
-                missed += m_missed;
-                got += count;
-                continue;
-            }
             float scratch[kShapeFrames * kMaxChannels];
-            count = play(scratch, m, channels, nullptr, false);
+            const int64_t count = play(scratch, m, channels, nullptr, false);
             missed += m_missed;
             if (outChannels == 2 && channels <= 2) {
                 const voice::StereoTarget target{to, {gains[0], gains[1]}, volumes[k], slope, add};
@@ -737,6 +755,9 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
                                    add);
             }
             got += count;
+        }
+        if (m_filterRuns) {
+            keepFilter(*filters[steps - 1], lastCutoff);
         }
         m_elapsed += n;
         done += got;
@@ -753,7 +774,7 @@ int64_t TQ7SamplePlayer::playShaped(float* out, int64_t frames, int outChannels,
 }
 
 int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
-                              const float* channelGains, bool add, const voice::FilterSink* sink) {
+                              const float* channelGains, bool add, const voice::SinkSteps* steps) {
     if (!out || frames <= 0 || outChannels <= 0) {
         return 0;
     }
@@ -761,7 +782,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
     startEnvelope();
     const AudioStream* stream = m_stream.get();
     if (!stream || stream->empty() || m_level.silent()) {
-        if (!add && !sink) {
+        if (!add && !steps) {
             std::fill(out, out + frames * outChannels, 0.0f);
         }
         m_finished = true;
@@ -770,7 +791,18 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
     Source source(*stream, m_released && !m_loopRelease, m_wrapped, !m_nonBlocking);
 
     int64_t done = 0;
+    // Without steps, one step of all the frames at m_step.
+    const voice::FilterSink* sink = nullptr;
+    int64_t stepStart = 0;
+    int64_t stepEnd = frames;
     while (done < frames) {
+        if (steps) {
+            const int64_t k = done / steps->frames;
+            stepStart = k * steps->frames;
+            stepEnd = std::min(frames, stepStart + steps->frames);
+            sink = &steps->sinks[k];
+            m_step = steps->pitch[k];
+        }
         if ((!source.looping && m_position >= double(source.frames)) || m_level.silent()) {
             m_finished = true;
             break;
@@ -780,7 +812,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         // A run stays within one stage of the envelope, and ends at the sound's
         // end or, looping, where the cursor goes round.
         const double end = double(source.looping ? source.loopEnd : source.frames);
-        int64_t count = std::min({frames - done, m_level.left(), kRunFrames,
+        int64_t count = std::min({stepEnd - done, m_level.left(), kRunFrames,
                                   int64_t(std::ceil((end - m_position) / m_step))});
         count = std::max<int64_t>(count, 1);
         const int64_t base = int64_t(whole);
@@ -793,8 +825,9 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
             continue;
         }
         const GainRamp ramp{m_gain, m_level.level(), m_level.ratio(), m_level.slope()};
-        Run run{source,      setup,        base, phase, count, ramp, out + done * outChannels,
-                outChannels, channelGains, add,  sink,  done};
+        Run run{
+            source,      setup,        base, phase, count,           ramp, out + done * outChannels,
+            outChannels, channelGains, add,  sink,  done - stepStart};
         run.render();
         m_missed += run.missed;
         m_level.advance(count);
@@ -807,7 +840,7 @@ int64_t TQ7SamplePlayer::play(float* out, int64_t frames, int outChannels,
         }
         done += count;
     }
-    if (!add && !sink) {
+    if (!add && !steps) {
         std::fill(out + done * outChannels, out + frames * outChannels, 0.0f);
     }
     if ((!source.looping && m_position >= double(source.frames)) || m_level.silent()) {

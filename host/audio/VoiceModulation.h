@@ -113,9 +113,12 @@ struct LowPassSteps {
 };
 /// Puts `filter` and its four-frame form into `steps`.
 void setSteps(LowPassSteps& steps, const LowPass& filter);
-/// setSteps() of lowPassAtCents() for both steps of a control block at once,
-/// side by side in vectors: a moving cutoff asks for two every block.
-void setStepsAtCents(LowPassSteps* const steps[2], const double cents[2], int rate, float damping);
+/// setSteps() of lowPassAtCents() for each of `n` steps, four at a time in
+/// vectors: a moving cutoff asks for one every step.
+void setStepsAtCents(LowPassSteps* const* steps, const double* cents, int n, int rate,
+                     float damping);
+/// exp2Fast() of each of `n` values, in place, four at a time.
+void exp2Each(double* x, int n);
 
 /// Filters `n` frames of `channels`-interleaved `frames` in place, channel c
 /// with memory[c]: its band-pass and low-pass integrators.
@@ -143,6 +146,14 @@ struct FilterSink {
     const LowPassSteps* filter;
     double (*memory)[2];
     StereoTarget target;
+};
+
+/// Shaped steps of `frames` each (the last may be shorter), for the player to
+/// render one after another in one call: step k at pitch pitch[k], through sinks[k].
+struct SinkSteps {
+    const double* pitch;
+    const FilterSink* sinks;
+    int64_t frames;
 };
 
 /// Frames of a mono or stereo source for the cubic, as the player's four-frame

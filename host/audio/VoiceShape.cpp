@@ -1,3 +1,8 @@
+// GCC notes that a 32-byte vector passed by value would pass differently with
+// AVX. Here such vectors pass by value only into inlined helpers (estrin() of
+// four lanes), so no call between the baseline and the AVX2 code sees it.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include <ox/audio/VoiceShape.h>
 #include <ox/utils/cpu.h>
 
@@ -115,24 +120,6 @@ LowPass lowPassAtCents(double cents, int rate, float damping) {
 
 namespace {
 
-using Doubles2 = double __attribute__((vector_size(16)));
-using Int64s2 = int64_t __attribute__((vector_size(16)));
-
-// exp2Fast(), two at a time.
-Doubles2 exp2Pair(Doubles2 x) {
-    x = x > -1000.0 ? (x < 1000.0 ? x : 1000.0) : -1000.0;
-    // x + 1.5 * 2^52 holds x rounded to a whole number in its low bits.
-    constexpr double kRound = 6755399441055744.0;
-    const Doubles2 shifted = x + kRound;
-    const Doubles2 f = x - (shifted - kRound);
-    const Int64s2 whole = reinterpret_cast<Int64s2>(shifted) - std::bit_cast<int64_t>(kRound);
-    return estrin(kExp2Series, f) * reinterpret_cast<Doubles2>((whole + 1023) << 52);
-}
-
-} // namespace
-
-namespace {
-
 // One frame of one channel: the output, then both integrators moved on. Each
 // recursion is a chain of one multiply and two adds, so the two channels of a
 // stereo voice run side by side.
@@ -215,7 +202,7 @@ template <class T> struct Coefficients { T a00, a01, a10, a11, b0, b1, c0, c1, d
 
 template <class T> struct Matrix2T {
     T m[2][2];
-    Matrix2T operator*(const Matrix2T& o) const {
+    [[gnu::always_inline]] Matrix2T operator*(const Matrix2T& o) const {
         Matrix2T r;
         for (int i = 0; i < 2; ++i) {
             for (int j = 0; j < 2; ++j) {
@@ -236,7 +223,8 @@ template <class T> struct QuadValues {
     T keepBand, keepLow, crossBand, crossLow; ///< A^4
 };
 
-template <class T> QuadValues<T> quadValues(const Coefficients<T>& c) {
+template <class T>
+[[gnu::always_inline]] inline QuadValues<T> quadValues(const Coefficients<T>& c) {
     const T zero{}, one = zero + 1.0;
     const Matrix2T<T> a{{{c.a00, c.a01}, {c.a10, c.a11}}};
     const Matrix2T<T> a2 = a * a;
@@ -263,9 +251,10 @@ template <class T> QuadValues<T> quadValues(const Coefficients<T>& c) {
 }
 
 /// Spreads one step's values (each four-value group as a float vector) over the kernels' lanes.
-void spread(LowPassQuad& q, const Floats4& h, const Floats4& band, const Floats4& low,
-            const Floats4& tb, const Floats4& tl, double keepBand, double keepLow, double crossBand,
-            double crossLow) {
+[[gnu::always_inline]] inline void spread(LowPassQuad& q, const Floats4& h, const Floats4& band,
+                                          const Floats4& low, const Floats4& tb, const Floats4& tl,
+                                          double keepBand, double keepLow, double crossBand,
+                                          double crossLow) {
     const Floats4 none{};
     q.fromInput[0] = __builtin_shufflevector(h, none, 0, 0, 1, 1, 2, 2, 3, 3);
     q.fromInput[1] = __builtin_shufflevector(h, none, 4, 4, 0, 0, 1, 1, 2, 2);
@@ -712,39 +701,161 @@ void filterCubicOf(const CubicFrames<Sample>& frames, int channels, const Filter
 
 } // namespace
 
-void setStepsAtCents(LowPassSteps* const steps[2], const double cents[2], int rate, float damping) {
-    // lowPassAtCents() and lowPassFor(), both steps side by side.
-    const Doubles2 hz = kCentsBase * exp2Pair(Doubles2{cents[0], cents[1]} * (1.0 / 1200.0));
-    const Doubles2 f = hz > 5.0 ? (hz < 0.499 * double(rate) ? hz : 0.499 * double(rate)) : 5.0;
-    const Doubles2 x = f / double(rate);
-    const Doubles2 us = std::numbers::pi * x, uc = std::numbers::pi * (0.5 - x);
-    const Doubles2 sin = us * estrin(kSineSeries, us * us);
-    const Doubles2 cos = uc * estrin(kSineSeries, uc * uc);
-    const Doubles2 r = 1.0 / (cos * cos + sin * (sin + cos * double(damping)));
-    const Doubles2 a1 = cos * cos * r, a2 = sin * cos * r, a3 = sin * sin * r;
-    const Coefficients<Doubles2> c{
+namespace {
+
+using Int64s4 = int64_t __attribute__((vector_size(32)));
+
+// exp2Fast(), four at a time, in place (by reference: see Doubles4).
+[[gnu::always_inline]] inline void exp2Quad(Doubles4& v) {
+    const Doubles4 x = v > -1000.0 ? (v < 1000.0 ? v : 1000.0) : -1000.0;
+    // x + 1.5 * 2^52 holds x rounded to a whole number in its low bits.
+    constexpr double kRound = 6755399441055744.0;
+    const Doubles4 shifted = x + kRound;
+    const Doubles4 f = x - (shifted - kRound);
+    const Int64s4 whole = reinterpret_cast<Int64s4>(shifted) - std::bit_cast<int64_t>(kRound);
+    v = estrin(kExp2Series, f) * reinterpret_cast<Doubles4>((whole + 1023) << 52);
+}
+
+/// Four doubles from `p`, of which `n` are there (the rest repeat the first).
+/// A copy of a variable size would be a call: the common whole quad is one load.
+[[gnu::always_inline]] inline void loadQuad(Doubles4& v, const double* p, int n) {
+    if (n >= 4) {
+        __builtin_memcpy(&v, p, sizeof(v));
+        return;
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = p[i < n ? i : 0];
+    }
+}
+
+/// The first `n` (up to four) of `v` into `p`.
+[[gnu::always_inline]] inline void storeQuad(const Doubles4& v, double* p, int n) {
+    if (n >= 4) {
+        __builtin_memcpy(p, &v, sizeof(v));
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        p[i] = v[i];
+    }
+}
+
+// Rows to columns: lane k of each g[i], as the floats of step k.
+[[gnu::always_inline]] inline void columns(const Doubles4 (&g)[4], Floats4 (&t)[4]) {
+    Floats4 r[4];
+    for (int i = 0; i < 4; ++i) {
+        r[i] = __builtin_convertvector(g[i], Floats4);
+    }
+    const Floats4 a = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+    const Floats4 b = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const Floats4 c = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+    const Floats4 d = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    t[0] = __builtin_shufflevector(a, c, 0, 1, 4, 5);
+    t[1] = __builtin_shufflevector(a, c, 2, 3, 6, 7);
+    t[2] = __builtin_shufflevector(b, d, 0, 1, 4, 5);
+    t[3] = __builtin_shufflevector(b, d, 2, 3, 6, 7);
+}
+
+// lowPassAtCents() and setSteps() of up to four steps, side by side.
+[[gnu::always_inline]] inline void setQuadAtCents(LowPassSteps* const* steps, const double* cents,
+                                                  int n, int rate, float damping) {
+    Doubles4 hz;
+    loadQuad(hz, cents, n);
+    hz *= 1.0 / 1200.0;
+    exp2Quad(hz);
+    hz *= kCentsBase;
+    const Doubles4 f = hz > 5.0 ? (hz < 0.499 * double(rate) ? hz : 0.499 * double(rate)) : 5.0;
+    const Doubles4 x = f / double(rate);
+    const Doubles4 us = std::numbers::pi * x, uc = std::numbers::pi * (0.5 - x);
+    const Doubles4 sin = us * estrin(kSineSeries, us * us);
+    const Doubles4 cos = uc * estrin(kSineSeries, uc * uc);
+    const Doubles4 r = 1.0 / (cos * cos + sin * (sin + cos * double(damping)));
+    const Doubles4 a1 = cos * cos * r, a2 = sin * cos * r, a3 = sin * sin * r;
+    const Coefficients<Doubles4> c{
         2.0 * a1 - 1.0, -2.0 * a2, 2.0 * a2, 1.0 - 2.0 * a3, 2.0 * a2, 2.0 * a3, a2, 1.0 - a3, a3};
-    const QuadValues<Doubles2> v = quadValues(c);
-    // Each group of four, both steps: four pairs to two vectors of four.
-    const auto split = [](const Doubles2(&g)[4], Floats4& first, Floats4& second) {
-        const Doubles4 lo = {g[0][0], g[1][0], g[2][0], g[3][0]};
-        const Doubles4 hi = {g[0][1], g[1][1], g[2][1], g[3][1]};
-        first = __builtin_convertvector(lo, Floats4);
-        second = __builtin_convertvector(hi, Floats4);
-    };
-    Floats4 h[2], band[2], low[2], tb[2], tl[2];
-    split(v.h, h[0], h[1]);
-    split(v.band, band[0], band[1]);
-    split(v.low, low[0], low[1]);
-    split(v.toBand, tb[0], tb[1]);
-    split(v.toLow, tl[0], tl[1]);
-    for (int k = 0; k < 2; ++k) {
+    const QuadValues<Doubles4> v = quadValues(c);
+    Floats4 h[4], band[4], low[4], tb[4], tl[4];
+    columns(v.h, h);
+    columns(v.band, band);
+    columns(v.low, low);
+    columns(v.toBand, tb);
+    columns(v.toLow, tl);
+    for (int k = 0; k < std::min(n, 4); ++k) {
         LowPassSteps& s = *steps[k];
         s.step = {c.a00[k], c.a01[k], c.a10[k], c.a11[k], c.b0[k],
                   c.b1[k],  c.c0[k],  c.c1[k],  c.d[k]};
         spread(s.quad, h[k], band[k], low[k], tb[k], tl[k], v.keepBand[k], v.keepLow[k],
                v.crossBand[k], v.crossLow[k]);
     }
+}
+
+[[gnu::always_inline]] inline void stepsAtCentsBody(LowPassSteps* const* steps, const double* cents,
+                                                    int n, int rate, float damping) {
+    for (int k = 0; k < n; k += 4) {
+        setQuadAtCents(steps + k, cents + k, n - k, rate, damping);
+    }
+}
+
+[[gnu::always_inline]] inline void exp2EachBody(double* x, int n) {
+    for (int k = 0; k < n; k += 4) {
+        Doubles4 y;
+        loadQuad(y, x + k, n - k);
+        exp2Quad(y);
+        storeQuad(y, x + k, n - k);
+    }
+}
+
+using StepsKernel = void (*)(LowPassSteps* const*, const double*, int, int, float);
+using Exp2Kernel = void (*)(double*, int);
+
+void stepsAtCentsPlain(LowPassSteps* const* steps, const double* cents, int n, int rate,
+                       float damping) {
+    stepsAtCentsBody(steps, cents, n, rate, damping);
+}
+
+void exp2EachPlain(double* x, int n) {
+    exp2EachBody(x, n);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Without AVX a vector of four doubles is two registers, and these are long
+// chains of them: a moving cutoff's coefficients cost as much as rendering.
+[[gnu::target("avx2,fma")]] void stepsAtCentsFma(LowPassSteps* const* steps, const double* cents,
+                                                 int n, int rate, float damping) {
+    stepsAtCentsBody(steps, cents, n, rate, damping);
+}
+
+[[gnu::target("avx2,fma")]] void exp2EachFma(double* x, int n) {
+    exp2EachBody(x, n);
+}
+
+StepsKernel chooseStepsKernel() {
+    return useFma() ? &stepsAtCentsFma : &stepsAtCentsPlain;
+}
+
+Exp2Kernel chooseExp2Kernel() {
+    return useFma() ? &exp2EachFma : &exp2EachPlain;
+}
+#else
+StepsKernel chooseStepsKernel() {
+    return &stepsAtCentsPlain;
+}
+
+Exp2Kernel chooseExp2Kernel() {
+    return &exp2EachPlain;
+}
+#endif
+
+} // namespace
+
+void setStepsAtCents(LowPassSteps* const* steps, const double* cents, int n, int rate,
+                     float damping) {
+    static const StepsKernel kernel = chooseStepsKernel();
+    kernel(steps, cents, n, rate, damping);
+}
+
+void exp2Each(double* x, int n) {
+    static const Exp2Kernel kernel = chooseExp2Kernel();
+    kernel(x, n);
 }
 
 void setSteps(LowPassSteps& steps, const LowPass& filter) {

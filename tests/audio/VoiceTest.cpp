@@ -502,3 +502,45 @@ TEST(Voice, AMovingCutoffGlidesWithoutZipperNoise) {
         }
     }
 }
+
+TEST(Voice, ACutoffThatComesToRestFiltersAsOneThatNeverMoved) {
+    // The modulation envelope sweeps the cutoff, then holds it at its sustain:
+    // from there on the voice filters exactly as one whose cutoff stood there
+    // all along. Coefficients kept from the wrong step, or not worked out
+    // again when the cutoff stops, would leave it at another cutoff for good.
+    const auto stream = streamOf(noise(30000));
+    VoiceShape moving;
+    moving.cutoff = 1000.0f;
+    moving.resonance = 6.0f;
+    moving.modEnvelope = Envelope{.attack = 0.05f, .decay = 0.1f, .sustain = 0.5f};
+    moving.modEnvelopeToCutoff = 2400.0f;
+    VoiceShape still = moving;
+    still.modEnvelopeToCutoff = 0.0f;
+    still.cutoff = 2000.0f; // half the depth up: 1200 cents
+    // Mono output filters each step on its own; stereo renders a block's steps in one call.
+    for (const int channels : {1, 2}) {
+        const auto played = [&](const VoiceShape& shape) {
+            TQ7SamplePlayer player(stream);
+            player.setShape(shape);
+            std::vector<float> out(size_t(channels) * 30000);
+            for (int64_t at = 0; at < 30000; at += 700) {
+                player.render(out.data() + channels * at, std::min<int64_t>(700, 30000 - at),
+                              channels);
+            }
+            return out;
+        };
+        const std::vector<float> swept = played(moving);
+        const std::vector<float> held = played(still);
+        double apart = 0.0;
+        for (size_t f = size_t(channels) * 12000; f < swept.size(); ++f) {
+            apart = std::max(apart, double(std::abs(swept[f] - held[f])));
+        }
+        EXPECT_LT(apart, 1e-4) << channels << " channels";
+        // And while it moved, it was elsewhere.
+        double early = 0.0;
+        for (size_t f = size_t(channels) * 1000; f < size_t(channels) * 4000; ++f) {
+            early = std::max(early, double(std::abs(swept[f] - held[f])));
+        }
+        EXPECT_GT(early, 0.01) << channels << " channels";
+    }
+}

@@ -17,7 +17,7 @@ namespace ox::audio {
 
 namespace voice {
 struct LowPassSteps;
-struct FilterSink;
+struct SinkSteps;
 } // namespace voice
 
 /// How a player computes the sound between recorded frames when it transposes.
@@ -194,27 +194,32 @@ private:
     float m_modReleaseLevel = 0;           ///< the modulation envelope's level then
     double m_filter[kMaxChannels][2] = {}; ///< per channel: the filter's two integrators
     float m_panGains[2] = {1.0f, 1.0f};    ///< the pan's, left and right
-    /// The filter's coefficients for each of a control block's two steps, at
-    /// m_filterCents[k], worked out again (both) only when the cutoff moves;
-    /// m_filterKnown false: not worked out yet.
-    alignas(32) std::byte m_filterSteps[2][416];
-    double m_filterCents[2] = {};
-    bool m_filterKnown[2] = {};
+    /// The filter's coefficients at m_filterCents, as the last step rendered
+    /// had them: a cutoff that holds is not worked out again. m_filterKnown
+    /// false: not worked out yet.
+    alignas(32) std::byte m_filterSteps[416];
+    double m_filterCents = 0.0;
+    bool m_filterKnown = false;
 
     void updateStep();
     double stepFor(double semitones) const;
     void updateShape();
     double modEnvelopeAt(int64_t elapsed) const;
-    void filtersAt(const int64_t* middles, int steps, const voice::LowPassSteps** filters);
+    /// Points filters[k] at step k's filter, worked out into fresh[k] unless
+    /// kept; returns the last step's cutoff.
+    double filtersAt(const int64_t* middles, int steps, const voice::LowPassSteps** filters,
+                     voice::LowPassSteps* fresh);
+    /// Keeps `filter`, at `cents`, for the steps to come.
+    void keepFilter(const voice::LowPassSteps& filter, double cents);
     const float* panned(int outChannels, const float* channelGains, float* gains) const;
     int64_t voice(float* out, int64_t frames, int outChannels, const float* channelGains, bool add);
     int64_t playShaped(float* out, int64_t frames, int outChannels, const float* channelGains,
                        bool add);
     void startEnvelope();
-    /// Renders the plain voice into `out`, or (`sink` not null) through the
-    /// sink's filter into its target, `out` then unused.
+    /// Renders the plain voice into `out`, or (`steps` not null) step by step
+    /// through each step's filter into its target, `out` then unused.
     int64_t play(float* out, int64_t frames, int outChannels, const float* channelGains, bool add,
-                 const voice::FilterSink* sink = nullptr);
+                 const voice::SinkSteps* steps = nullptr);
 };
 
 } // namespace ox::audio
